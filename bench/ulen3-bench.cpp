@@ -1,0 +1,101 @@
+// ulen3-bench: runs each workload in a process of its own and prints its
+// wall time, records per second and peak memory. Figures, not pass/fail.
+
+#include "BenchRecords.h"
+#include "ObservationTable.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace ulen3;
+
+namespace {
+
+std::string g_dir;
+
+std::string tablePath(const char* name) { return g_dir + "/" + name; }
+
+// The workloads, each run in a fresh process.
+int runWorkload(const std::string& name) {
+    if (name == "append-2978" || name == "append-200000") {
+        const int count = name == "append-2978" ? 2978 : 200000;
+        const std::string path = tablePath(count == 2978 ? "small.db" : "large.db");
+        ObservationTable table;
+        table.CreateEmpty(path);
+        table.Open(path);
+        append_bench_records(table, count);
+        table.Close();
+        return 0;
+    }
+    if (name == "scan-200000") {
+        ObservationTable table;
+        table.Open(tablePath("large.db"));
+        const int visible = table.VisibleCount();
+        double sumP = 0, sumR = 0;
+        for (table.First(); !table.Eof(); table.Next()) {
+            sumP += table.Number(Field::P);
+            sumR += table.Number(Field::R);
+        }
+        table.Close();
+        std::fprintf(stderr, "    (%d visible, mean P %.3f, mean R %.3f)\n", visible,
+                     sumP / visible, sumR / visible);
+        return 0;
+    }
+    std::fprintf(stderr, "unknown workload %s\n", name.c_str());
+    return 2;
+}
+
+void measure(const char* self, const std::string& name, const char* what, int records) {
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl(self, self, "--workload", name.c_str(), g_dir.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::printf("%-52s failed\n", what);
+        return;
+    }
+    std::printf("%-52s %8.3f s %12.0f records/s %8.1f MiB peak\n", what, seconds,
+                records / seconds, usage.ru_maxrss / 1024.0);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--workload") == 0) {
+        g_dir = argv[3];
+        try {
+            return runWorkload(argv[2]);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return 1;
+        }
+    }
+    char dirTemplate[] = "/tmp/ulen3-bench-XXXXXX";
+    g_dir = mkdtemp(dirTemplate);
+    const char* self = "/proc/self/exe";
+    std::string exe(4096, '\0');
+    const ssize_t n = readlink(self, exe.data(), exe.size() - 1);
+    exe.resize(n > 0 ? static_cast<size_t>(n) : 0);
+
+    std::printf("ULEN3 benchmarks (whole process each; aims in brackets)\n");
+    measure(exe.c_str(), "append-2978", "table: append+post 2,978 records [20 ms]", 2978);
+    measure(exe.c_str(), "append-200000", "table: append+post 200,000 records [0.5 s]", 200000);
+    measure(exe.c_str(), "scan-200000", "table: open+count+pass P,R 200,000 [0.15 s]", 200000);
+    std::system(("rm -rf " + g_dir).c_str());
+    return 0;
+}

@@ -1,0 +1,94 @@
+#include "FieldCodec.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace ulen3 {
+
+bool encode_fixed(double value, int width, int decimals, char* out) {
+    if (!std::isfinite(value))
+        return false;
+    char text[64];
+    auto res = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    if (res.ec != std::errc())
+        return false;
+    int len = static_cast<int>(res.ptr - text);
+    // A value that rounds to zero is written without a sign.
+    if (text[0] == '-' && std::strspn(text + 1, "0.") == static_cast<size_t>(len - 1)) {
+        std::memmove(text, text + 1, static_cast<size_t>(len - 1));
+        --len;
+    }
+    if (len > width)
+        return false;
+    std::memset(out, ' ', static_cast<size_t>(width - len));
+    std::memcpy(out + (width - len), text, static_cast<size_t>(len));
+    return true;
+}
+
+bool encode_integer(long value, int width, char* out) {
+    char digits[32];
+    const unsigned long magnitude =
+        value < 0 ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
+    auto res = std::to_chars(digits, digits + sizeof digits, magnitude);
+    const int len = static_cast<int>(res.ptr - digits);
+    const int needed = len + (value < 0 ? 1 : 0);
+    if (needed > width)
+        return false;
+    std::memset(out, ' ', static_cast<size_t>(width));
+    if (value < 0)
+        out[0] = '-';
+    std::memcpy(out + (width - len), digits, static_cast<size_t>(len));
+    return true;
+}
+
+void encode_text(std::string_view bytes, int width, char* out) {
+    const size_t n = bytes.size() < static_cast<size_t>(width) ? bytes.size() : width;
+    std::memcpy(out, bytes.data(), n);
+    std::memset(out + n, ' ', static_cast<size_t>(width) - n);
+}
+
+void encode_blank(int width, char* out) { std::memset(out, ' ', static_cast<size_t>(width)); }
+
+std::string_view trim_number(std::string_view raw, char* scratch) {
+    size_t b = 0, e = raw.size();
+    while (b < e && raw[b] == ' ')
+        ++b;
+    while (e > b && raw[e - 1] == ' ')
+        --e;
+    std::string_view t = raw.substr(b, e - b);
+    if (t.size() > 1 && t[0] == '-' && t[1] == ' ') {
+        size_t k = 1;
+        while (k < t.size() && t[k] == ' ')
+            ++k;
+        scratch[0] = '-';
+        std::memcpy(scratch + 1, t.data() + k, t.size() - k);
+        return {scratch, t.size() - k + 1};
+    }
+    return t;
+}
+
+std::optional<double> decode_number(std::string_view raw) {
+    char scratch[256];
+    if (raw.size() > sizeof scratch)
+        raw = raw.substr(0, sizeof scratch);
+    std::string_view t = trim_number(raw, scratch);
+    if (t.empty())
+        return std::nullopt;
+    if (t[0] == '+')
+        t.remove_prefix(1);
+    double v = 0;
+    auto res = std::from_chars(t.data(), t.data() + t.size(), v);
+    if (res.ec != std::errc() || res.ptr != t.data() + t.size())
+        return 0.0;
+    return v;
+}
+
+std::string_view decode_text(std::string_view raw) {
+    size_t e = raw.size();
+    while (e > 0 && raw[e - 1] == ' ')
+        --e;
+    return raw.substr(0, e);
+}
+
+} // namespace ulen3

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace ulen3 {
+
+// The byte encodings of dBase field values. Every writer fills exactly
+// `width` bytes at `out` and never writes past them.
+
+// Fixed-point decimal text with `decimals` digits after a '.', right-aligned.
+// Returns false, writing nothing, when the text does not fit or the value is not finite.
+bool encode_fixed(double value, int width, int decimals, char* out);
+
+// Integer right-aligned; a negative value has its '-' in the first byte ("-  5").
+// Returns false, writing nothing, when sign and digits do not fit.
+bool encode_integer(long value, int width, char* out);
+
+// Bytes left-aligned, cut at the width, padded with spaces.
+void encode_text(std::string_view bytes, int width, char* out);
+
+// The whole field as spaces: no value.
+void encode_blank(int width, char* out);
+
+// A numeric field: no value when it is all spaces; 0 when it does not read as a number.
+std::optional<double> decode_number(std::string_view raw);
+
+// A text field without its trailing spaces (leading spaces are kept).
+std::string_view decode_text(std::string_view raw);
+
+// A numeric field's text without the spaces around it and with the padding
+// after a leading '-' removed ("-  5" gives "-5"); empty for no value.
+std::string_view trim_number(std::string_view raw, char* scratch);
+
+} // namespace ulen3

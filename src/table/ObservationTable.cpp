@@ -1,0 +1,724 @@
+#include "ObservationTable.h"
+
+#include "Cp1251.h"
+#include "FieldCodec.h"
+#include "TableError.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+
+namespace ulen3 {
+namespace {
+
+struct FieldSpec {
+    const char* name;
+    char type;
+    int width;
+    int decimals;
+};
+
+// The observation record as the program creates it.
+constexpr FieldSpec kSpecs[kFieldCount] = {
+    {"N", 'N', 18, 9},       {"DATE", 'C', 10, 0},   {"TIME", 'C', 8, 0},
+    {"DEV_TYPE", 'N', 4, 0}, {"SERIAL", 'N', 18, 9}, {"NB_TYPE", 'N', 4, 0},
+    {"P", 'N', 18, 9},       {"R", 'N', 18, 9},      {"ZAV", 'C', 8, 0},
+    {"TYPE", 'C', 15, 0},    {"COMMENT", 'C', 100, 0}, {"H", 'N', 18, 9},
+    {"T", 'C', 50, 0},
+};
+
+constexpr char kDeleted = '*';
+constexpr char kEndMarker = 0x1A;
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const char x = (a[i] >= 'a' && a[i] <= 'z') ? static_cast<char>(a[i] - 32) : a[i];
+        if (x != b[i])
+            return false;
+    }
+    return true;
+}
+
+void putU32(unsigned char* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+uint32_t getU32(const unsigned char* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint16_t getU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+// The header, descriptors and terminator of a new table.
+std::vector<unsigned char> newHeader(HeaderDate date) {
+    std::vector<unsigned char> h(ObservationTable::kHeaderLength, 0);
+    h[0] = 0x03;
+    h[1] = date.year;
+    h[2] = date.month;
+    h[3] = date.day;
+    h[8] = ObservationTable::kHeaderLength & 0xFF;
+    h[9] = ObservationTable::kHeaderLength >> 8;
+    h[10] = ObservationTable::kRecordLength & 0xFF;
+    h[11] = ObservationTable::kRecordLength >> 8;
+    h[29] = ObservationTable::kLanguageDriver;
+    for (int i = 0; i < kFieldCount; ++i) {
+        unsigned char* d = &h[32 + 32 * i];
+        std::memcpy(d, kSpecs[i].name, std::strlen(kSpecs[i].name));
+        d[11] = static_cast<unsigned char>(kSpecs[i].type);
+        d[16] = static_cast<unsigned char>(kSpecs[i].width);
+        d[17] = static_cast<unsigned char>(kSpecs[i].decimals);
+    }
+    h[ObservationTable::kHeaderLength - 1] = 0x0D;
+    return h;
+}
+
+} // namespace
+
+const char* field_name(Field field) { return kSpecs[static_cast<int>(field)].name; }
+
+Field field_by_name(std::string_view name) {
+    for (int i = 0; i < kFieldCount; ++i)
+        if (equalsIgnoreCase(name, kSpecs[i].name))
+            return static_cast<Field>(i);
+    throw TableError("Поле «" + std::string(name) + "» не найдено в таблице");
+}
+
+bool is_numeric(Field field) { return kSpecs[static_cast<int>(field)].type == 'N'; }
+
+HeaderDate local_today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    return {static_cast<uint8_t>(tm.tm_year & 0xFF), static_cast<uint8_t>(tm.tm_mon + 1),
+            static_cast<uint8_t>(tm.tm_mday)};
+}
+
+ObservationTable::ObservationTable() = default;
+
+ObservationTable::~ObservationTable() {
+    try {
+        Close();
+    } catch (...) {
+        // The destructor has nobody to report to; the file keeps what was posted.
+    }
+}
+
+// ---------------------------------------------------------------- create, open, close
+
+void ObservationTable::CreateEmpty(const std::string& path) {
+    // Take the file's lock before cutting it, so a table open in another program
+    // is never destroyed.
+    const bool existed = file_exists(path);
+    TableFile file;
+    FileFailure failure;
+    if (!file.open(path, true, failure))
+        throw TableError("Не удалось создать таблицу: " + file_failure_text(failure, path));
+    std::vector<unsigned char> bytes = newHeader(m_today());
+    bytes.push_back(kEndMarker);
+    if (!file.truncate(0) || !file.writeAt(0, bytes.data(), bytes.size())) {
+        const FileFailure why = file.lastFailure();
+        file.close();
+        remove_file(path);
+        throw TableError("Не удалось создать таблицу: " + file_failure_text(why, path) +
+                         (existed ? "; прежний файл удалён" : ""));
+    }
+}
+
+std::string ObservationTable::checkFails(const std::string& path, const std::string& why) const {
+    return "Не удалось открыть таблицу «" + path + "»: " + why;
+}
+
+void ObservationTable::resetOpenState() {
+    m_file.close();
+    m_state = State::Closed;
+    m_path.clear();
+    m_header.clear();
+    m_descriptors.clear();
+    m_records.clear();
+    m_records.shrink_to_fit();
+    m_buffer.clear();
+    m_view.clear();
+    m_pos = 0;
+    m_eof = true;
+    m_count = 0;
+}
+
+void ObservationTable::Open(const std::string& path) {
+    Close();
+    FileFailure failure;
+    if (!m_file.open(path, false, failure))
+        throw TableError(checkFails(path, file_failure_text(failure, path)));
+    try {
+        m_path = path;
+        bindFields(path);
+    } catch (...) {
+        resetOpenState();
+        throw;
+    }
+    m_state = State::Browsing;
+
+    // A header that claims another count than the file size holds is corrected
+    // now that the open has succeeded.
+    const bool countWrong = getU32(&m_header[4]) != m_count;
+
+    // The index flag may point to an index file that was deleted with the
+    // document; the flag is cleared with the next header write.
+    if (m_header[28] != 0 && !file_exists(IndexPath()))
+        m_header[28] = 0;
+
+    if (countWrong && !writeHeader()) {
+        const FileFailure why = m_file.lastFailure();
+        resetOpenState();
+        throw TableError(checkFails(path, file_failure_text(why, path)));
+    }
+    if (!m_indexName.empty())
+        m_indexName.clear(); // no tag exists without an index file
+    rebuildView(0, 0, {});
+    First();
+}
+
+void ObservationTable::bindFields(const std::string& path) {
+    const int64_t size = m_file.size();
+    unsigned char head[32];
+    if (size < 32 || !m_file.readAt(0, head, 32))
+        throw TableError(checkFails(path, "файл не является таблицей dBase"));
+    if ((head[0] & 0x07) != 3)
+        throw TableError(checkFails(path, "файл не является таблицей dBase III/IV"));
+    m_headerLength = getU16(&head[8]);
+    m_recordLength = getU16(&head[10]);
+    if (m_headerLength == 0 || m_recordLength == 0)
+        throw TableError(checkFails(path, "в заголовке нулевая длина заголовка или записи"));
+    if (m_headerLength < 33 || m_headerLength > size)
+        throw TableError(checkFails(path, "заголовок таблицы повреждён"));
+    m_header.assign(static_cast<size_t>(m_headerLength), 0);
+    if (!m_file.readAt(0, m_header.data(), m_header.size()))
+        throw TableError(checkFails(path, "заголовок таблицы не читается"));
+
+    // Descriptors run up to the terminator or the end of the header.
+    m_descriptors.clear();
+    std::vector<int> offsets;
+    int offset = 1;
+    for (int pos = 32; pos + 32 <= m_headerLength && m_header[pos] != 0x0D; pos += 32) {
+        const unsigned char* d = &m_header[pos];
+        FieldDescriptor fd;
+        fd.name.assign(reinterpret_cast<const char*>(d), strnlen(reinterpret_cast<const char*>(d), 11));
+        fd.type = static_cast<char>(d[11]);
+        fd.width = d[16];
+        fd.decimals = d[17];
+        if (fd.type == 'C') {
+            fd.width = d[16] | (d[17] << 8);
+            fd.decimals = 0;
+        }
+        offsets.push_back(offset);
+        offset += fd.width;
+        m_descriptors.push_back(std::move(fd));
+    }
+    if (offset > m_recordLength)
+        throw TableError(checkFails(path, "поля не помещаются в длину записи"));
+
+    // Bind the thirteen fields by name and kind; other fields are ignored.
+    for (int i = 0; i < kFieldCount; ++i) {
+        const FieldSpec& spec = kSpecs[i];
+        int found = -1;
+        for (size_t k = 0; k < m_descriptors.size(); ++k)
+            if (equalsIgnoreCase(m_descriptors[k].name, spec.name)) {
+                found = static_cast<int>(k);
+                break;
+            }
+        if (found < 0)
+            throw TableError(checkFails(path, std::string("нет поля ") + spec.name));
+        const FieldDescriptor& fd = m_descriptors[static_cast<size_t>(found)];
+        bool kindOk;
+        if (spec.type == 'C')
+            kindOk = fd.type == 'C' && fd.width > 0;
+        else if (spec.decimals > 0)
+            kindOk = (fd.type == 'N' || fd.type == 'F') && fd.decimals >= 1 && fd.width > 0;
+        else
+            kindOk = (fd.type == 'N' || fd.type == 'F') && fd.decimals == 0 && fd.width >= 1 &&
+                     fd.width <= 9;
+        if (!kindOk)
+            throw TableError(checkFails(path, std::string("поле ") + spec.name +
+                                                  " другого типа или размера"));
+        Binding& b = m_bind[i];
+        b.offset = offsets[static_cast<size_t>(found)];
+        b.width = fd.width;
+        b.decimals = fd.decimals;
+        b.textLimit = std::min(fd.width, spec.width);
+    }
+
+    // The number of records comes from the file size.
+    const int64_t body = size - m_headerLength;
+    m_count = static_cast<uint32_t>(body / m_recordLength);
+    m_records.resize(static_cast<size_t>(m_count) * static_cast<size_t>(m_recordLength));
+    if (!m_records.empty() && !m_file.readAt(m_headerLength, m_records.data(), m_records.size()))
+        throw TableError(checkFails(path, "записи таблицы не читаются"));
+}
+
+void ObservationTable::Close() {
+    if (m_state == State::Closed)
+        return;
+    m_buffer.clear();
+    m_state = State::Browsing;
+    const bool written = writeHeader();
+    const FileFailure why = m_file.lastFailure();
+    const std::string path = m_path;
+    resetOpenState();
+    if (!written)
+        throw TableError("Не удалось записать заголовок таблицы: " + file_failure_text(why, path));
+}
+
+std::string ObservationTable::IndexPath() const {
+    const size_t slash = m_path.find_last_of('/');
+    const size_t dot = m_path.find_last_of('.');
+    const std::string stem =
+        (dot == std::string::npos || (slash != std::string::npos && dot < slash)) ? m_path
+                                                                                   : m_path.substr(0, dot);
+    return stem + ".mdx";
+}
+
+// Puts the date, count and index flag into the file and the end marker after the
+// last record.
+bool ObservationTable::writeHeader(bool withEndMarker) {
+    const HeaderDate d = m_today();
+    m_header[1] = d.year;
+    m_header[2] = d.month;
+    m_header[3] = d.day;
+    putU32(&m_header[4], m_count);
+    const int64_t end = m_headerLength + static_cast<int64_t>(m_count) * m_recordLength;
+    return m_file.writeAt(0, m_header.data(), 32) &&
+           (!withEndMarker || m_file.writeAt(end, &kEndMarker, 1));
+}
+
+// ---------------------------------------------------------------- navigation
+
+void ObservationTable::First() {
+    m_pos = 0;
+    m_eof = m_view.empty();
+}
+
+void ObservationTable::Next() {
+    if (m_pos + 1 < m_view.size())
+        ++m_pos;
+    else
+        m_eof = true;
+}
+
+void ObservationTable::Last() {
+    m_pos = m_view.empty() ? 0 : m_view.size() - 1;
+    m_eof = m_view.empty();
+}
+
+uint32_t ObservationTable::RecordId() const {
+    if (m_state == State::Closed || m_pos >= m_view.size())
+        return 0;
+    return m_view[m_pos];
+}
+
+bool ObservationTable::GotoRecord(uint32_t recordId) {
+    const auto it = std::find(m_view.begin(), m_view.end(), recordId);
+    if (it == m_view.end())
+        return false;
+    m_pos = static_cast<size_t>(it - m_view.begin());
+    m_eof = false;
+    return true;
+}
+
+bool ObservationTable::IsDeleted(uint32_t recordId) const {
+    const char* r = recordBytes(recordId);
+    return r != nullptr && r[0] == kDeleted;
+}
+
+const char* ObservationTable::recordBytes(uint32_t recordId) const {
+    if (recordId == 0 || recordId > m_count)
+        return nullptr;
+    return m_records.data() + static_cast<size_t>(recordId - 1) * m_recordLength;
+}
+
+// ---------------------------------------------------------------- fields
+
+const char* ObservationTable::currentRecord() const {
+    if (m_state == State::Appending || m_state == State::Editing)
+        return m_buffer.data();
+    return recordBytes(RecordId());
+}
+
+std::string_view ObservationTable::rawField(const char* record, Field field) const {
+    const Binding& b = m_bind[static_cast<int>(field)];
+    return {record + b.offset, static_cast<size_t>(b.width)};
+}
+
+bool ObservationTable::IsNull(Field field) const {
+    const char* r = currentRecord();
+    if (r == nullptr)
+        return true;
+    const std::string_view raw = rawField(r, field);
+    return raw.find_first_not_of(' ') == std::string_view::npos;
+}
+
+double ObservationTable::Number(Field field) const {
+    const char* r = currentRecord();
+    if (r == nullptr)
+        return 0;
+    return decode_number(rawField(r, field)).value_or(0.0);
+}
+
+int ObservationTable::Integer(Field field) const {
+    const double v = Number(field);
+    if (!(v > -2147483648.0 && v < 2147483648.0))
+        return 0;
+    return static_cast<int>(std::lround(v));
+}
+
+std::string ObservationTable::Text(Field field) const {
+    const char* r = currentRecord();
+    if (r == nullptr)
+        return {};
+    const std::string_view raw = rawField(r, field);
+    if (is_numeric(field)) {
+        char scratch[256];
+        return std::string(trim_number(raw.substr(0, std::min<size_t>(raw.size(), 255)), scratch));
+    }
+    return cp1251_to_utf8(decode_text(raw));
+}
+
+char* ObservationTable::editableRecord(Field field) {
+    if (m_state != State::Appending && m_state != State::Editing)
+        throw TableError(std::string("Запись не редактируется: поле ") + field_name(field) +
+                         " нельзя изменить");
+    return m_buffer.data() + m_bind[static_cast<int>(field)].offset;
+}
+
+void ObservationTable::SetNumber(Field field, double value) {
+    const Binding& b = m_bind[static_cast<int>(field)];
+    char* out = editableRecord(field);
+    if (!is_numeric(field))
+        throw TableError(std::string("Поле ") + field_name(field) + " текстовое, а не числовое");
+    bool ok;
+    if (b.decimals == 0) {
+        const double r = std::round(value);
+        ok = std::isfinite(r) && std::fabs(r) < 1e15 && encode_integer(static_cast<long>(r), b.width, out);
+    } else {
+        ok = encode_fixed(value, b.width, b.decimals, out);
+    }
+    if (!ok) {
+        char text[64];
+        auto res = std::to_chars(text, text + sizeof text, value);
+        throw TableError("Значение " + std::string(text, res.ptr) + " не помещается в поле " +
+                         field_name(field) + " (" + std::to_string(b.width) + " знаков, из них " +
+                         std::to_string(b.decimals) + " после точки); запись не изменена");
+    }
+}
+
+void ObservationTable::SetInteger(Field field, int value) {
+    const Binding& b = m_bind[static_cast<int>(field)];
+    if (b.decimals > 0) {
+        SetNumber(field, value);
+        return;
+    }
+    char* out = editableRecord(field);
+    if (!is_numeric(field))
+        throw TableError(std::string("Поле ") + field_name(field) + " текстовое, а не числовое");
+    if (value < -32768 || value > 32767 || !encode_integer(value, b.width, out))
+        throw TableError("Значение " + std::to_string(value) + " не помещается в поле " +
+                         field_name(field) + " (" + std::to_string(b.width) +
+                         " знака); запись не изменена");
+}
+
+void ObservationTable::SetText(Field field, std::string_view utf8) {
+    const Binding& b = m_bind[static_cast<int>(field)];
+    char* out = editableRecord(field);
+    if (is_numeric(field))
+        throw TableError(std::string("Поле ") + field_name(field) + " числовое, а не текстовое");
+    std::string bytes = utf8_to_cp1251(utf8);
+    if (bytes.size() > static_cast<size_t>(b.textLimit))
+        bytes.resize(static_cast<size_t>(b.textLimit));
+    encode_text(bytes, b.width, out);
+}
+
+void ObservationTable::SetNull(Field field) {
+    char* out = editableRecord(field);
+    encode_blank(m_bind[static_cast<int>(field)].width, out);
+}
+
+// ---------------------------------------------------------------- append, edit, post, delete
+
+void ObservationTable::Append() {
+    if (m_state == State::Closed)
+        throw TableError("Таблица не открыта");
+    m_buffer.assign(static_cast<size_t>(m_recordLength), ' ');
+    m_state = State::Appending;
+}
+
+void ObservationTable::Edit() {
+    if (m_state == State::Closed)
+        throw TableError("Таблица не открыта");
+    if (m_state != State::Browsing)
+        return;
+    const char* r = recordBytes(RecordId());
+    if (r == nullptr)
+        throw TableError("Нет текущей записи для изменения");
+    m_buffer.assign(r, r + m_recordLength);
+    m_state = State::Editing;
+}
+
+void ObservationTable::Cancel() {
+    if (m_state == State::Appending || m_state == State::Editing) {
+        m_buffer.clear();
+        m_state = State::Browsing;
+    }
+}
+
+void ObservationTable::Post() {
+    if (m_state == State::Appending) {
+        const uint32_t recordId = m_count + 1;
+        const int64_t offset = m_headerLength + static_cast<int64_t>(m_count) * m_recordLength;
+        m_buffer.push_back(kEndMarker);
+        const bool recordWritten = m_file.writeAt(offset, m_buffer.data(), m_buffer.size());
+        m_buffer.pop_back();
+        ++m_count;
+        // The end marker went out with the record.
+        if (!recordWritten || !writeHeader(false)) {
+            // The record is not counted: cut what reached the file and put the
+            // end marker back where it was.
+            --m_count;
+            m_file.truncate(offset);
+            writeHeader();
+            throw TableError(kDiskFullMessage);
+        }
+        m_records.insert(m_records.end(), m_buffer.begin(), m_buffer.end());
+        m_buffer.clear();
+        m_state = State::Browsing;
+        placeAfterChange(recordId);
+        return;
+    }
+    if (m_state == State::Editing) {
+        const uint32_t recordId = RecordId();
+        const int64_t offset = m_headerLength + static_cast<int64_t>(recordId - 1) * m_recordLength;
+        char* cached = m_records.data() + static_cast<size_t>(recordId - 1) * m_recordLength;
+        if (!m_file.writeAt(offset, m_buffer.data(), m_buffer.size())) {
+            m_file.writeAt(offset, cached, static_cast<size_t>(m_recordLength));
+            throw TableError(kDiskFullMessage);
+        }
+        std::memcpy(cached, m_buffer.data(), m_buffer.size());
+        m_buffer.clear();
+        m_state = State::Browsing;
+        placeAfterChange(recordId);
+    }
+}
+
+void ObservationTable::Delete() {
+    if (m_state == State::Closed)
+        throw TableError("Таблица не открыта");
+    Cancel();
+    const uint32_t recordId = RecordId();
+    if (recordId == 0)
+        return;
+    const int64_t offset = m_headerLength + static_cast<int64_t>(recordId - 1) * m_recordLength;
+    if (!m_file.writeAt(offset, &kDeleted, 1))
+        throw TableError(kDiskFullMessage);
+    m_records[static_cast<size_t>(recordId - 1) * m_recordLength] = kDeleted;
+    m_view.erase(m_view.begin() + static_cast<std::ptrdiff_t>(m_pos));
+    if (m_pos >= m_view.size())
+        m_pos = m_view.empty() ? 0 : m_view.size() - 1;
+    m_eof = m_view.empty();
+}
+
+// ---------------------------------------------------------------- filter and view
+
+void ObservationTable::parseFilter(const std::string& filter) {
+    const auto trim = [](std::string_view s) {
+        while (!s.empty() && s.front() == ' ')
+            s.remove_prefix(1);
+        while (!s.empty() && s.back() == ' ')
+            s.remove_suffix(1);
+        return s;
+    };
+    const std::string_view text = trim(filter);
+    if (text.empty()) {
+        m_filterField = -1;
+        return;
+    }
+    const size_t eq = text.find('=');
+    const std::string bad = "Неверный фильтр «" + filter + "»: ожидается ПОЛЕ=целое число";
+    if (eq == std::string_view::npos)
+        throw TableError(bad);
+    const std::string_view name = trim(text.substr(0, eq));
+    const std::string_view number = trim(text.substr(eq + 1));
+    long value = 0;
+    auto res = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (number.empty() || res.ec != std::errc() || res.ptr != number.data() + number.size())
+        throw TableError(bad);
+    const Field field = field_by_name(name);
+    if (!is_numeric(field))
+        throw TableError(bad);
+    m_filterField = static_cast<int>(field);
+    m_filterValue = value;
+}
+
+void ObservationTable::SetFilter(const std::string& filter) {
+    parseFilter(filter);
+    m_filter = filter;
+    if (Active())
+        Refresh();
+}
+
+bool ObservationTable::passesFilter(const char* record) const {
+    if (record[0] == kDeleted)
+        return false;
+    if (m_filterField < 0)
+        return true;
+    const double v =
+        decode_number(rawField(record, static_cast<Field>(m_filterField))).value_or(0.0);
+    return v == static_cast<double>(m_filterValue);
+}
+
+void ObservationTable::Refresh() {
+    if (!Active())
+        return;
+    Cancel();
+    const std::vector<uint32_t> old = m_view;
+    rebuildView(RecordId(), m_pos, old);
+}
+
+// Builds the view and keeps the current record current when it is still in the
+// view, else the next one of the old view that is, else the previous one.
+void ObservationTable::rebuildView(uint32_t keep, size_t oldPos,
+                                   const std::vector<uint32_t>& oldView) {
+    m_view.clear();
+    for (uint32_t id = 1; id <= m_count; ++id)
+        if (passesFilter(recordBytes(id)))
+            m_view.push_back(id);
+
+    m_pos = 0;
+    m_eof = m_view.empty();
+    if (keep == 0 || m_view.empty())
+        return;
+    std::vector<int32_t> where(static_cast<size_t>(m_count) + 1, -1);
+    for (size_t i = 0; i < m_view.size(); ++i)
+        where[m_view[i]] = static_cast<int32_t>(i);
+    const auto placeAt = [&](uint32_t id) {
+        if (id <= m_count && where[id] >= 0) {
+            m_pos = static_cast<size_t>(where[id]);
+            return true;
+        }
+        return false;
+    };
+    if (placeAt(keep))
+        return;
+    for (size_t i = oldPos + 1; i < oldView.size(); ++i)
+        if (placeAt(oldView[i]))
+            return;
+    for (size_t i = std::min(oldPos, oldView.size()); i-- > 0;)
+        if (placeAt(oldView[i]))
+            return;
+}
+
+// After a post the record is current; one that the filter excludes leaves the
+// view, and the record that follows it (or else the one before) becomes current.
+void ObservationTable::placeAfterChange(uint32_t recordId) {
+    // An edited record is the current one; a new record is in no view yet.
+    const bool inView = m_pos < m_view.size() && m_view[m_pos] == recordId;
+    const auto it = m_view.begin() + static_cast<std::ptrdiff_t>(m_pos);
+    const bool passes = passesFilter(recordBytes(recordId));
+    if (inView && passes) {
+        // Stays where it is.
+    } else if (inView) {
+        m_view.erase(it);
+        if (m_pos >= m_view.size())
+            m_pos = m_view.empty() ? 0 : m_view.size() - 1;
+    } else if (passes) {
+        // Physical order: a new record belongs at the end.
+        const auto at = m_view.empty() || m_view.back() < recordId
+                            ? m_view.end()
+                            : std::lower_bound(m_view.begin(), m_view.end(), recordId);
+        const auto inserted = m_view.insert(at, recordId);
+        m_pos = static_cast<size_t>(inserted - m_view.begin());
+    } else if (!m_view.empty()) {
+        m_pos = m_view.size() - 1;
+    }
+    m_eof = m_view.empty();
+}
+
+void ObservationTable::SetIndexName(const std::string& tag) {
+    // Without a production index no tag exists: physical order.
+    (void)tag;
+    m_indexName.clear();
+    if (Active())
+        Refresh();
+}
+
+// ---------------------------------------------------------------- pack
+
+void ObservationTable::Pack() {
+    if (!Active())
+        throw TableError("Таблица не открыта");
+    Cancel();
+
+    // The temporary table: the name with "_1", "_2", ... before the extension.
+    const size_t slash = m_path.find_last_of('/');
+    size_t dot = m_path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        dot = m_path.size();
+    const std::string stem = m_path.substr(0, dot);
+    const std::string ext = m_path.substr(dot);
+    std::string temp;
+    for (int n = 1;; ++n) {
+        temp = stem + "_" + std::to_string(n) + ext;
+        if (!file_exists(temp))
+            break;
+    }
+
+    // Copy the live records, in physical order, behind a copy of the header.
+    std::vector<char> live;
+    live.reserve(m_records.size());
+    uint32_t liveCount = 0;
+    for (uint32_t id = 1; id <= m_count; ++id) {
+        const char* r = recordBytes(id);
+        if (r[0] != kDeleted) {
+            live.insert(live.end(), r, r + m_recordLength);
+            ++liveCount;
+        }
+    }
+    std::vector<unsigned char> header = m_header;
+    const HeaderDate d = m_today();
+    header[1] = d.year;
+    header[2] = d.month;
+    header[3] = d.day;
+    putU32(&header[4], liveCount);
+
+    TableFile packed;
+    FileFailure failure;
+    if (!packed.open(temp, true, failure))
+        throw TableError("Не удалось сжать таблицу: " + file_failure_text(failure, temp) +
+                         "; таблица не изменена");
+    const auto fail = [&](FileFailure why) {
+        packed.close();
+        remove_file(temp);
+        throw TableError("Не удалось сжать таблицу: " + file_failure_text(why, temp) +
+                         "; таблица не изменена");
+    };
+    const int64_t end = m_headerLength + static_cast<int64_t>(live.size());
+    if (!packed.writeAt(0, header.data(), header.size()) ||
+        (!live.empty() && !packed.writeAt(m_headerLength, live.data(), live.size())) ||
+        !packed.writeAt(end, &kEndMarker, 1))
+        fail(packed.lastFailure());
+    if (!packed.sync())
+        fail(FileFailure::Io);
+
+    // The packed copy replaces the table in one step; its handle, already
+    // locked, becomes the table's.
+    if (!rename_file(temp, m_path))
+        fail(FileFailure::Io);
+    m_file = std::move(packed);
+    m_header = std::move(header);
+    m_records = std::move(live);
+    m_count = liveCount;
+    writeHeader();
+    rebuildView(0, 0, {});
+    First();
+}
+
+} // namespace ulen3

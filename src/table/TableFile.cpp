@@ -1,0 +1,156 @@
+#include "TableFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace ulen3 {
+namespace {
+
+FileFailure failureFromErrno(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return FileFailure::NotFound;
+    case EAGAIN:
+    case EACCES:
+        return err == EACCES ? FileFailure::NoPermission : FileFailure::Busy;
+    case EPERM:
+    case EROFS:
+        return FileFailure::NoPermission;
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+        return FileFailure::NoSpace;
+    default:
+        return FileFailure::Io;
+    }
+}
+
+} // namespace
+
+std::string file_failure_text(FileFailure failure, const std::string& path) {
+    const std::string name = "«" + path + "»";
+    switch (failure) {
+    case FileFailure::NotFound:
+        return "Файл " + name + " не найден";
+    case FileFailure::Busy:
+        return "Файл " + name + " занят другой программой";
+    case FileFailure::NoPermission:
+        return "Нет прав на запись в файл " + name;
+    case FileFailure::NoSpace:
+        return "Недостаточно места на диске для файла " + name;
+    case FileFailure::Io:
+        break;
+    }
+    return "Ошибка ввода-вывода в файле " + name;
+}
+
+TableFile::TableFile(TableFile&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_lastFailure(other.m_lastFailure) {}
+
+TableFile& TableFile::operator=(TableFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        m_fd = std::exchange(other.m_fd, -1);
+        m_lastFailure = other.m_lastFailure;
+    }
+    return *this;
+}
+
+TableFile::~TableFile() { close(); }
+
+bool TableFile::open(const std::string& path, bool create, FileFailure& failure) {
+    close();
+    const int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0);
+    const int fd = ::open(path.c_str(), flags, 0644);
+    if (fd < 0) {
+        failure = failureFromErrno(errno);
+        return false;
+    }
+    // An open-file-description lock conflicts with every other opener that asks
+    // for one, in this process or another; plain readers are not affected.
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        failure = FileFailure::Busy;
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+void TableFile::close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+int64_t TableFile::size() const {
+    struct stat st {};
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
+        return -1;
+    return st.st_size;
+}
+
+bool TableFile::readAt(int64_t offset, void* data, size_t n) const {
+    auto* p = static_cast<char*>(data);
+    while (n > 0) {
+        const ssize_t got = ::pread(m_fd, p, n, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        p += got;
+        n -= static_cast<size_t>(got);
+        offset += got;
+    }
+    return true;
+}
+
+bool TableFile::writeAt(int64_t offset, const void* data, size_t n) {
+    const auto* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const ssize_t put = ::pwrite(m_fd, p, n, offset);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            m_lastFailure = put < 0 ? failureFromErrno(errno) : FileFailure::NoSpace;
+            return false;
+        }
+        p += put;
+        n -= static_cast<size_t>(put);
+        offset += put;
+    }
+    return true;
+}
+
+bool TableFile::truncate(int64_t length) {
+    if (::ftruncate(m_fd, length) == 0)
+        return true;
+    m_lastFailure = failureFromErrno(errno);
+    return false;
+}
+
+bool TableFile::sync() { return ::fsync(m_fd) == 0; }
+
+bool file_exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool rename_file(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+} // namespace ulen3

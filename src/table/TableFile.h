@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ulen3 {
+
+// Why a file operation failed, mapped once from the platform's error code.
+enum class FileFailure { NotFound, Busy, NoPermission, NoSpace, Io };
+
+// The Russian description of a failure, naming the file.
+std::string file_failure_text(FileFailure failure, const std::string& path);
+
+// One table or index file held open for reading and writing. The open takes a
+// write lock on the whole file: other processes may still read it, but a second
+// writer (another copy of the program included) cannot open it. All platform
+// file calls of the table live in this class and its few helpers.
+class TableFile {
+public:
+    TableFile() = default;
+    TableFile(TableFile&& other) noexcept;
+    TableFile& operator=(TableFile&& other) noexcept;
+    TableFile(const TableFile&) = delete;
+    TableFile& operator=(const TableFile&) = delete;
+    ~TableFile();
+
+    // Opens an existing file (create = false) or creates it when missing
+    // (create = true; an existing file is opened as it is, not truncated).
+    // On failure returns false and sets `failure`; nothing in the file changes.
+    bool open(const std::string& path, bool create, FileFailure& failure);
+    void close();
+    bool isOpen() const { return m_fd >= 0; }
+
+    // The current size, or -1 when it cannot be read.
+    int64_t size() const;
+    // Reads exactly `n` bytes; false on a short read or an error.
+    bool readAt(int64_t offset, void* data, size_t n) const;
+    // Writes exactly `n` bytes; false (with `lastFailure`) when not all reached the file.
+    bool writeAt(int64_t offset, const void* data, size_t n);
+    bool truncate(int64_t length);
+    bool sync();
+    FileFailure lastFailure() const { return m_lastFailure; }
+
+private:
+    int m_fd = -1;
+    FileFailure m_lastFailure = FileFailure::Io;
+};
+
+bool file_exists(const std::string& path);
+bool remove_file(const std::string& path);
+// Replaces `to` by `from` in one step.
+bool rename_file(const std::string& from, const std::string& to);
+
+} // namespace ulen3

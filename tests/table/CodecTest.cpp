@@ -1,0 +1,109 @@
+#include "Cp1251.h"
+#include "FieldCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <limits>
+#include <string>
+
+using namespace ulen3;
+
+namespace {
+
+std::string fixed(double v, int width = 18, int decimals = 9) {
+    std::string out(static_cast<size_t>(width), '#');
+    if (!encode_fixed(v, width, decimals, out.data()))
+        return "<refused>";
+    return out;
+}
+
+std::string integer(long v, int width = 4) {
+    std::string out(static_cast<size_t>(width), '#');
+    if (!encode_integer(v, width, out.data()))
+        return "<refused>";
+    return out;
+}
+
+} // namespace
+
+TEST(FieldCodec, FixedPointIsRightAlignedWithNineDecimals) {
+    EXPECT_EQ(fixed(1), "       1.000000000");
+    EXPECT_EQ(fixed(-2.5), "      -2.500000000");
+    EXPECT_EQ(fixed(0), "       0.000000000");
+    EXPECT_EQ(fixed(1.0000000004), "       1.000000000");
+    EXPECT_EQ(fixed(0.0000000006), "       0.000000001");
+    // Rounding to zero drops the sign.
+    EXPECT_EQ(fixed(-0.0000000001), "       0.000000000");
+}
+
+TEST(FieldCodec, FixedPointRefusesWhatDoesNotFit) {
+    EXPECT_EQ(fixed(99999999.0), "99999999.000000000");
+    EXPECT_EQ(fixed(1e8), "<refused>");
+    EXPECT_EQ(fixed(-9999999.0), "-9999999.000000000");
+    EXPECT_EQ(fixed(-1e7), "<refused>");
+    EXPECT_EQ(fixed(std::numeric_limits<double>::infinity()), "<refused>");
+    EXPECT_EQ(fixed(std::numeric_limits<double>::quiet_NaN()), "<refused>");
+}
+
+TEST(FieldCodec, PointStaysADotUnderACommaLocale) {
+    const char* old = std::setlocale(LC_ALL, nullptr);
+    const std::string saved = old ? old : "C";
+    if (std::setlocale(LC_ALL, "ru_RU.UTF-8") == nullptr && std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr)
+        GTEST_SKIP() << "no locale with a decimal comma is installed";
+    EXPECT_EQ(fixed(-2.5), "      -2.500000000");
+    EXPECT_EQ(decode_number("      -2.500000000"), -2.5);
+    std::setlocale(LC_ALL, saved.c_str());
+}
+
+TEST(FieldCodec, SmallIntegersPutTheSignFirst) {
+    EXPECT_EQ(integer(1), "   1");
+    EXPECT_EQ(integer(0), "   0");
+    EXPECT_EQ(integer(-5), "-  5");
+    EXPECT_EQ(integer(255), " 255");
+    EXPECT_EQ(integer(9999), "9999");
+    EXPECT_EQ(integer(-999), "-999");
+    EXPECT_EQ(integer(10000), "<refused>");
+    EXPECT_EQ(integer(-1000), "<refused>");
+}
+
+TEST(FieldCodec, ReadingNumbers) {
+    EXPECT_FALSE(decode_number("                  ").has_value());
+    EXPECT_FALSE(decode_number("").has_value());
+    EXPECT_EQ(decode_number("       1.000000000"), 1.0);
+    EXPECT_EQ(decode_number("-  5"), -5.0);
+    EXPECT_EQ(decode_number("   1"), 1.0);
+    EXPECT_EQ(decode_number("  +3.5"), 3.5);
+    // Text that does not read as a number gives 0.
+    EXPECT_EQ(decode_number("  abc "), 0.0);
+    EXPECT_EQ(decode_number(" 1.5x"), 0.0);
+}
+
+TEST(FieldCodec, TextIsCutPaddedAndKeepsLeadingSpaces) {
+    std::string out(5, '#');
+    encode_text("abcdefg", 5, out.data());
+    EXPECT_EQ(out, "abcde");
+    encode_text("ab", 5, out.data());
+    EXPECT_EQ(out, "ab   ");
+    EXPECT_EQ(decode_text("  ab   "), "  ab");
+    EXPECT_EQ(decode_text("     "), "");
+}
+
+TEST(Cp1251, RoundTripsRussianText) {
+    const std::string text = "Ёжик в тумане: ёлка, Ъ, №5 — «да»";
+    const std::string bytes = utf8_to_cp1251(text);
+    EXPECT_EQ(bytes.size(), 33u);
+    EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0xA8); // Ё
+    EXPECT_EQ(static_cast<unsigned char>(utf8_to_cp1251("ё")[0]), 0xB8);
+    EXPECT_EQ(static_cast<unsigned char>(utf8_to_cp1251("№")[0]), 0xB9);
+    EXPECT_EQ(static_cast<unsigned char>(utf8_to_cp1251("А")[0]), 0xC0);
+    EXPECT_EQ(static_cast<unsigned char>(utf8_to_cp1251("я")[0]), 0xFF);
+    EXPECT_EQ(cp1251_to_utf8(bytes), text);
+}
+
+TEST(Cp1251, UnmappableAndBrokenInputBecomeQuestionMarks) {
+    EXPECT_EQ(utf8_to_cp1251("a€b"), std::string("a\x88" "b"));
+    EXPECT_EQ(utf8_to_cp1251("日本"), "??");
+    EXPECT_EQ(utf8_to_cp1251("a\xC3"), "a?");
+    EXPECT_EQ(utf8_to_cp1251("\xFF"), "?");
+}

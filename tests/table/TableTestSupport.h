@@ -1,0 +1,49 @@
+#pragma once
+
+#include "ObservationTable.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace ulen3::test {
+
+// A table file in a fresh folder, with header writes dated 9 December 2026.
+class TableFixture : public ::testing::Test {
+protected:
+    static constexpr HeaderDate kDate{126, 12, 9};
+
+    TableFixture() { table.SetToday([] { return kDate; }); }
+
+    std::string createTable(const std::string& name = "survey.db") {
+        const std::string path = dir.file(name);
+        table.CreateEmpty(path);
+        return path;
+    }
+
+    // Appends records with N = 1..count, P = given values, NB_TYPE 0.
+    void appendRecords(const std::vector<double>& ps) {
+        for (size_t i = 0; i < ps.size(); ++i) {
+            table.Append();
+            table.SetNumber(Field::N, static_cast<double>(i + 1));
+            table.SetInteger(Field::NB_TYPE, 0);
+            table.SetNumber(Field::P, ps[i]);
+            table.Post();
+        }
+    }
+
+    // The N of each record of the view, in view order.
+    std::vector<int> viewNumbers() {
+        std::vector<int> out;
+        for (table.First(); !table.Eof(); table.Next())
+            out.push_back(table.Integer(Field::N));
+        return out;
+    }
+
+    TempDir dir;
+    ObservationTable table;
+};
+
+} // namespace ulen3::test

@@ -1,0 +1,151 @@
+// ulen3-cli: the program's core without windows, for batch work and checks.
+
+#include "ObservationTable.h"
+#include "TableError.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+using namespace ulen3;
+
+namespace {
+
+int usage() {
+    std::cerr << "Использование:\n"
+                 "  ulen3-cli info ТАБЛИЦА.db\n"
+                 "  ulen3-cli dump ТАБЛИЦА.db [--filter NB_TYPE=0]\n"
+                 "  ulen3-cli demo ТАБЛИЦА.db   (создаёт небольшую таблицу-пример)\n";
+    return 2;
+}
+
+std::string csvField(const std::string& s) {
+    if (s.find_first_of(",\"\n\r") == std::string::npos && (s.empty() || s.front() != ' '))
+        return s;
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string numberText(double v) {
+    char buf[64];
+    auto res = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, res.ptr);
+}
+
+int info(const std::string& path) {
+    ObservationTable table;
+    table.Open(path);
+    const auto& h = table.HeaderBytes();
+    std::printf("Файл: %s\n", path.c_str());
+    std::printf("Версия: 0x%02X\n", h[0]);
+    std::printf("Дата записи заголовка: %02d.%02d.%04d\n", h[3], h[2], 1900 + h[1]);
+    std::printf("Записей в файле: %u\n", table.FileRecordCount());
+    uint32_t deleted = 0;
+    for (uint32_t id = 1; id <= table.FileRecordCount(); ++id)
+        deleted += table.IsDeleted(id) ? 1 : 0;
+    std::printf("Удалённых: %u\n", deleted);
+    std::printf("Видимых: %d\n", table.VisibleCount());
+    std::printf("Длина заголовка: %d\n", static_cast<int>(h.size()));
+    std::printf("Длина записи: %d\n", table.RecordLength());
+    std::printf("Индексный файл (байт 28): %d\n", h[28]);
+    std::printf("Драйвер языка: 0x%02X\n", h[29]);
+    std::printf("Поля:\n");
+    for (const auto& f : table.Descriptors())
+        std::printf("  %-10s %c %3d %d\n", f.name.c_str(), f.type, f.width, f.decimals);
+    table.Close();
+    return 0;
+}
+
+int dump(const std::string& path, const std::string& filter) {
+    ObservationTable table;
+    table.SetFilter(filter);
+    table.Open(path);
+    std::string out;
+    for (int i = 0; i < kFieldCount; ++i) {
+        out += i ? "," : "";
+        out += field_name(static_cast<Field>(i));
+    }
+    out += '\n';
+    for (table.First(); !table.Eof(); table.Next()) {
+        for (int i = 0; i < kFieldCount; ++i) {
+            const Field f = static_cast<Field>(i);
+            if (i)
+                out += ',';
+            if (table.IsNull(f))
+                continue;
+            out += is_numeric(f) ? numberText(table.Number(f)) : csvField(table.Text(f));
+        }
+        out += '\n';
+    }
+    table.Close();
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+}
+
+// A small table with the kinds of records a download gives, for demonstrations.
+int demo(const std::string& path) {
+    ObservationTable table;
+    table.CreateEmpty(path);
+    table.Open(path);
+    const char* types[] = {"диам. 300 мм", "куб 150", "AxB 200x300"};
+    for (int i = 0; i < 12; ++i) {
+        table.Append();
+        table.SetNumber(Field::N, i + 1);
+        char date[16], time[16];
+        std::snprintf(date, sizeof date, "%02d.%02d.2026", 1 + i % 28, 1 + i % 12);
+        std::snprintf(time, sizeof time, "%02d:%02d:%02d", 8 + i % 10, (i * 7) % 60, (i * 13) % 60);
+        table.SetText(Field::DATE, date);
+        table.SetText(Field::TIME, time);
+        table.SetInteger(Field::DEV_TYPE, 7);
+        table.SetNumber(Field::SERIAL, 1234);
+        table.SetInteger(Field::NB_TYPE, i % 4 == 3 ? 1 : 0);
+        table.SetNumber(Field::P, 10.5 + i * 1.25);
+        table.SetNumber(Field::R, 0.35 + i * 0.05);
+        table.SetText(Field::TYPE, types[i % 3]);
+        if (i % 5 == 0)
+            table.SetText(Field::COMMENT, "Проба №" + std::to_string(i + 1));
+        table.SetNumber(Field::H, 100 + i);
+        table.Post();
+    }
+    table.Close();
+    std::printf("Создана таблица %s: 12 записей\n", path.c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() < 2)
+        return usage();
+    const std::string& command = args[0];
+    const std::string& path = args[1];
+    try {
+        if (command == "info" && args.size() == 2)
+            return info(path);
+        if (command == "dump") {
+            std::string filter;
+            for (size_t i = 2; i < args.size(); ++i) {
+                if (args[i] == "--filter" && i + 1 < args.size())
+                    filter = args[++i];
+                else
+                    return usage();
+            }
+            return dump(path, filter);
+        }
+        if (command == "demo" && args.size() == 2)
+            return demo(path);
+    } catch (const std::exception& e) {
+        std::cerr << "ulen3-cli: " << e.what() << '\n';
+        return 1;
+    }
+    return usage();
+}
