@@ -14,10 +14,18 @@ using namespace ulen3;
 
 namespace {
 
+// Tag names are kept in upper case in the index file.
+std::string ProductionIndexName(std::string tag) {
+    for (char& c : tag)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return tag;
+}
+
 int usage() {
     std::cerr << "Использование:\n"
                  "  ulen3-cli info ТАБЛИЦА.db\n"
-                 "  ulen3-cli dump ТАБЛИЦА.db [--filter NB_TYPE=0]\n"
+                 "  ulen3-cli dump ТАБЛИЦА.db [--filter NB_TYPE=0] [--sort ПОЛЕ [--desc]]\n"
+                 "  ulen3-cli sort ТАБЛИЦА.db ПОЛЕ [--desc] [--tag ИМЯ]\n"
                  "  ulen3-cli demo ТАБЛИЦА.db   (создаёт небольшую таблицу-пример)\n";
     return 2;
 }
@@ -64,10 +72,21 @@ int info(const std::string& path) {
     return 0;
 }
 
-int dump(const std::string& path, const std::string& filter) {
+// The tag a dump sorts by lives only for the dump.
+constexpr const char* kDumpTag = "cli_dump";
+
+int dump(const std::string& path, const std::string& filter, const std::string& sortField,
+         bool descending) {
     ObservationTable table;
     table.SetFilter(filter);
     table.Open(path);
+    if (!sortField.empty()) {
+        field_by_name(sortField); // an unknown field is an error here, not a silent no-op
+        table.AddTag(kDumpTag, sortField, descending);
+        table.SetIndexName(kDumpTag);
+        if (table.IndexName() != kDumpTag)
+            throw std::runtime_error("не удалось отсортировать по полю " + sortField);
+    }
     std::string out;
     for (int i = 0; i < kFieldCount; ++i) {
         out += i ? "," : "";
@@ -85,8 +104,30 @@ int dump(const std::string& path, const std::string& filter) {
         }
         out += '\n';
     }
+    if (!sortField.empty())
+        table.DropTag(kDumpTag);
     table.Close();
     std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+}
+
+// Adds the tag and leaves it in the index file, as the program does while a
+// sort is in force.
+int sortTable(const std::string& path, const std::string& field, const std::string& tag,
+              bool descending) {
+    ObservationTable table;
+    table.Open(path);
+    field_by_name(field);
+    table.AddTag(tag, field, descending);
+    const auto names = table.TagNames();
+    bool made = false;
+    for (const auto& n : names)
+        made = made || n == ProductionIndexName(tag);
+    table.Close();
+    if (!made)
+        throw std::runtime_error("не удалось создать тег " + tag);
+    std::printf("Тег %s по полю %s%s создан\n", tag.c_str(), field.c_str(),
+                descending ? " (по убыванию)" : "");
     return 0;
 }
 
@@ -132,14 +173,32 @@ int main(int argc, char** argv) {
         if (command == "info" && args.size() == 2)
             return info(path);
         if (command == "dump") {
-            std::string filter;
+            std::string filter, sortField;
+            bool descending = false;
             for (size_t i = 2; i < args.size(); ++i) {
                 if (args[i] == "--filter" && i + 1 < args.size())
                     filter = args[++i];
+                else if (args[i] == "--sort" && i + 1 < args.size())
+                    sortField = args[++i];
+                else if (args[i] == "--desc")
+                    descending = true;
                 else
                     return usage();
             }
-            return dump(path, filter);
+            return dump(path, filter, sortField, descending);
+        }
+        if (command == "sort" && args.size() >= 3) {
+            std::string tag = "tab1";
+            bool descending = false;
+            for (size_t i = 3; i < args.size(); ++i) {
+                if (args[i] == "--desc")
+                    descending = true;
+                else if (args[i] == "--tag" && i + 1 < args.size())
+                    tag = args[++i];
+                else
+                    return usage();
+            }
+            return sortTable(path, args[2], tag, descending);
         }
         if (command == "demo" && args.size() == 2)
             return demo(path);

@@ -125,3 +125,15 @@ std::string utf8_to_cp1251(std::string_view text) {
 }
 
 } // namespace ulen3
+
+namespace ulen3 {
+
+std::u16string cp1251_to_utf16(std::string_view bytes) {
+    const auto& t = tables();
+    std::u16string out(bytes.size(), u'\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        out[i] = static_cast<char16_t>(t.toUnicode[static_cast<unsigned char>(bytes[i])]);
+    return out;
+}
+
+} // namespace ulen3

@@ -16,3 +16,8 @@ std::string cp1251_to_utf8(std::string_view bytes);
 std::string utf8_to_cp1251(std::string_view text);
 
 } // namespace ulen3
+
+namespace ulen3 {
+// Bytes of Windows-1251 to UTF-16, for the collation.
+std::u16string cp1251_to_utf16(std::string_view bytes);
+} // namespace ulen3

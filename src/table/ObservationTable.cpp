@@ -2,6 +2,7 @@
 
 #include "Cp1251.h"
 #include "FieldCodec.h"
+#include "ProductionIndex.h"
 #include "TableError.h"
 
 #include <algorithm>
@@ -132,6 +133,8 @@ std::string ObservationTable::checkFails(const std::string& path, const std::str
 }
 
 void ObservationTable::resetOpenState() {
+    m_index.reset();
+    m_indexTag = -1;
     m_file.close();
     m_state = State::Closed;
     m_path.clear();
@@ -166,18 +169,72 @@ void ObservationTable::Open(const std::string& path) {
 
     // The index flag may point to an index file that was deleted with the
     // document; the flag is cleared with the next header write.
-    if (m_header[28] != 0 && !file_exists(IndexPath()))
-        m_header[28] = 0;
+    if (m_header[28] != 0) {
+        if (file_exists(IndexPath()))
+            openIndex();
+        else
+            m_header[28] = 0;
+    }
 
     if (countWrong && !writeHeader()) {
         const FileFailure why = m_file.lastFailure();
         resetOpenState();
         throw TableError(checkFails(path, file_failure_text(why, path)));
     }
-    if (!m_indexName.empty())
-        m_indexName.clear(); // no tag exists without an index file
+    selectTag();
     rebuildView(0, 0, {});
     First();
+}
+
+// The tags of an index file left beside the table are taken over and filled
+// from the records, so they are right whatever happened to the file since.
+// An index file that cannot be read is treated as absent.
+void ObservationTable::openIndex() {
+    const auto tags = ProductionIndex::readTags(IndexPath());
+    try {
+        if (!tags || tags->empty())
+            throw TableError("index file not readable");
+        auto index = ProductionIndex::create(IndexPath(), tableName(), m_today());
+        for (ProductionIndex::TagInfo info : *tags) {
+            const Field field = field_by_name(info.field);
+            info.type = is_numeric(field) ? 'N' : 'C';
+            info.fieldWidth = m_bind[static_cast<int>(field)].width;
+            index->addTag(info, fieldValues(field, m_records));
+        }
+        if (!index->flush())
+            throw TableError("index file not writable");
+        m_index = std::move(index);
+    } catch (const std::exception&) {
+        m_index.reset();
+        m_header[28] = 0;
+    }
+}
+
+std::string ObservationTable::tableName() const {
+    const size_t slash = m_path.find_last_of('/');
+    std::string name = slash == std::string::npos ? m_path : m_path.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::vector<std::string_view> ObservationTable::fieldValues(Field field,
+                                                           const std::vector<char>& records) const {
+    std::vector<std::string_view> values(records.size() / static_cast<size_t>(m_recordLength));
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = rawField(records.data() + i * static_cast<size_t>(m_recordLength), field);
+    return values;
+}
+
+void ObservationTable::closeIndex(bool deleteFile) {
+    if (!m_index)
+        return;
+    if (!deleteFile)
+        m_index->flush();
+    m_index->close();
+    m_index.reset();
+    m_indexTag = -1;
+    if (deleteFile)
+        remove_file(IndexPath());
 }
 
 void ObservationTable::bindFields(const std::string& path) {
@@ -262,6 +319,7 @@ void ObservationTable::Close() {
         return;
     m_buffer.clear();
     m_state = State::Browsing;
+    closeIndex(false);
     const bool written = writeHeader();
     const FileFailure why = m_file.lastFailure();
     const std::string path = m_path;
@@ -489,6 +547,13 @@ void ObservationTable::Post() {
             throw TableError(kDiskFullMessage);
         }
         m_records.insert(m_records.end(), m_buffer.begin(), m_buffer.end());
+        if (!updateTags(recordId, nullptr, recordBytes(recordId))) {
+            m_records.resize(m_records.size() - static_cast<size_t>(m_recordLength));
+            --m_count;
+            m_file.truncate(offset);
+            writeHeader();
+            throw TableError(kIndexDiskFullMessage);
+        }
         m_buffer.clear();
         m_state = State::Browsing;
         placeAfterChange(recordId);
@@ -502,7 +567,10 @@ void ObservationTable::Post() {
             m_file.writeAt(offset, cached, static_cast<size_t>(m_recordLength));
             throw TableError(kDiskFullMessage);
         }
+        const std::vector<char> before(cached, cached + m_recordLength);
         std::memcpy(cached, m_buffer.data(), m_buffer.size());
+        if (!updateTags(recordId, before.data(), cached))
+            throw TableError(kIndexDiskFullMessage);
         m_buffer.clear();
         m_state = State::Browsing;
         placeAfterChange(recordId);
@@ -588,9 +656,15 @@ void ObservationTable::Refresh() {
 void ObservationTable::rebuildView(uint32_t keep, size_t oldPos,
                                    const std::vector<uint32_t>& oldView) {
     m_view.clear();
-    for (uint32_t id = 1; id <= m_count; ++id)
-        if (passesFilter(recordBytes(id)))
-            m_view.push_back(id);
+    if (m_indexTag >= 0) {
+        for (uint32_t id : m_index->order(m_indexTag))
+            if (passesFilter(recordBytes(id)))
+                m_view.push_back(id);
+    } else {
+        for (uint32_t id = 1; id <= m_count; ++id)
+            if (passesFilter(recordBytes(id)))
+                m_view.push_back(id);
+    }
 
     m_pos = 0;
     m_eof = m_view.empty();
@@ -616,38 +690,159 @@ void ObservationTable::rebuildView(uint32_t keep, size_t oldPos,
             return;
 }
 
-// After a post the record is current; one that the filter excludes leaves the
-// view, and the record that follows it (or else the one before) becomes current.
+// After a post the record is current, at its place in the view's order; one
+// that the filter excludes leaves the view, and the record that follows it (or
+// else the one before) becomes current.
 void ObservationTable::placeAfterChange(uint32_t recordId) {
     // An edited record is the current one; a new record is in no view yet.
     const bool inView = m_pos < m_view.size() && m_view[m_pos] == recordId;
-    const auto it = m_view.begin() + static_cast<std::ptrdiff_t>(m_pos);
-    const bool passes = passesFilter(recordBytes(recordId));
-    if (inView && passes) {
-        // Stays where it is.
-    } else if (inView) {
-        m_view.erase(it);
-        if (m_pos >= m_view.size())
-            m_pos = m_view.empty() ? 0 : m_view.size() - 1;
-    } else if (passes) {
-        // Physical order: a new record belongs at the end.
-        const auto at = m_view.empty() || m_view.back() < recordId
-                            ? m_view.end()
-                            : std::lower_bound(m_view.begin(), m_view.end(), recordId);
-        const auto inserted = m_view.insert(at, recordId);
-        m_pos = static_cast<size_t>(inserted - m_view.begin());
-    } else if (!m_view.empty()) {
-        m_pos = m_view.size() - 1;
-    }
+    if (inView)
+        m_view.erase(m_view.begin() + static_cast<std::ptrdiff_t>(m_pos));
+    if (passesFilter(recordBytes(recordId)))
+        insertIntoView(recordId);
+    else if (m_pos >= m_view.size())
+        m_pos = m_view.empty() ? 0 : m_view.size() - 1;
     m_eof = m_view.empty();
 }
 
+bool ObservationTable::viewBefore(uint32_t a, uint32_t b) const {
+    if (m_indexTag < 0)
+        return a < b;
+    const Field f = field_by_name(m_index->tag(m_indexTag).field);
+    return m_index->compare(m_indexTag, rawField(recordBytes(a), f), a, rawField(recordBytes(b), f),
+                            b) < 0;
+}
+
+void ObservationTable::insertIntoView(uint32_t recordId) {
+    auto at = m_view.end();
+    if (!m_view.empty() && !viewBefore(m_view.back(), recordId))
+        at = std::lower_bound(m_view.begin(), m_view.end(), recordId,
+                              [this](uint32_t a, uint32_t b) { return viewBefore(a, b); });
+    const auto inserted = m_view.insert(at, recordId);
+    m_pos = static_cast<size_t>(inserted - m_view.begin());
+}
+
+// Puts a posted record's keys into every tag and writes the changed blocks.
+bool ObservationTable::updateTags(uint32_t recordId, const char* oldRecord, const char* newRecord) {
+    if (!m_index)
+        return true;
+    for (int i = 0; i < m_index->tagCount(); ++i) {
+        const Field f = field_by_name(m_index->tag(i).field);
+        const std::string_view now = rawField(newRecord, f);
+        if (oldRecord != nullptr) {
+            const std::string_view was = rawField(oldRecord, f);
+            if (was == now)
+                continue;
+            m_index->remove(i, was, recordId);
+        }
+        m_index->insert(i, now, recordId);
+    }
+    if (m_index->flush())
+        return true;
+    // The disk refused the index. A new record is taken back out (the caller
+    // uncounts it); an edited one is in the file, so its keys stay in memory.
+    if (oldRecord == nullptr) {
+        for (int i = 0; i < m_index->tagCount(); ++i)
+            m_index->remove(i, rawField(newRecord, field_by_name(m_index->tag(i).field)), recordId);
+        m_index->flush();
+    }
+    return false;
+}
+
+void ObservationTable::selectTag() {
+    m_indexTag = m_index && !m_indexName.empty() ? m_index->findTag(m_indexName) : -1;
+    if (m_indexTag < 0)
+        m_indexName.clear();
+}
+
+std::vector<std::string> ObservationTable::TagNames() const {
+    std::vector<std::string> names;
+    for (int i = 0; m_index && i < m_index->tagCount(); ++i)
+        names.push_back(m_index->tag(i).name);
+    return names;
+}
+
+void ObservationTable::AddTag(const std::string& tag, const std::string& fieldName,
+                              bool descending) {
+    if (!Active())
+        throw TableError("Таблица не открыта");
+    Cancel();
+    const bool created = !m_index;
+    try {
+        const Field field = field_by_name(fieldName);
+        if (created)
+            m_index = ProductionIndex::create(IndexPath(), tableName(), m_today());
+        ProductionIndex::TagInfo info;
+        info.name = tag;
+        info.field = field_name(field);
+        info.descending = descending;
+        info.type = is_numeric(field) ? 'N' : 'C';
+        info.fieldWidth = m_bind[static_cast<int>(field)].width;
+        m_index->addTag(info, fieldValues(field, m_records));
+        if (!m_index->flush())
+            throw TableError(kIndexDiskFullMessage);
+        m_header[28] = 1;
+        writeHeader();
+    } catch (const std::exception&) {
+        // A tag that cannot be created is removed without a word, with an index
+        // file created for it.
+        if (created || !m_index) {
+            closeIndex(true);
+        } else {
+            const int t = m_index->findTag(tag);
+            if (t >= 0)
+                m_index->dropTag(t);
+            if (m_index->tagCount() == 0) {
+                closeIndex(true);
+                m_header[28] = 0;
+                writeHeader();
+            } else {
+                m_index->flush();
+            }
+        }
+    }
+    const std::string keep = m_indexName;
+    selectTag();
+    m_indexName = m_indexTag >= 0 ? keep : std::string();
+    Refresh();
+}
+
+void ObservationTable::DropTag(const std::string& tag) {
+    if (!Active() || !m_index)
+        return;
+    const int t = m_index->findTag(tag);
+    if (t < 0)
+        return;
+    Cancel();
+    m_index->dropTag(t);
+    if (m_index->tagCount() == 0) {
+        closeIndex(true);
+        m_header[28] = 0;
+        writeHeader();
+    } else {
+        m_index->flush();
+    }
+    selectTag();
+    Refresh();
+}
+
+void ObservationTable::RebuildTags() {
+    if (!Active() || !m_index)
+        return;
+    Cancel();
+    for (int i = 0; i < m_index->tagCount(); ++i)
+        m_index->rebuild(i, fieldValues(field_by_name(m_index->tag(i).field), m_records));
+    if (!m_index->flush())
+        throw TableError(kIndexDiskFullMessage);
+    Refresh();
+}
+
 void ObservationTable::SetIndexName(const std::string& tag) {
-    // Without a production index no tag exists: physical order.
-    (void)tag;
-    m_indexName.clear();
-    if (Active())
-        Refresh();
+    m_indexName = tag;
+    if (!Active())
+        return;
+    selectTag();
+    Refresh();
 }
 
 // ---------------------------------------------------------------- pack
@@ -667,9 +862,13 @@ void ObservationTable::Pack() {
     std::string temp;
     for (int n = 1;; ++n) {
         temp = stem + "_" + std::to_string(n) + ext;
-        if (!file_exists(temp))
+        if (!file_exists(temp) && !file_exists(stem + "_" + std::to_string(n) + ".mdx"))
             break;
     }
+    const std::string tempIndex = temp.substr(0, temp.size() - ext.size()) + ".mdx";
+    const std::string keepIndexName = m_indexName;
+    m_indexName.clear();
+    m_indexTag = -1;
 
     // Copy the live records, in physical order, behind a copy of the header.
     std::vector<char> live;
@@ -694,9 +893,16 @@ void ObservationTable::Pack() {
     if (!packed.open(temp, true, failure))
         throw TableError("Не удалось сжать таблицу: " + file_failure_text(failure, temp) +
                          "; таблица не изменена");
+    std::unique_ptr<ProductionIndex> packedIndex;
     const auto fail = [&](FileFailure why) {
         packed.close();
         remove_file(temp);
+        if (packedIndex) {
+            packedIndex.reset();
+            remove_file(tempIndex);
+        }
+        m_indexName = keepIndexName;
+        selectTag();
         throw TableError("Не удалось сжать таблицу: " + file_failure_text(why, temp) +
                          "; таблица не изменена");
     };
@@ -708,6 +914,23 @@ void ObservationTable::Pack() {
     if (!packed.sync())
         fail(FileFailure::Io);
 
+    // Every tag again, in an index file that names the table itself.
+    if (m_index) {
+        bool indexWritten = false;
+        try {
+            packedIndex = ProductionIndex::create(tempIndex, tableName(), d);
+            for (int i = 0; i < m_index->tagCount(); ++i) {
+                const ProductionIndex::TagInfo& info = m_index->tag(i);
+                packedIndex->addTag(info, fieldValues(field_by_name(info.field), live));
+            }
+            indexWritten = packedIndex->flush();
+        } catch (const std::exception&) {
+            remove_file(tempIndex);
+        }
+        if (!indexWritten)
+            fail(FileFailure::NoSpace);
+    }
+
     // The packed copy replaces the table in one step; its handle, already
     // locked, becomes the table's.
     if (!rename_file(temp, m_path))
@@ -716,7 +939,18 @@ void ObservationTable::Pack() {
     m_header = std::move(header);
     m_records = std::move(live);
     m_count = liveCount;
+    if (packedIndex) {
+        m_index = std::move(packedIndex);
+        if (!rename_file(tempIndex, IndexPath())) {
+            // The table is packed; without its index file it shows physical order.
+            closeIndex(false);
+            remove_file(tempIndex);
+            m_header[28] = 0;
+        }
+    }
     writeHeader();
+    m_indexName = keepIndexName;
+    selectTag();
     rebuildView(0, 0, {});
     First();
 }

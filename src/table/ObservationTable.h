@@ -11,6 +11,8 @@
 
 namespace ulen3 {
 
+class ProductionIndex;
+
 // The thirteen fields of an observation record, in file order.
 enum class Field : int { N, DATE, TIME, DEV_TYPE, SERIAL, NB_TYPE, P, R, ZAV, TYPE, COMMENT, H, T };
 inline constexpr int kFieldCount = 13;
@@ -102,6 +104,11 @@ public:
     // Moves to the record with this physical number when it is in the view.
     bool GotoRecord(uint32_t recordId);
 
+    // Sort tags of the production index (.mdx beside the table).
+    void AddTag(const std::string& tag, const std::string& fieldName, bool descending);
+    void DropTag(const std::string& tag);
+    void RebuildTags();
+    std::vector<std::string> TagNames() const;
     // The order of the view: a sort tag's name, or empty for physical order.
     void SetIndexName(const std::string& tag);
     const std::string& IndexName() const { return m_indexName; }
@@ -135,6 +142,14 @@ private:
     void parseFilter(const std::string& filter);
     void rebuildView(uint32_t keep, size_t oldPos, const std::vector<uint32_t>& oldView);
     void placeAfterChange(uint32_t recordId);
+    void selectTag();
+    std::vector<std::string_view> fieldValues(Field field, const std::vector<char>& records) const;
+    void openIndex();
+    bool updateTags(uint32_t recordId, const char* oldRecord, const char* newRecord);
+    void closeIndex(bool deleteFile);
+    std::string tableName() const;
+    bool viewBefore(uint32_t a, uint32_t b) const;
+    void insertIntoView(uint32_t recordId);
     bool writeHeader(bool withEndMarker = true);
     std::string checkFails(const std::string& path, const std::string& why) const;
     void resetOpenState();
@@ -159,6 +174,8 @@ private:
     int m_filterField = -1;
     long m_filterValue = 0;
     std::string m_indexName;
+    std::unique_ptr<ProductionIndex> m_index;
+    int m_indexTag = -1; // the selected tag in m_index
 
     TodayFunction m_today = local_today;
 };

@@ -1,0 +1,677 @@
+#include "ProductionIndex.h"
+
+#include "Cp1251.h"
+#include "FieldCodec.h"
+#include "RussianCollation.h"
+#include "TableError.h"
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+#include <unordered_map>
+
+namespace ulen3 {
+namespace {
+
+constexpr int kBlock = 1024;
+// A node in memory has room for one entry more than a block holds, until it splits.
+constexpr int kNodeBytes = kBlock + 128;
+constexpr int kPagesPerBlock = 2;
+constexpr int kHeaderBytes = 2048; // pages 0-3
+constexpr int kTagEntries = 48;
+constexpr int kTagEntryLength = 32;
+constexpr int kTagTable = 544;
+// Entries that fit between the tag table's start and the first block.
+constexpr int kTagSlots = (kHeaderBytes - kTagTable) / kTagEntryLength;
+constexpr int kNumericKeyLength = 12;
+constexpr int kMaxCharKey = 100;
+
+uint32_t getU32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+void putU32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void putU16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+uint16_t getU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+} // namespace
+
+// One 1024-byte block as it is in the file. Interior nodes also remember the
+// record number of each separator, so that equal keys keep record order.
+struct ProductionIndex::Node {
+    uint8_t block[kNodeBytes] = {};
+    std::vector<uint32_t> sepRec;
+    bool leaf = true;
+};
+
+struct ProductionIndex::Tag {
+    TagInfo info;
+    int keyLength = 0;
+    int itemLength = 0;
+    int maxKeys = 0;
+    uint32_t headerPage = 0;
+    uint32_t rootPage = 0;
+    uint32_t pages = 0;   // pages of the tag's blocks, its header block included
+    bool changed = true;  // the tag header needs writing
+};
+
+struct ProductionIndex::Split {
+    uint32_t rightPage;
+    std::string key; // the largest key of the left half
+    uint32_t rec;
+};
+
+ProductionIndex::ProductionIndex() : m_collation(std::make_unique<RussianCollation>()) {}
+ProductionIndex::~ProductionIndex() = default;
+
+// ---------------------------------------------------------------- keys
+
+std::string ProductionIndex::numericKey(std::string_view storedText) {
+    std::string key(kNumericKeyLength, '\0');
+    char scratch[256];
+    std::string_view t = trim_number(storedText.substr(0, std::min<size_t>(storedText.size(), 255)), scratch);
+    bool negative = false;
+    if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
+        negative = t[0] == '-';
+        t.remove_prefix(1);
+    }
+    const size_t point = t.find('.');
+    std::string_view whole = t.substr(0, point);
+    std::string_view fraction = point == std::string_view::npos ? std::string_view() : t.substr(point + 1);
+    const auto allDigits = [](std::string_view s) {
+        return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    // Text that does not read as a number counts as 0, like a blank field.
+    if (!allDigits(whole) || !allDigits(fraction)) {
+        whole = fraction = {};
+    }
+    // Drop leading zeros of the whole part and trailing zeros of the fraction.
+    while (!whole.empty() && whole.front() == '0')
+        whole.remove_prefix(1);
+    while (!fraction.empty() && fraction.back() == '0')
+        fraction.remove_suffix(1);
+    int exponent = static_cast<int>(whole.size());
+    std::string digits(whole);
+    if (whole.empty()) {
+        size_t zeros = 0;
+        while (zeros < fraction.size() && fraction[zeros] == '0')
+            ++zeros;
+        exponent = -static_cast<int>(zeros);
+        digits.assign(fraction.substr(zeros));
+    } else {
+        digits.append(fraction);
+    }
+    if (digits.empty()) {
+        key[0] = 0x34;
+        key[1] = 0x01;
+        return key;
+    }
+    if (digits.size() > 20)
+        digits.resize(20);
+    key[0] = static_cast<char>(0x34 + exponent);
+    key[1] = static_cast<char>((negative ? 0x80 : 0) | (digits.size() << 2) | 0x01);
+    for (size_t i = 0; i < digits.size(); ++i) {
+        const int d = digits[i] - '0';
+        key[2 + i / 2] = static_cast<char>(key[2 + i / 2] | (i % 2 == 0 ? d << 4 : d));
+    }
+    return key;
+}
+
+std::string ProductionIndex::makeKey(const Tag& tag, std::string_view field) const {
+    if (tag.info.type == 'N')
+        return numericKey(field);
+    std::string key(static_cast<size_t>(tag.keyLength), ' ');
+    std::memcpy(key.data(), field.data(), std::min(field.size(), key.size()));
+    return key;
+}
+
+int ProductionIndex::compareKeys(const Tag& tag, const uint8_t* a, const uint8_t* b) const {
+    if (tag.info.type == 'C') {
+        return m_collation->compare(
+            {reinterpret_cast<const char*>(a), static_cast<size_t>(tag.keyLength)},
+            {reinterpret_cast<const char*>(b), static_cast<size_t>(tag.keyLength)});
+    }
+    // Numeric keys compare by value: sign, then exponent, then the digits.
+    const auto sign = [](const uint8_t* k) { return (k[1] >> 2 & 0x1F) == 0 ? 0 : (k[1] & 0x80 ? -1 : 1); };
+    const int sa = sign(a), sb = sign(b);
+    if (sa != sb)
+        return sa < sb ? -1 : 1;
+    if (sa == 0)
+        return 0;
+    int magnitude = 0;
+    if (a[0] != b[0])
+        magnitude = a[0] < b[0] ? -1 : 1;
+    else
+        magnitude = std::memcmp(a + 2, b + 2, 10);
+    magnitude = magnitude < 0 ? -1 : (magnitude > 0 ? 1 : 0);
+    return sa * magnitude;
+}
+
+int ProductionIndex::compareEntries(const Tag& tag, const uint8_t* keyA, uint32_t recA,
+                                    const uint8_t* keyB, uint32_t recB) const {
+    int c = compareKeys(tag, keyA, keyB);
+    if (c == 0)
+        c = recA < recB ? -1 : (recA > recB ? 1 : 0);
+    return tag.info.descending ? -c : c;
+}
+
+int ProductionIndex::compare(int i, std::string_view fieldA, uint32_t recordA,
+                             std::string_view fieldB, uint32_t recordB) const {
+    const Tag& t = *m_tags[static_cast<size_t>(i)];
+    const std::string a = makeKey(t, fieldA), b = makeKey(t, fieldB);
+    return compareEntries(t, reinterpret_cast<const uint8_t*>(a.data()), recordA,
+                          reinterpret_cast<const uint8_t*>(b.data()), recordB);
+}
+
+// ---------------------------------------------------------------- file and header
+
+std::unique_ptr<ProductionIndex> ProductionIndex::create(const std::string& path,
+                                                         const std::string& tableName,
+                                                         HeaderDate date) {
+    std::unique_ptr<ProductionIndex> index(new ProductionIndex());
+    FileFailure failure;
+    if (!index->m_file.open(path, true, failure) || !index->m_file.truncate(0))
+        throw TableError("Не удалось создать индексный файл: " + file_failure_text(failure, path));
+    index->m_date = date;
+    auto& h = index->m_header;
+    h.assign(kHeaderBytes, 0);
+    h[0] = 2;
+    h[1] = date.year;
+    h[2] = date.month;
+    h[3] = date.day;
+    std::string name = utf8_to_cp1251(tableName);
+    name.resize(std::min<size_t>(name.size(), 15));
+    std::memcpy(&h[4], name.data(), name.size());
+    putU16(&h[20], kPagesPerBlock);
+    putU16(&h[22], kBlock);
+    h[24] = 1;
+    h[25] = kTagEntries;
+    h[26] = kTagEntryLength;
+    h[31] = ObservationTable::kLanguageDriver;
+    if (!index->flush())
+        throw TableError("Не удалось записать индексный файл: " +
+                         file_failure_text(index->m_file.lastFailure(), path));
+    return index;
+}
+
+std::optional<std::vector<ProductionIndex::TagInfo>> ProductionIndex::readTags(const std::string& path) {
+    TableFile file;
+    FileFailure failure;
+    if (!file.open(path, false, failure))
+        return std::nullopt;
+    std::vector<uint8_t> h(kHeaderBytes);
+    if (!file.readAt(0, h.data(), h.size()) || h[0] != 2 || getU16(&h[22]) != kBlock ||
+        h[26] != kTagEntryLength)
+        return std::nullopt;
+    const int used = getU16(&h[28]);
+    if (used > kTagSlots)
+        return std::nullopt;
+    std::vector<TagInfo> tags;
+    for (int i = 0; i < used; ++i) {
+        const uint8_t* e = &h[kTagTable + kTagEntryLength * i];
+        uint8_t th[kBlock];
+        if (!file.readAt(static_cast<int64_t>(getU32(e)) * 512, th, sizeof th))
+            return std::nullopt;
+        TagInfo info;
+        info.name.assign(reinterpret_cast<const char*>(e + 4), strnlen(reinterpret_cast<const char*>(e + 4), 11));
+        info.field.assign(reinterpret_cast<const char*>(th + 24), strnlen(reinterpret_cast<const char*>(th + 24), 220));
+        info.descending = (th[8] & 0x08) != 0;
+        info.type = static_cast<char>(th[9]);
+        info.fieldWidth = getU16(&th[12]);
+        if (info.type != 'C' && info.type != 'N')
+            return std::nullopt;
+        tags.push_back(std::move(info));
+    }
+    return tags;
+}
+
+int ProductionIndex::findTag(std::string_view name) const {
+    for (size_t i = 0; i < m_tags.size(); ++i) {
+        const std::string& n = m_tags[i]->info.name;
+        if (n.size() == name.size() &&
+            std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) {
+                return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+            }))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+const ProductionIndex::TagInfo& ProductionIndex::tag(int i) const {
+    return m_tags[static_cast<size_t>(i)]->info;
+}
+
+uint32_t ProductionIndex::allocate() {
+    uint32_t page;
+    if (!m_free.empty()) {
+        page = m_free.back();
+        m_free.pop_back();
+    } else {
+        page = m_pageCount;
+        m_pageCount += kPagesPerBlock;
+    }
+    auto& node = m_nodes[page];
+    node = std::make_unique<Node>();
+    m_dirty.push_back(page);
+    m_headerDirty = true;
+    return page;
+}
+
+void ProductionIndex::release(uint32_t page) {
+    m_nodes.erase(page);
+    m_free.push_back(page);
+    m_headerDirty = true;
+}
+
+void ProductionIndex::freeTree(Tag& tag, uint32_t page) {
+    const Node* n = m_nodes.at(page).get();
+    if (!n->leaf) {
+        const uint32_t count = getU32(n->block);
+        for (uint32_t i = 0; i <= count; ++i)
+            freeTree(tag, getU32(n->block + 8 + i * static_cast<uint32_t>(tag.itemLength)));
+    }
+    release(page);
+}
+
+// The tag table: entries packed in creation order, with the binary tree of
+// names threaded through them (entry 1 is the root).
+void ProductionIndex::writeTagTable() {
+    std::memset(&m_header[kTagTable], 0, kTagSlots * kTagEntryLength);
+    putU16(&m_header[28], static_cast<uint16_t>(m_tags.size()));
+    for (size_t i = 0; i < m_tags.size(); ++i) {
+        const Tag& t = *m_tags[i];
+        uint8_t* e = &m_header[kTagTable + kTagEntryLength * i];
+        putU32(e, t.headerPage);
+        std::memcpy(e + 4, t.info.name.data(), std::min<size_t>(t.info.name.size(), 10));
+        e[15] = 0x10;
+        e[20] = static_cast<uint8_t>(t.info.type);
+        if (i == 0)
+            continue;
+        size_t at = 0;
+        for (;;) {
+            uint8_t* node = &m_header[kTagTable + kTagEntryLength * at];
+            const bool left = std::strncmp(t.info.name.c_str(), reinterpret_cast<const char*>(node + 4), 11) < 0;
+            uint8_t& link = node[left ? 16 : 17];
+            if (link == 0) {
+                link = static_cast<uint8_t>(i + 1);
+                e[18] = static_cast<uint8_t>(at + 1);
+                break;
+            }
+            at = link - 1u;
+        }
+    }
+    m_headerDirty = true;
+}
+
+uint32_t ProductionIndex::edgeLeaf(const Tag& tag, bool rightmost) const {
+    uint32_t page = tag.rootPage;
+    for (;;) {
+        const Node* n = m_nodes.at(page).get();
+        if (n->leaf)
+            return page;
+        const uint32_t child = rightmost ? getU32(n->block) : 0;
+        page = getU32(n->block + 8 + child * static_cast<uint32_t>(tag.itemLength));
+    }
+}
+
+void ProductionIndex::fillTagHeader(Tag& tag) {
+    Node& h = *m_nodes.at(tag.headerPage);
+    std::memset(h.block, 0, kBlock);
+    putU32(h.block, tag.rootPage);
+    putU32(h.block + 4, tag.pages);
+    h.block[8] = static_cast<uint8_t>(0x10 | (tag.info.descending ? 0x08 : 0));
+    h.block[9] = static_cast<uint8_t>(tag.info.type);
+    putU16(h.block + 12, static_cast<uint16_t>(tag.keyLength));
+    putU16(h.block + 14, static_cast<uint16_t>(tag.maxKeys));
+    putU16(h.block + 18, static_cast<uint16_t>(tag.itemLength));
+    std::memcpy(h.block + 24, tag.info.field.data(), std::min<size_t>(tag.info.field.size(), 219));
+    putU32(h.block + 248, edgeLeaf(tag, false));
+    putU32(h.block + 252, edgeLeaf(tag, true));
+    m_dirty.push_back(tag.headerPage);
+    tag.changed = false;
+}
+
+bool ProductionIndex::flush() {
+    for (auto& t : m_tags)
+        if (t->changed)
+            fillTagHeader(*t);
+    // Free blocks form a chain through their offset 4.
+    if (m_headerDirty) {
+        std::sort(m_free.begin(), m_free.end(), std::greater<>());
+        for (size_t i = 0; i < m_free.size(); ++i) {
+            auto& node = m_nodes[m_free[i]];
+            node = std::make_unique<Node>();
+            putU32(node->block + 4, i + 1 < m_free.size() ? m_free[i + 1] : 0);
+            m_dirty.push_back(m_free[i]);
+        }
+        putU32(&m_header[32], m_pageCount);
+        putU32(&m_header[36], m_free.empty() ? 0 : m_free.front());
+        m_header[44] = m_date.year;
+        m_header[45] = m_date.month;
+        m_header[46] = m_date.day;
+    }
+    std::sort(m_dirty.begin(), m_dirty.end());
+    m_dirty.erase(std::unique(m_dirty.begin(), m_dirty.end()), m_dirty.end());
+    // Contiguous blocks go out in one write.
+    std::vector<uint8_t> run;
+    bool ok = true;
+    for (size_t i = 0; i < m_dirty.size() && ok;) {
+        size_t j = i;
+        run.clear();
+        while (j < m_dirty.size() && m_dirty[j] == m_dirty[i] + (j - i) * kPagesPerBlock) {
+            const auto it = m_nodes.find(m_dirty[j]);
+            const uint8_t* b = it != m_nodes.end() ? it->second->block : nullptr;
+            if (b)
+                run.insert(run.end(), b, b + kBlock);
+            else
+                run.insert(run.end(), kBlock, 0);
+            ++j;
+        }
+        ok = m_file.writeAt(static_cast<int64_t>(m_dirty[i]) * 512, run.data(), run.size());
+        i = j;
+    }
+    for (uint32_t p : m_free)
+        m_nodes.erase(p);
+    if (ok && m_headerDirty)
+        ok = m_file.writeAt(0, m_header.data(), m_header.size()) &&
+             m_file.truncate(static_cast<int64_t>(m_pageCount) * 512);
+    m_dirty.clear();
+    if (ok)
+        m_headerDirty = false;
+    return ok;
+}
+
+// ---------------------------------------------------------------- tags
+
+void ProductionIndex::addTag(const TagInfo& info, const FieldValues& values) {
+    const int existing = findTag(info.name);
+    if (existing >= 0)
+        dropTag(existing);
+    if (m_tags.size() >= kTagSlots)
+        throw TableError("В индексном файле нет места для нового тега");
+    auto tag = std::make_unique<Tag>();
+    tag->info = info;
+    for (char& c : tag->info.name)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    tag->keyLength = info.type == 'N' ? kNumericKeyLength : info.fieldWidth;
+    if (tag->info.name.empty() || tag->info.name.size() > 10 || tag->keyLength <= 0 ||
+        tag->keyLength > kMaxCharKey)
+        throw TableError("Тег «" + info.name + "» нельзя создать");
+    tag->itemLength = (tag->keyLength + 4 + 3) / 4 * 4;
+    tag->maxKeys = (kBlock - 12) / tag->itemLength;
+    tag->headerPage = allocate();
+    tag->pages = kPagesPerBlock;
+    build(*tag, values);
+    m_tags.push_back(std::move(tag));
+    writeTagTable();
+}
+
+void ProductionIndex::dropTag(int i) {
+    Tag& t = *m_tags[static_cast<size_t>(i)];
+    freeTree(t, t.rootPage);
+    release(t.headerPage);
+    m_tags.erase(m_tags.begin() + i);
+    writeTagTable();
+}
+
+void ProductionIndex::rebuild(int i, const FieldValues& values) {
+    Tag& t = *m_tags[static_cast<size_t>(i)];
+    freeTree(t, t.rootPage);
+    t.pages = kPagesPerBlock;
+    build(t, values);
+}
+
+// Fills a tag from all records: sort, then lay the leaves out left to right and
+// build each level of separators above them.
+void ProductionIndex::build(Tag& tag, const FieldValues& values) {
+    const uint32_t count = static_cast<uint32_t>(values.size());
+    std::vector<std::string> keys(count);
+    std::vector<uint32_t> order(count);
+    std::iota(order.begin(), order.end(), 0u);
+    if (tag.info.type == 'C') {
+        // Rank the distinct texts once by collation; records then sort by rank.
+        std::unordered_map<std::string_view, uint32_t> ids;
+        std::vector<std::string_view> distinct;
+        std::vector<uint32_t> id(count);
+        for (uint32_t r = 0; r < count; ++r) {
+            keys[r] = makeKey(tag, values[r]);
+            const auto [it, fresh] = ids.emplace(keys[r], static_cast<uint32_t>(distinct.size()));
+            if (fresh)
+                distinct.push_back(keys[r]);
+            id[r] = it->second;
+        }
+        std::vector<std::string> sortKeys(distinct.size());
+        for (size_t d = 0; d < distinct.size(); ++d)
+            sortKeys[d] = m_collation->sortKey(distinct[d]);
+        std::vector<uint32_t> byKey(distinct.size());
+        std::iota(byKey.begin(), byKey.end(), 0u);
+        std::sort(byKey.begin(), byKey.end(), [&](uint32_t a, uint32_t b) {
+            return sortKeys[a] < sortKeys[b];
+        });
+        std::vector<uint32_t> rank(distinct.size());
+        for (size_t k = 0, r = 0; k < byKey.size(); ++k) {
+            if (k > 0 && sortKeys[byKey[k]] != sortKeys[byKey[k - 1]])
+                ++r;
+            rank[byKey[k]] = static_cast<uint32_t>(r);
+        }
+        std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return rank[id[a]] < rank[id[b]]; });
+    } else {
+        for (uint32_t r = 0; r < count; ++r)
+            keys[r] = makeKey(tag, values[r]);
+        std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+            return compareKeys(tag, reinterpret_cast<const uint8_t*>(keys[a].data()),
+                               reinterpret_cast<const uint8_t*>(keys[b].data())) < 0;
+        });
+    }
+    if (tag.info.descending)
+        std::reverse(order.begin(), order.end());
+
+    const uint32_t item = static_cast<uint32_t>(tag.itemLength);
+    const uint32_t per = static_cast<uint32_t>(tag.maxKeys);
+    struct Child {
+        uint32_t page;
+        uint32_t lastRec; // 0-based record index of the subtree's last entry
+    };
+    std::vector<Child> level;
+    for (uint32_t start = 0; start < count || level.empty(); start += per) {
+        const uint32_t page = allocate();
+        tag.pages += kPagesPerBlock;
+        Node& n = *m_nodes[page];
+        const uint32_t k = std::min(per, count - start);
+        putU32(n.block, k);
+        for (uint32_t e = 0; e < k; ++e) {
+            const uint32_t r = order[start + e];
+            putU32(n.block + 8 + e * item, r + 1);
+            std::memcpy(n.block + 12 + e * item, keys[r].data(), keys[r].size());
+        }
+        level.push_back({page, k ? order[start + k - 1] : 0});
+        if (count == 0)
+            break;
+    }
+    while (level.size() > 1) {
+        std::vector<Child> up;
+        for (size_t start = 0; start < level.size(); start += per + 1) {
+            const size_t k = std::min<size_t>(per + 1, level.size() - start); // children
+            const uint32_t page = allocate();
+            tag.pages += kPagesPerBlock;
+            Node& n = *m_nodes[page];
+            n.leaf = false;
+            putU32(n.block, static_cast<uint32_t>(k - 1));
+            for (size_t c = 0; c < k; ++c) {
+                putU32(n.block + 8 + c * item, level[start + c].page);
+                if (c + 1 < k) {
+                    const uint32_t r = level[start + c].lastRec;
+                    std::memcpy(n.block + 12 + c * item, keys[r].data(), keys[r].size());
+                    n.sepRec.push_back(r + 1);
+                }
+            }
+            up.push_back({page, level[start + k - 1].lastRec});
+        }
+        level = std::move(up);
+    }
+    tag.rootPage = level.front().page;
+    tag.changed = true;
+    m_headerDirty = true;
+}
+
+// ---------------------------------------------------------------- maintenance
+
+std::optional<ProductionIndex::Split> ProductionIndex::insertInto(Tag& tag, uint32_t page,
+                                                                 const std::string& key,
+                                                                 uint32_t rec) {
+    Node& n = *m_nodes.at(page);
+    const uint32_t item = static_cast<uint32_t>(tag.itemLength);
+    const auto* k = reinterpret_cast<const uint8_t*>(key.data());
+    uint32_t count = getU32(n.block);
+    // Position: the first entry that comes after the new one.
+    uint32_t lo = 0, hi = count;
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        const uint32_t midRec = n.leaf ? getU32(n.block + 8 + mid * item) : n.sepRec[mid];
+        if (compareEntries(tag, n.block + 12 + mid * item, midRec, k, rec) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (n.leaf) {
+        uint8_t* at = n.block + 8 + lo * item;
+        std::memmove(at + item, at, (count - lo) * item + 4);
+        std::memset(at, 0, item);
+        putU32(at, rec);
+        std::memcpy(at + 4, key.data(), key.size());
+        ++count;
+        putU32(n.block, count);
+    } else {
+        const uint32_t child = getU32(n.block + 8 + lo * item);
+        auto split = insertInto(tag, child, key, rec);
+        if (!split)
+            return std::nullopt;
+        // The left half keeps the child's place with its own last key as separator;
+        // the right half follows it.
+        uint8_t* at = n.block + 8 + lo * item;
+        std::memmove(at + item, at, (count - lo) * item + 4);
+        std::memset(at + 4, 0, item - 4);
+        std::memcpy(at + 4, split->key.data(), split->key.size());
+        putU32(at + item, split->rightPage);
+        n.sepRec.insert(n.sepRec.begin() + lo, split->rec);
+        ++count;
+        putU32(n.block, count);
+    }
+    m_dirty.push_back(page);
+    tag.changed = true;
+    if (count <= static_cast<uint32_t>(tag.maxKeys))
+        return std::nullopt;
+
+    // Too full: move the upper half into a new block.
+    const uint32_t rightPage = allocate();
+    tag.pages += kPagesPerBlock;
+    Node& left = *m_nodes.at(page);
+    Node& right = *m_nodes.at(rightPage);
+    right.leaf = left.leaf;
+    Split split;
+    split.rightPage = rightPage;
+    if (left.leaf) {
+        const uint32_t keep = count / 2;
+        std::memcpy(right.block + 8, left.block + 8 + keep * item, (count - keep) * item);
+        putU32(right.block, count - keep);
+        std::memset(left.block + 8 + keep * item, 0, kNodeBytes - 8 - keep * item);
+        putU32(left.block, keep);
+        const uint8_t* last = left.block + 8 + (keep - 1) * item;
+        split.key.assign(reinterpret_cast<const char*>(last + 4), static_cast<size_t>(tag.keyLength));
+        split.rec = getU32(last);
+    } else {
+        const uint32_t keep = count / 2; // keys kept on the left; key `keep` moves up
+        const uint8_t* up = left.block + 8 + keep * item;
+        split.key.assign(reinterpret_cast<const char*>(up + 4), static_cast<size_t>(tag.keyLength));
+        split.rec = left.sepRec[keep];
+        const uint32_t moved = count - keep - 1;
+        std::memcpy(right.block + 8, left.block + 8 + (keep + 1) * item, moved * item + 4);
+        putU32(right.block, moved);
+        right.sepRec.assign(left.sepRec.begin() + keep + 1, left.sepRec.end());
+        left.sepRec.resize(keep);
+        // The left keeps child `keep` as its last pointer, without a key.
+        uint8_t* tail = left.block + 8 + keep * item;
+        std::memset(tail + 4, 0, kNodeBytes - 8 - keep * item - 4);
+        putU32(left.block, keep);
+    }
+    return split;
+}
+
+void ProductionIndex::insert(int i, std::string_view field, uint32_t record) {
+    Tag& t = *m_tags[static_cast<size_t>(i)];
+    const std::string key = makeKey(t, field);
+    auto split = insertInto(t, t.rootPage, key, record);
+    if (split) {
+        // The root split: a new root above the two halves.
+        const uint32_t page = allocate();
+        t.pages += kPagesPerBlock;
+        Node& root = *m_nodes.at(page);
+        root.leaf = false;
+        putU32(root.block, 1);
+        putU32(root.block + 8, t.rootPage);
+        std::memcpy(root.block + 12, split->key.data(), split->key.size());
+        putU32(root.block + 8 + t.itemLength, split->rightPage);
+        root.sepRec.push_back(split->rec);
+        t.rootPage = page;
+    }
+}
+
+bool ProductionIndex::removeFrom(Tag& tag, uint32_t page, const std::string& key, uint32_t rec) {
+    Node& n = *m_nodes.at(page);
+    const uint32_t item = static_cast<uint32_t>(tag.itemLength);
+    const auto* k = reinterpret_cast<const uint8_t*>(key.data());
+    const uint32_t count = getU32(n.block);
+    uint32_t lo = 0, hi = count;
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        const uint32_t midRec = n.leaf ? getU32(n.block + 8 + mid * item) : n.sepRec[mid];
+        if (compareEntries(tag, n.block + 12 + mid * item, midRec, k, rec) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (!n.leaf)
+        return removeFrom(tag, getU32(n.block + 8 + lo * item), key, rec);
+    if (lo >= count || getU32(n.block + 8 + lo * item) != rec)
+        return false;
+    // Separators above stay upper bounds of their subtrees, so they are left as they are.
+    uint8_t* at = n.block + 8 + lo * item;
+    std::memmove(at, at + item, (count - lo - 1) * item + 4);
+    std::memset(n.block + 8 + (count - 1) * item + 4, 0, item);
+    putU32(n.block, count - 1);
+    m_dirty.push_back(page);
+    tag.changed = true;
+    return true;
+}
+
+void ProductionIndex::remove(int i, std::string_view field, uint32_t record) {
+    Tag& t = *m_tags[static_cast<size_t>(i)];
+    removeFrom(t, t.rootPage, makeKey(t, field), record);
+}
+
+void ProductionIndex::walk(const Tag& tag, uint32_t page, std::vector<uint32_t>& out) const {
+    const Node& n = *m_nodes.at(page);
+    const uint32_t item = static_cast<uint32_t>(tag.itemLength);
+    const uint32_t count = getU32(n.block);
+    if (n.leaf) {
+        for (uint32_t e = 0; e < count; ++e)
+            out.push_back(getU32(n.block + 8 + e * item));
+        return;
+    }
+    for (uint32_t c = 0; c <= count; ++c)
+        walk(tag, getU32(n.block + 8 + c * item), out);
+}
+
+std::vector<uint32_t> ProductionIndex::order(int i) const {
+    std::vector<uint32_t> out;
+    const Tag& t = *m_tags[static_cast<size_t>(i)];
+    walk(t, t.rootPage, out);
+    return out;
+}
+
+} // namespace ulen3

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "ObservationTable.h"
+#include "TableFile.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace ulen3 {
+
+class RussianCollation;
+
+// The production index of a table: a dBase IV multiple index file (.mdx) with
+// up to 48 tags, each a B-tree of 1024-byte blocks over one field. The whole
+// tree is kept in memory block for block; every change writes only the blocks
+// it touched. Records with equal keys keep record-number order (a descending
+// tag is the exact reverse of the ascending one).
+class ProductionIndex {
+public:
+    struct TagInfo {
+        std::string name;  // upper case, at most 10 characters
+        std::string field; // key expression: the field name in upper case
+        bool descending = false;
+        char type = 'N';   // 'N' or 'C'
+        int fieldWidth = 0;
+    };
+    // The stored bytes of the key field of every record, record 1 first.
+    using FieldValues = std::vector<std::string_view>;
+
+    ~ProductionIndex();
+
+    // Creates (or cuts) the file with an empty tag table; throws TableError.
+    static std::unique_ptr<ProductionIndex> create(const std::string& path,
+                                                   const std::string& tableName, HeaderDate date);
+    // The tag definitions of an existing index file; nothing when it is not one.
+    static std::optional<std::vector<TagInfo>> readTags(const std::string& path);
+
+    int findTag(std::string_view name) const;
+    const TagInfo& tag(int i) const;
+    int tagCount() const { return static_cast<int>(m_tags.size()); }
+
+    // Creates the tag (replacing one of the same name) from all records. Throws on failure.
+    void addTag(const TagInfo& info, const FieldValues& values);
+    void dropTag(int i);
+    void rebuild(int i, const FieldValues& values);
+    void insert(int i, std::string_view field, uint32_t record);
+    void remove(int i, std::string_view field, uint32_t record);
+    // Record numbers in tag order.
+    std::vector<uint32_t> order(int i) const;
+    // Compares two records in tag order: <0 when a comes first.
+    int compare(int i, std::string_view fieldA, uint32_t recordA, std::string_view fieldB,
+                uint32_t recordB) const;
+
+    // Writes every changed block and the header; false when the disk refused.
+    bool flush();
+    void close() { m_file.close(); }
+
+    // The 12-byte dBase IV numeric key of a field's stored decimal text.
+    static std::string numericKey(std::string_view storedText);
+
+private:
+    struct Node;
+    struct Tag;
+    struct Split;
+
+    ProductionIndex();
+    std::string makeKey(const Tag& tag, std::string_view field) const;
+    int compareKeys(const Tag& tag, const uint8_t* a, const uint8_t* b) const;
+    int compareEntries(const Tag& tag, const uint8_t* keyA, uint32_t recA, const uint8_t* keyB,
+                       uint32_t recB) const;
+    uint32_t allocate();
+    void release(uint32_t page);
+    void freeTree(Tag& tag, uint32_t page);
+    void build(Tag& tag, const FieldValues& values);
+    std::optional<Split> insertInto(Tag& tag, uint32_t page, const std::string& key, uint32_t rec);
+    bool removeFrom(Tag& tag, uint32_t page, const std::string& key, uint32_t rec);
+    void walk(const Tag& tag, uint32_t page, std::vector<uint32_t>& out) const;
+    void writeTagTable();
+    void fillTagHeader(Tag& tag);
+    uint32_t edgeLeaf(const Tag& tag, bool rightmost) const;
+
+    TableFile m_file;
+    std::vector<uint8_t> m_header; // pages 0-3: file header and tag table
+    uint32_t m_pageCount = 4;
+    std::vector<uint32_t> m_free;  // free blocks, reused first
+    std::vector<std::unique_ptr<Tag>> m_tags;
+    std::unordered_map<uint32_t, std::unique_ptr<Node>> m_nodes; // every block by page
+    std::vector<uint32_t> m_dirty;
+    bool m_headerDirty = true;
+    HeaderDate m_date;
+    std::unique_ptr<RussianCollation> m_collation;
+};
+
+} // namespace ulen3

@@ -1,0 +1,296 @@
+#include "ProductionIndex.h"
+#include "TableTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace ulen3;
+using namespace ulen3::test;
+
+namespace {
+
+std::string hex(const std::string& bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (!out.empty())
+            out += ' ';
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+class Tags : public TableFixture {
+protected:
+    std::string mdx() const { return dir.file("survey.mdx"); }
+
+    void openWith(const std::vector<double>& ps) {
+        const std::string path = createTable();
+        table.Open(path);
+        appendRecords(ps);
+    }
+
+    void appendComments(const std::vector<std::string>& comments) {
+        for (const auto& c : comments) {
+            table.Append();
+            table.SetNumber(Field::N, table.FileRecordCount() + 1);
+            table.SetText(Field::COMMENT, c);
+            table.Post();
+        }
+    }
+
+    std::vector<std::string> viewComments() {
+        std::vector<std::string> out;
+        for (table.First(); !table.Eof(); table.Next())
+            out.push_back(table.Text(Field::COMMENT));
+        return out;
+    }
+};
+
+} // namespace
+
+TEST(NumericKey, FollowsTheDbaseFormat) {
+    EXPECT_EQ(hex(ProductionIndex::numericKey("      12.500000000")), "36 0D 12 50 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(hex(ProductionIndex::numericKey("       3.750000000")), "35 0D 37 50 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(hex(ProductionIndex::numericKey("      10.000000000")), "36 09 10 00 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(hex(ProductionIndex::numericKey("     -40.000000000")), "36 89 40 00 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(hex(ProductionIndex::numericKey("      -0.250000000")), "34 89 25 00 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(hex(ProductionIndex::numericKey("       0.050000000")), "33 05 50 00 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(hex(ProductionIndex::numericKey("   -1000.500000000")), "38 95 10 00 50 00 00 00 00 00 00 00");
+    EXPECT_EQ(hex(ProductionIndex::numericKey("       0.000000001")), "2C 05 10 00 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(hex(ProductionIndex::numericKey("                  ")), "34 01 00 00 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(hex(ProductionIndex::numericKey("       0.000000000")), "34 01 00 00 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(hex(ProductionIndex::numericKey("-  5")), "35 85 50 00 00 00 00 00 00 00 00 00");
+}
+
+TEST_F(Tags, NumbersSortByValueWithEmptyAsZero) {
+    const std::string path = createTable();
+    table.Open(path);
+    const std::vector<double> ps = {12.5, -40, 0.05, 3.75, -0.25, 10, -1000.5};
+    appendRecords(ps);
+    table.Append(); // record 8: P empty, counts as 0
+    table.SetNumber(Field::N, 8);
+    table.Post();
+    table.AddTag("tab1", "P", false);
+    table.SetIndexName("tab1");
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{7, 2, 5, 8, 3, 4, 6, 1}));
+    table.AddTag("tab1", "P", true);
+    EXPECT_EQ(table.IndexName(), "tab1");
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{1, 6, 4, 3, 8, 5, 2, 7}));
+}
+
+TEST_F(Tags, EqualKeysKeepPhysicalOrderAscendingAndReverseDescending) {
+    openWith({2, 1, 2, 1, 2});
+    table.AddTag("tab1", "P", false);
+    table.SetIndexName("tab1");
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{2, 4, 1, 3, 5}));
+    table.AddTag("tab1", "P", true);
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{5, 3, 1, 4, 2}));
+}
+
+TEST_F(Tags, TextSortsByRussianCollation) {
+    const std::string path = createTable();
+    table.Open(path);
+    appendComments({"жук", "Ель", "ёлка", "  отступ", "ель", "елка", "Ёлка", "", "Арбуз", "яма"});
+    table.AddTag("tab2", "COMMENT", false);
+    table.SetIndexName("tab2");
+    EXPECT_EQ(viewComments(), (std::vector<std::string>{"", "  отступ", "Арбуз", "елка", "ёлка",
+                                                        "Ёлка", "ель", "Ель", "жук", "яма"}));
+}
+
+TEST_F(Tags, DatesSortByTheirTextNotTheCalendar) {
+    const std::string path = createTable();
+    table.Open(path);
+    for (const char* d : {"02.01.2026", "01.12.2025", "15.03.2024"}) {
+        table.Append();
+        table.SetNumber(Field::N, table.FileRecordCount() + 1);
+        table.SetText(Field::DATE, d);
+        table.Post();
+    }
+    table.AddTag("tab1", "DATE", false);
+    table.SetIndexName("tab1");
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{2, 1, 3}));
+}
+
+TEST_F(Tags, FilterAndTagTogether) {
+    openWith({5, 4, 3, 2, 1});
+    table.First();
+    table.Next();
+    table.Edit();
+    table.SetInteger(Field::NB_TYPE, 1); // record 2 becomes operative
+    table.Post();
+    table.AddTag("tab1", "P", false);
+    table.SetIndexName("tab1");
+    table.SetFilter("NB_TYPE=0");
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{5, 4, 3, 1}));
+    table.SetFilter("NB_TYPE=1");
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{2}));
+}
+
+TEST_F(Tags, AppendEditDeleteAndPackKeepTheOrder) {
+    openWith({30, 10, 20});
+    table.AddTag("tab1", "P", false);
+    table.AddTag("tab2", "COMMENT", true);
+    table.SetIndexName("tab1");
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{2, 3, 1}));
+
+    table.Append();
+    table.SetNumber(Field::N, 4);
+    table.SetNumber(Field::P, 15);
+    table.Post();
+    EXPECT_EQ(table.Integer(Field::N), 4); // the new record is current, in its place
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{2, 4, 3, 1}));
+
+    table.First(); // record 2, P 10
+    table.Edit();
+    table.SetNumber(Field::P, 25);
+    table.Post();
+    EXPECT_EQ(table.Integer(Field::N), 2);
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{4, 3, 2, 1}));
+
+    table.First();
+    table.Next(); // record 3
+    table.Delete();
+    EXPECT_EQ(table.Integer(Field::N), 2);
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{4, 2, 1}));
+
+    table.Pack();
+    EXPECT_EQ(table.IndexName(), "tab1");
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{4, 2, 1}));
+    EXPECT_EQ(table.TagNames(), (std::vector<std::string>{"TAB1", "TAB2"}));
+    // The index file names the table, not the temporary name it was built under.
+    const auto m = read_file(mdx());
+    ASSERT_GE(m.size(), 2048u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&m[4])), "survey");
+    EXPECT_FALSE(file_exists(dir.file("survey_1.mdx")));
+    table.Append();
+    table.SetNumber(Field::N, 5);
+    table.SetNumber(Field::P, 1);
+    table.Post();
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{5, 4, 2, 1}));
+}
+
+TEST_F(Tags, IndexFileAndByte28FollowTheTags) {
+    openWith({1, 2});
+    EXPECT_FALSE(file_exists(mdx()));
+    table.DropTag("tab1"); // no such tag: nothing happens
+    EXPECT_FALSE(file_exists(mdx()));
+    table.AddTag("tab1", "P", true);
+    table.AddTag("tab2", "N", false);
+    EXPECT_TRUE(file_exists(mdx()));
+    EXPECT_EQ(read_file(dir.file("survey.db"))[28], 1);
+    table.DropTag("tab9");
+    EXPECT_EQ(table.TagNames().size(), 2u);
+    table.DropTag("tab2");
+    EXPECT_TRUE(file_exists(mdx()));
+    table.DropTag("tab1");
+    EXPECT_FALSE(file_exists(mdx()));
+    EXPECT_EQ(read_file(dir.file("survey.db"))[28], 0);
+}
+
+TEST_F(Tags, CloseKeepsTheIndexAndTheNextOpenFindsItsTags) {
+    openWith({3, 1, 2});
+    table.AddTag("tab1", "P", false);
+    table.SetIndexName("tab1");
+    table.Close();
+    EXPECT_EQ(read_file(dir.file("survey.db"))[28], 1);
+    EXPECT_TRUE(file_exists(mdx()));
+
+    // Another program run: the tags exist, none is selected.
+    ObservationTable later;
+    later.SetToday([] { return kDate; });
+    later.Open(dir.file("survey.db"));
+    EXPECT_EQ(later.TagNames(), (std::vector<std::string>{"TAB1"}));
+    EXPECT_EQ(later.IndexName(), "");
+    later.SetIndexName("tab1");
+    std::vector<int> order;
+    for (later.First(); !later.Eof(); later.Next())
+        order.push_back(later.Integer(Field::N));
+    EXPECT_EQ(order, (std::vector<int>{2, 3, 1}));
+}
+
+TEST_F(Tags, UnknownTagOrMissingIndexGivesPhysicalOrder) {
+    openWith({3, 1, 2});
+    table.SetIndexName("tab2");
+    EXPECT_EQ(table.IndexName(), "");
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{1, 2, 3}));
+    table.AddTag("tab1", "P", false);
+    table.SetIndexName("tab1");
+    table.Close();
+    remove_file(mdx()); // deleted with the document
+    table.Open(dir.file("survey.db"));
+    EXPECT_EQ(table.IndexName(), "");
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{1, 2, 3}));
+    table.Close();
+    EXPECT_EQ(read_file(dir.file("survey.db"))[28], 0);
+}
+
+TEST_F(Tags, ATagThatCannotBeCreatedLeavesNoTrace) {
+    openWith({1, 2});
+    table.AddTag("much_too_long_name", "P", false);
+    EXPECT_FALSE(file_exists(mdx()));
+    EXPECT_EQ(read_file(dir.file("survey.db"))[28], 0);
+    table.AddTag("tab1", "P", false);
+    table.AddTag("much_too_long_name", "P", false);
+    EXPECT_EQ(table.TagNames(), (std::vector<std::string>{"TAB1"}));
+}
+
+// Enough records for three levels of blocks, checked by an independent reader.
+TEST_F(Tags, PerlXbaseIndexReadsEveryTagInOrder) {
+    const std::string path = createTable();
+    table.Open(path);
+    const char* words[] = {"ёлка", "Ель", "ель", "  отступ", "Жук", "арбуз", "Арбуз", "яма", ""};
+    unsigned seed = 7;
+    for (int i = 0; i < 4000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        table.Append();
+        table.SetNumber(Field::N, i + 1);
+        table.SetNumber(Field::P, static_cast<double>(seed % 20000) / 8.0 - 1000.0);
+        table.SetText(Field::COMMENT, std::string(words[(seed >> 8) % 9]) + std::to_string(seed % 50));
+        table.Post();
+    }
+    table.AddTag("tab1", "P", true);
+    table.AddTag("tab2", "COMMENT", false);
+    // Posts after the build split blocks on the way.
+    for (int i = 0; i < 600; ++i) {
+        table.Append();
+        table.SetNumber(Field::N, 4001 + i);
+        table.SetNumber(Field::P, (i * 37) % 500 - 250.5);
+        table.SetText(Field::COMMENT, std::string(words[i % 9]) + "x");
+        table.Post();
+    }
+    std::vector<std::string> expected;
+    for (const char* tag : {"tab1", "tab2"}) {
+        table.SetIndexName(tag);
+        std::string line;
+        for (table.First(); !table.Eof(); table.Next())
+            line += std::to_string(table.RecordId()) + " ";
+        expected.push_back(line);
+    }
+    table.SetIndexName("tab1");
+    double last = 1e9;
+    for (table.First(); !table.Eof(); table.Next()) {
+        EXPECT_LE(table.Number(Field::P), last);
+        last = table.Number(Field::P);
+    }
+    table.Close();
+
+    const std::string copy = dir.file("copy.mdx");
+    write_file(copy, read_file(mdx()));
+    const std::string script = dir.file("walk.pl");
+    const std::string perl = R"(use XBase::Index;
+for my $tag ('TAB1', 'TAB2') {
+    my $i = XBase::Index->new($ARGV[0], tag => $tag) or die XBase::Index->errstr;
+    $i->prepare_select;
+    my $line = '';
+    while (my ($k, $v) = $i->fetch) { $line .= "$v "; }
+    print "$line\n";
+})";
+    write_file(script, std::vector<unsigned char>(perl.begin(), perl.end()));
+    int status = -1;
+    const std::string out = run_command("perl " + script + " " + copy, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, expected[0] + "\n" + expected[1] + "\n");
+}
