@@ -48,6 +48,42 @@ int runWorkload(const std::string& name) {
                      sumP / visible, sumR / visible);
         return 0;
     }
+    if (name == "sort-COMMENT" || name == "sort-P") {
+        const std::string field = name.substr(5);
+        ObservationTable table;
+        table.Open(tablePath("large.db"));
+        table.AddTag("tab1", field, false);
+        table.RebuildTags();
+        table.SetIndexName("tab1");
+        size_t bytes = 0;
+        for (table.First(); !table.Eof(); table.Next())
+            bytes += field == "P" ? 8 : table.Text(Field::COMMENT).size();
+        table.DropTag("tab1");
+        table.Close();
+        return bytes > 0 ? 0 : 1;
+    }
+    if (name == "post-2tags" || name == "post-2tags-small") {
+        ObservationTable table;
+        table.Open(tablePath(name == "post-2tags" ? "large.db" : "small.db"));
+        table.AddTag("tab1", "P", false);
+        table.AddTag("tab2", "COMMENT", false);
+        const int posts = 2000;
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < posts; ++i) {
+            table.Append();
+            table.SetNumber(Field::N, i + 1);
+            table.SetNumber(Field::P, (i * 7919) % 100000 / 100.0);
+            table.SetText(Field::COMMENT, i % 2 ? "Плита" : "ёлка");
+            table.Post();
+        }
+        const double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+        std::fprintf(stderr, "    one post with two tags on %u records: %.1f us\n",
+                     table.FileRecordCount(), us / posts);
+        table.DropTag("tab1");
+        table.DropTag("tab2");
+        table.Close();
+        return 0;
+    }
     std::fprintf(stderr, "unknown workload %s\n", name.c_str());
     return 2;
 }
@@ -96,6 +132,10 @@ int main(int argc, char** argv) {
     measure(exe.c_str(), "append-2978", "table: append+post 2,978 records [20 ms]", 2978);
     measure(exe.c_str(), "append-200000", "table: append+post 200,000 records [0.5 s]", 200000);
     measure(exe.c_str(), "scan-200000", "table: open+count+pass P,R 200,000 [0.15 s]", 200000);
+    measure(exe.c_str(), "sort-COMMENT", "tags: AddTag+Rebuild+view 200,000 by COMMENT [0.35 s]", 200000);
+    measure(exe.c_str(), "sort-P", "tags: AddTag+Rebuild+view 200,000 by P [0.15 s]", 200000);
+    measure(exe.c_str(), "post-2tags-small", "tags: 2,000 posts with two tags on 2,978", 2000);
+    measure(exe.c_str(), "post-2tags", "tags: 2,000 posts with two tags on 200,000", 2000);
     std::system(("rm -rf " + g_dir).c_str());
     return 0;
 }

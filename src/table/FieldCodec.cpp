@@ -85,10 +85,8 @@ std::optional<double> decode_number(std::string_view raw) {
 }
 
 std::string_view decode_text(std::string_view raw) {
-    size_t e = raw.size();
-    while (e > 0 && raw[e - 1] == ' ')
-        --e;
-    return raw.substr(0, e);
+    const size_t last = raw.find_last_not_of(' ');
+    return last == std::string_view::npos ? std::string_view() : raw.substr(0, last + 1);
 }
 
 } // namespace ulen3

@@ -309,6 +309,8 @@ void ObservationTable::bindFields(const std::string& path) {
     // The number of records comes from the file size.
     const int64_t body = size - m_headerLength;
     m_count = static_cast<uint32_t>(body / m_recordLength);
+    // Room for a few downloads more, so that posting does not copy the table.
+    m_records.reserve((static_cast<size_t>(m_count) + 8192) * static_cast<size_t>(m_recordLength));
     m_records.resize(static_cast<size_t>(m_count) * static_cast<size_t>(m_recordLength));
     if (!m_records.empty() && !m_file.readAt(m_headerLength, m_records.data(), m_records.size()))
         throw TableError(checkFails(path, "записи таблицы не читаются"));
@@ -801,10 +803,15 @@ void ObservationTable::AddTag(const std::string& tag, const std::string& fieldNa
             }
         }
     }
-    const std::string keep = m_indexName;
+    refreshOrder();
+}
+
+// After a change of the tags: re-read the view when its order depends on them.
+void ObservationTable::refreshOrder() {
+    const bool wasOrdered = m_indexTag >= 0;
     selectTag();
-    m_indexName = m_indexTag >= 0 ? keep : std::string();
-    Refresh();
+    if (wasOrdered || m_indexTag >= 0)
+        Refresh();
 }
 
 void ObservationTable::DropTag(const std::string& tag) {
@@ -822,8 +829,7 @@ void ObservationTable::DropTag(const std::string& tag) {
     } else {
         m_index->flush();
     }
-    selectTag();
-    Refresh();
+    refreshOrder();
 }
 
 void ObservationTable::RebuildTags() {
@@ -834,7 +840,7 @@ void ObservationTable::RebuildTags() {
         m_index->rebuild(i, fieldValues(field_by_name(m_index->tag(i).field), m_records));
     if (!m_index->flush())
         throw TableError(kIndexDiskFullMessage);
-    Refresh();
+    refreshOrder();
 }
 
 void ObservationTable::SetIndexName(const std::string& tag) {

@@ -430,7 +430,9 @@ void ProductionIndex::rebuild(int i, const FieldValues& values) {
 // build each level of separators above them.
 void ProductionIndex::build(Tag& tag, const FieldValues& values) {
     const uint32_t count = static_cast<uint32_t>(values.size());
-    std::vector<std::string> keys(count);
+    // Character keys are the field's own bytes; numeric keys are made once.
+    std::vector<std::string> numericKeys;
+    std::vector<std::string_view> keys(count);
     std::vector<uint32_t> order(count);
     std::iota(order.begin(), order.end(), 0u);
     if (tag.info.type == 'C') {
@@ -439,7 +441,7 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         std::vector<std::string_view> distinct;
         std::vector<uint32_t> id(count);
         for (uint32_t r = 0; r < count; ++r) {
-            keys[r] = makeKey(tag, values[r]);
+            keys[r] = values[r].substr(0, static_cast<size_t>(tag.keyLength));
             const auto [it, fresh] = ids.emplace(keys[r], static_cast<uint32_t>(distinct.size()));
             if (fresh)
                 distinct.push_back(keys[r]);
@@ -461,12 +463,28 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         }
         std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return rank[id[a]] < rank[id[b]]; });
     } else {
-        for (uint32_t r = 0; r < count; ++r)
-            keys[r] = makeKey(tag, values[r]);
-        std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-            return compareKeys(tag, reinterpret_cast<const uint8_t*>(keys[a].data()),
-                               reinterpret_cast<const uint8_t*>(keys[b].data())) < 0;
+        // Sort by the value read as a double; keys that read alike are then
+        // compared exactly.
+        numericKeys.resize(count);
+        std::vector<std::pair<double, uint32_t>> byValue(count);
+        for (uint32_t r = 0; r < count; ++r) {
+            numericKeys[r] = numericKey(values[r]);
+            keys[r] = numericKeys[r];
+            byValue[r] = {decode_number(values[r]).value_or(0.0), r};
+        }
+        std::sort(byValue.begin(), byValue.end(), [&](const auto& a, const auto& b) {
+            if (a.first != b.first)
+                return a.first < b.first;
+            if (keys[a.second] != keys[b.second]) {
+                const int c = compareKeys(tag, reinterpret_cast<const uint8_t*>(keys[a.second].data()),
+                                          reinterpret_cast<const uint8_t*>(keys[b.second].data()));
+                if (c != 0)
+                    return c < 0;
+            }
+            return a.second < b.second;
         });
+        for (uint32_t r = 0; r < count; ++r)
+            order[r] = byValue[r].second;
     }
     if (tag.info.descending)
         std::reverse(order.begin(), order.end());
