@@ -348,7 +348,7 @@ bool ObservationTable::writeHeader(bool withEndMarker) {
     m_header[3] = d.day;
     putU32(&m_header[4], m_count);
     const int64_t end = m_headerLength + static_cast<int64_t>(m_count) * m_recordLength;
-    return m_file.writeAt(0, m_header.data(), 32) &&
+    return m_file.writeHead(m_header.data(), 32) &&
            (!withEndMarker || m_file.writeAt(end, &kEndMarker, 1));
 }
 

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <cstring>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -49,13 +51,19 @@ std::string file_failure_text(FileFailure failure, const std::string& path) {
     return "Ошибка ввода-вывода в файле " + name;
 }
 
+namespace {
+constexpr size_t kHeadMap = 4096;
+}
+
 TableFile::TableFile(TableFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_lastFailure(other.m_lastFailure) {}
+    : m_fd(std::exchange(other.m_fd, -1)), m_head(std::exchange(other.m_head, nullptr)),
+      m_lastFailure(other.m_lastFailure) {}
 
 TableFile& TableFile::operator=(TableFile&& other) noexcept {
     if (this != &other) {
         close();
         m_fd = std::exchange(other.m_fd, -1);
+        m_head = std::exchange(other.m_head, nullptr);
         m_lastFailure = other.m_lastFailure;
     }
     return *this;
@@ -88,6 +96,10 @@ bool TableFile::open(const std::string& path, bool create, FileFailure& failure)
 }
 
 void TableFile::close() {
+    if (m_head != nullptr) {
+        ::munmap(m_head, kHeadMap);
+        m_head = nullptr;
+    }
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -130,6 +142,19 @@ bool TableFile::writeAt(int64_t offset, const void* data, size_t n) {
         n -= static_cast<size_t>(put);
         offset += put;
     }
+    return true;
+}
+
+bool TableFile::writeHead(const void* data, size_t n) {
+    // Map only while the bytes lie inside the file, so they are stored.
+    if (m_head == nullptr && size() >= static_cast<int64_t>(n)) {
+        void* map = ::mmap(nullptr, kHeadMap, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
+        if (map != MAP_FAILED)
+            m_head = map;
+    }
+    if (m_head == nullptr || n > kHeadMap)
+        return writeAt(0, data, n);
+    std::memcpy(m_head, data, n);
     return true;
 }
 

@@ -38,12 +38,17 @@ public:
     bool readAt(int64_t offset, void* data, size_t n) const;
     // Writes exactly `n` bytes; false (with `lastFailure`) when not all reached the file.
     bool writeAt(int64_t offset, const void* data, size_t n);
+    // Writes the first bytes of the file (a header that never moves). They go
+    // through a shared mapping of the first page: the same page cache a write
+    // reaches, without a system call for each of the many header writes.
+    bool writeHead(const void* data, size_t n);
     bool truncate(int64_t length);
     bool sync();
     FileFailure lastFailure() const { return m_lastFailure; }
 
 private:
     int m_fd = -1;
+    void* m_head = nullptr; // mapping of the first page, made at the first writeHead
     FileFailure m_lastFailure = FileFailure::Io;
 };
 
