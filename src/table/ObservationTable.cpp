@@ -14,7 +14,7 @@
 namespace ulen3 {
 namespace {
 
-struct FieldSpec {
+struct FieldDef {
     const char* name;
     char type;
     int width;
@@ -22,7 +22,7 @@ struct FieldSpec {
 };
 
 // The observation record as the program creates it.
-constexpr FieldSpec kSpecs[kFieldCount] = {
+constexpr FieldDef kFields[kFieldCount] = {
     {"N", 'N', 18, 9},       {"DATE", 'C', 10, 0},   {"TIME", 'C', 8, 0},
     {"DEV_TYPE", 'N', 4, 0}, {"SERIAL", 'N', 18, 9}, {"NB_TYPE", 'N', 4, 0},
     {"P", 'N', 18, 9},       {"R", 'N', 18, 9},      {"ZAV", 'C', 8, 0},
@@ -67,10 +67,10 @@ std::vector<unsigned char> newHeader(HeaderDate date) {
     h[29] = ObservationTable::kLanguageDriver;
     for (int i = 0; i < kFieldCount; ++i) {
         unsigned char* d = &h[32 + 32 * i];
-        std::memcpy(d, kSpecs[i].name, std::strlen(kSpecs[i].name));
-        d[11] = static_cast<unsigned char>(kSpecs[i].type);
-        d[16] = static_cast<unsigned char>(kSpecs[i].width);
-        d[17] = static_cast<unsigned char>(kSpecs[i].decimals);
+        std::memcpy(d, kFields[i].name, std::strlen(kFields[i].name));
+        d[11] = static_cast<unsigned char>(kFields[i].type);
+        d[16] = static_cast<unsigned char>(kFields[i].width);
+        d[17] = static_cast<unsigned char>(kFields[i].decimals);
     }
     h[ObservationTable::kHeaderLength - 1] = 0x0D;
     return h;
@@ -78,16 +78,16 @@ std::vector<unsigned char> newHeader(HeaderDate date) {
 
 } // namespace
 
-const char* field_name(Field field) { return kSpecs[static_cast<int>(field)].name; }
+const char* field_name(Field field) { return kFields[static_cast<int>(field)].name; }
 
 Field field_by_name(std::string_view name) {
     for (int i = 0; i < kFieldCount; ++i)
-        if (equalsIgnoreCase(name, kSpecs[i].name))
+        if (equalsIgnoreCase(name, kFields[i].name))
             return static_cast<Field>(i);
     throw TableError("Поле «" + std::string(name) + "» не найдено в таблице");
 }
 
-bool is_numeric(Field field) { return kSpecs[static_cast<int>(field)].type == 'N'; }
+bool is_numeric(Field field) { return kFields[static_cast<int>(field)].type == 'N'; }
 
 HeaderDate local_today() {
     const std::time_t now = std::time(nullptr);
@@ -278,32 +278,32 @@ void ObservationTable::bindFields(const std::string& path) {
 
     // Bind the thirteen fields by name and kind; other fields are ignored.
     for (int i = 0; i < kFieldCount; ++i) {
-        const FieldSpec& spec = kSpecs[i];
+        const FieldDef& def = kFields[i];
         int found = -1;
         for (size_t k = 0; k < m_descriptors.size(); ++k)
-            if (equalsIgnoreCase(m_descriptors[k].name, spec.name)) {
+            if (equalsIgnoreCase(m_descriptors[k].name, def.name)) {
                 found = static_cast<int>(k);
                 break;
             }
         if (found < 0)
-            throw TableError(checkFails(path, std::string("нет поля ") + spec.name));
+            throw TableError(checkFails(path, std::string("нет поля ") + def.name));
         const FieldDescriptor& fd = m_descriptors[static_cast<size_t>(found)];
         bool kindOk;
-        if (spec.type == 'C')
+        if (def.type == 'C')
             kindOk = fd.type == 'C' && fd.width > 0;
-        else if (spec.decimals > 0)
+        else if (def.decimals > 0)
             kindOk = (fd.type == 'N' || fd.type == 'F') && fd.decimals >= 1 && fd.width > 0;
         else
             kindOk = (fd.type == 'N' || fd.type == 'F') && fd.decimals == 0 && fd.width >= 1 &&
                      fd.width <= 9;
         if (!kindOk)
-            throw TableError(checkFails(path, std::string("поле ") + spec.name +
+            throw TableError(checkFails(path, std::string("поле ") + def.name +
                                                   " другого типа или размера"));
         Binding& b = m_bind[i];
         b.offset = offsets[static_cast<size_t>(found)];
         b.width = fd.width;
         b.decimals = fd.decimals;
-        b.textLimit = std::min(fd.width, spec.width);
+        b.textLimit = std::min(fd.width, def.width);
     }
 
     // The number of records comes from the file size.
@@ -770,6 +770,7 @@ void ObservationTable::AddTag(const std::string& tag, const std::string& fieldNa
         throw TableError("Таблица не открыта");
     Cancel();
     const bool created = !m_index;
+    const bool wasOrdered = m_indexTag >= 0;
     try {
         const Field field = field_by_name(fieldName);
         if (created)
@@ -788,27 +789,30 @@ void ObservationTable::AddTag(const std::string& tag, const std::string& fieldNa
     } catch (const std::exception&) {
         // A tag that cannot be created is removed without a word, with an index
         // file created for it.
-        if (created || !m_index) {
+        if (created || !m_index)
             closeIndex(true);
-        } else {
-            const int t = m_index->findTag(tag);
-            if (t >= 0)
-                m_index->dropTag(t);
-            if (m_index->tagCount() == 0) {
-                closeIndex(true);
-                m_header[28] = 0;
-                writeHeader();
-            } else {
-                m_index->flush();
-            }
-        }
+        else
+            dropTagAt(m_index->findTag(tag));
     }
-    refreshOrder();
+    refreshOrder(wasOrdered);
+}
+
+// Removes a tag; the last one takes the index file and header byte 28 with it.
+void ObservationTable::dropTagAt(int t) {
+    if (t < 0)
+        return;
+    m_index->dropTag(t);
+    if (m_index->tagCount() == 0) {
+        closeIndex(true);
+        m_header[28] = 0;
+        writeHeader();
+    } else {
+        m_index->flush();
+    }
 }
 
 // After a change of the tags: re-read the view when its order depends on them.
-void ObservationTable::refreshOrder() {
-    const bool wasOrdered = m_indexTag >= 0;
+void ObservationTable::refreshOrder(bool wasOrdered) {
     selectTag();
     if (wasOrdered || m_indexTag >= 0)
         Refresh();
@@ -821,15 +825,9 @@ void ObservationTable::DropTag(const std::string& tag) {
     if (t < 0)
         return;
     Cancel();
-    m_index->dropTag(t);
-    if (m_index->tagCount() == 0) {
-        closeIndex(true);
-        m_header[28] = 0;
-        writeHeader();
-    } else {
-        m_index->flush();
-    }
-    refreshOrder();
+    const bool wasOrdered = m_indexTag >= 0;
+    dropTagAt(t);
+    refreshOrder(wasOrdered);
 }
 
 void ObservationTable::RebuildTags() {
@@ -840,7 +838,7 @@ void ObservationTable::RebuildTags() {
         m_index->rebuild(i, fieldValues(field_by_name(m_index->tag(i).field), m_records));
     if (!m_index->flush())
         throw TableError(kIndexDiskFullMessage);
-    refreshOrder();
+    refreshOrder(m_indexTag >= 0);
 }
 
 void ObservationTable::SetIndexName(const std::string& tag) {

@@ -143,7 +143,8 @@ private:
     void rebuildView(uint32_t keep, size_t oldPos, const std::vector<uint32_t>& oldView);
     void placeAfterChange(uint32_t recordId);
     void selectTag();
-    void refreshOrder();
+    void refreshOrder(bool wasOrdered);
+    void dropTagAt(int tag);
     std::vector<std::string_view> fieldValues(Field field, const std::vector<char>& records) const;
     void openIndex();
     bool updateTags(uint32_t recordId, const char* oldRecord, const char* newRecord);

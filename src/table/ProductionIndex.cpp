@@ -539,6 +539,23 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
 
 // ---------------------------------------------------------------- maintenance
 
+// The first entry (leaf) or separator (interior node) that does not come
+// before the entry (key, rec) in tag order.
+uint32_t ProductionIndex::lowerBound(const Tag& tag, const Node& n, const uint8_t* key,
+                                     uint32_t rec) const {
+    const uint32_t item = static_cast<uint32_t>(tag.itemLength);
+    uint32_t lo = 0, hi = getU32(n.block);
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        const uint32_t midRec = n.leaf ? getU32(n.block + 8 + mid * item) : n.sepRec[mid];
+        if (compareEntries(tag, n.block + 12 + mid * item, midRec, key, rec) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
 std::optional<ProductionIndex::Split> ProductionIndex::insertInto(Tag& tag, uint32_t page,
                                                                  const std::string& key,
                                                                  uint32_t rec) {
@@ -546,16 +563,8 @@ std::optional<ProductionIndex::Split> ProductionIndex::insertInto(Tag& tag, uint
     const uint32_t item = static_cast<uint32_t>(tag.itemLength);
     const auto* k = reinterpret_cast<const uint8_t*>(key.data());
     uint32_t count = getU32(n.block);
-    // Position: the first entry that comes after the new one.
-    uint32_t lo = 0, hi = count;
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        const uint32_t midRec = n.leaf ? getU32(n.block + 8 + mid * item) : n.sepRec[mid];
-        if (compareEntries(tag, n.block + 12 + mid * item, midRec, k, rec) < 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
+    // Position: the first entry that does not come before the new one.
+    const uint32_t lo = lowerBound(tag, n, k, rec);
     if (n.leaf) {
         uint8_t* at = n.block + 8 + lo * item;
         std::memmove(at + item, at, (count - lo) * item + 4);
@@ -644,15 +653,7 @@ bool ProductionIndex::removeFrom(Tag& tag, uint32_t page, const std::string& key
     const uint32_t item = static_cast<uint32_t>(tag.itemLength);
     const auto* k = reinterpret_cast<const uint8_t*>(key.data());
     const uint32_t count = getU32(n.block);
-    uint32_t lo = 0, hi = count;
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        const uint32_t midRec = n.leaf ? getU32(n.block + 8 + mid * item) : n.sepRec[mid];
-        if (compareEntries(tag, n.block + 12 + mid * item, midRec, k, rec) < 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
+    const uint32_t lo = lowerBound(tag, n, k, rec);
     if (!n.leaf)
         return removeFrom(tag, getU32(n.block + 8 + lo * item), key, rec);
     if (lo >= count || getU32(n.block + 8 + lo * item) != rec)
