@@ -174,8 +174,9 @@ std::unique_ptr<ProductionIndex> ProductionIndex::create(const std::string& path
                                                          const std::string& tableName,
                                                          HeaderDate date) {
     std::unique_ptr<ProductionIndex> index(new ProductionIndex());
-    FileFailure failure;
-    if (!index->m_file.open(path, true, failure) || !index->m_file.truncate(0))
+    FileFailure failure = FileFailure::Io;
+    if (!index->m_file.open(path, true, failure) ||
+        (!index->m_file.truncate(0) && (failure = index->m_file.lastFailure(), true)))
         throw TableError("Не удалось создать индексный файл: " + file_failure_text(failure, path));
     index->m_date = date;
     auto& h = index->m_header;
