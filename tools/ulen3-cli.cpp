@@ -15,7 +15,7 @@ using namespace ulen3;
 namespace {
 
 // Tag names are kept in upper case in the index file.
-std::string ProductionIndexName(std::string tag) {
+std::string upperCase(std::string tag) {
     for (char& c : tag)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return tag;
@@ -122,7 +122,7 @@ int sortTable(const std::string& path, const std::string& field, const std::stri
     const auto names = table.TagNames();
     bool made = false;
     for (const auto& n : names)
-        made = made || n == ProductionIndexName(tag);
+        made = made || n == upperCase(tag);
     table.Close();
     if (!made)
         throw std::runtime_error("не удалось создать тег " + tag);

@@ -76,6 +76,16 @@ std::vector<unsigned char> newHeader(HeaderDate date) {
     return h;
 }
 
+// Where the file name's extension starts (its '.'), or the path's length when
+// the name has none.
+size_t extensionStart(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return path.size();
+    return dot;
+}
+
 } // namespace
 
 const char* field_name(Field field) { return kFields[static_cast<int>(field)].name; }
@@ -211,10 +221,9 @@ void ObservationTable::openIndex() {
 }
 
 std::string ObservationTable::tableName() const {
-    const size_t slash = m_path.find_last_of('/');
-    std::string name = slash == std::string::npos ? m_path : m_path.substr(slash + 1);
-    const size_t dot = name.find_last_of('.');
-    return dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string stem = m_path.substr(0, extensionStart(m_path));
+    const size_t slash = stem.find_last_of('/');
+    return slash == std::string::npos ? stem : stem.substr(slash + 1);
 }
 
 std::vector<std::string_view> ObservationTable::fieldValues(Field field,
@@ -331,12 +340,7 @@ void ObservationTable::Close() {
 }
 
 std::string ObservationTable::IndexPath() const {
-    const size_t slash = m_path.find_last_of('/');
-    const size_t dot = m_path.find_last_of('.');
-    const std::string stem =
-        (dot == std::string::npos || (slash != std::string::npos && dot < slash)) ? m_path
-                                                                                   : m_path.substr(0, dot);
-    return stem + ".mdx";
+    return m_path.substr(0, extensionStart(m_path)) + ".mdx";
 }
 
 // Puts the date, count and index flag into the file and the end marker after the
@@ -857,10 +861,7 @@ void ObservationTable::Pack() {
     Cancel();
 
     // The temporary table: the name with "_1", "_2", ... before the extension.
-    const size_t slash = m_path.find_last_of('/');
-    size_t dot = m_path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        dot = m_path.size();
+    const size_t dot = extensionStart(m_path);
     const std::string stem = m_path.substr(0, dot);
     const std::string ext = m_path.substr(dot);
     std::string temp;
