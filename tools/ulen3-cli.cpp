@@ -1,5 +1,6 @@
 // ulen3-cli: the program's core without windows, for batch work and checks.
 
+#include "CliDownload.h"
 #include "ObservationTable.h"
 #include "TableError.h"
 
@@ -26,7 +27,8 @@ int usage() {
                  "  ulen3-cli info ТАБЛИЦА.db\n"
                  "  ulen3-cli dump ТАБЛИЦА.db [--filter NB_TYPE=0] [--sort ПОЛЕ [--desc]]\n"
                  "  ulen3-cli sort ТАБЛИЦА.db ПОЛЕ [--desc] [--tag ИМЯ]\n"
-                 "  ulen3-cli demo ТАБЛИЦА.db   (создаёт небольшую таблицу-пример)\n";
+                 "  ulen3-cli demo ТАБЛИЦА.db   (создаёт небольшую таблицу-пример)\n"
+                 "  ulen3-cli download [--port УСТРОЙСТВО] --image ОБРАЗ.bin\n";
     return 2;
 }
 
@@ -170,6 +172,8 @@ int main(int argc, char** argv) {
     const std::string& command = args[0];
     const std::string& path = args[1];
     try {
+        if (command == "download")
+            return cli_download(args);
         if (command == "info" && args.size() == 2)
             return info(path);
         if (command == "dump") {

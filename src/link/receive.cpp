@@ -1,0 +1,129 @@
+#include "receive.h"
+
+#include <QCloseEvent>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace ulen3 {
+
+namespace {
+
+QString text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+void standard_error_box(QWidget* parent, const QString& caption, const QString& message) {
+    QMessageBox::critical(parent, caption, message, QMessageBox::Ok);
+}
+
+} // namespace
+
+TForm2::TForm2(DownloadResults& results, QWidget* parent, int replyTimeoutMs)
+    : QDialog(parent), DownloadLink(results, replyTimeoutMs), m_errorBox(standard_error_box) {
+    // A fixed border and no close box: the dialog ends through "Отмена", success or an error.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setWindowTitle(text(exchange_text::kCaption));
+
+    Label1 = new QLabel(this);
+    QFont bold = Label1->font();
+    bold.setBold(true);
+    Label1->setFont(bold);
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+
+    auto* group = new QGroupBox(QStringLiteral("Информация"), this);
+    auto* form = new QFormLayout(group);
+    LabelType = new QLabel(group);
+    LabelVersion = new QLabel(group);
+    LabelCount = new QLabel(group);
+    form->addRow(QStringLiteral("Тип прибора:"), LabelType);
+    form->addRow(QStringLiteral("Версия ПО:"), LabelVersion);
+    form->addRow(QStringLiteral("Количество записей:"), LabelCount);
+
+    Button1 = new QPushButton(QStringLiteral("Отмена"), this);
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(Label1);
+    layout->addWidget(ProgressBar1);
+    layout->addWidget(group);
+    layout->addWidget(Button1, 0, Qt::AlignHCenter);
+    Label1->setMinimumWidth(Label1->fontMetrics().horizontalAdvance(text(exchange_text::kWaiting)) + 40);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+QString TForm2::statusText() const { return Label1->text(); }
+int TForm2::progress() const { return ProgressBar1->value(); }
+QString TForm2::deviceType() const { return LabelType->text(); }
+QString TForm2::softwareVersion() const { return LabelVersion->text(); }
+QString TForm2::recordCount() const { return LabelCount->text(); }
+
+void TForm2::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous() && !exchange().active())
+        FormShow();
+}
+
+void TForm2::closeEvent(QCloseEvent* event) {
+    // Only the exchange ends the dialog; a window manager's close is "Отмена".
+    if (m_finishing) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    Button1Click();
+}
+
+void TForm2::reject() {
+    if (m_finishing)
+        QDialog::reject();
+    else
+        Button1Click();
+}
+
+void TForm2::FormShow() {
+    m_finishing = false;
+    startDownload();
+}
+
+void TForm2::Button1Click() { cancelDownload(); }
+
+void TForm2::FormClose() { Timer1.stop(); }
+
+void TForm2::clearInformation() {
+    LabelType->clear();
+    LabelVersion->clear();
+    LabelCount->clear();
+}
+
+void TForm2::showStatus(ExchangeStatus status) {
+    Label1->setText(text(status == ExchangeStatus::Waiting ? exchange_text::kWaiting
+                                                           : exchange_text::kReceiving));
+    setWindowTitle(text(exchange_text::kCaption));
+}
+
+void TForm2::showProgress(int percent) { ProgressBar1->setValue(percent); }
+
+void TForm2::showIdentification(const std::string& deviceName, const std::string& version) {
+    LabelType->setText(QString::fromStdString(deviceName));
+    LabelVersion->setText(QString::fromStdString(version));
+}
+
+void TForm2::showRecordCount(unsigned count) { LabelCount->setNum(static_cast<int>(count)); }
+
+void TForm2::showError(const std::string& caption, const std::string& message) {
+    m_errorBox(this, QString::fromStdString(caption), QString::fromStdString(message));
+}
+
+void TForm2::finish(int result) {
+    m_finishing = true;
+    FormClose();
+    done(result);
+}
+
+} // namespace ulen3

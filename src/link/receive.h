@@ -1,0 +1,63 @@
+#pragma once
+
+// TForm2, the download dialog: runs one complete exchange with the instrument while it is shown
+// modally and ends with 1 (a new memory image is ready) or 2 (failed or cancelled).
+
+#include "DownloadLink.h"
+
+#include <QDialog>
+
+#include <functional>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace ulen3 {
+
+class TForm2 : public QDialog, public DownloadLink {
+public:
+    // Shows an error box; tests answer it without a person.
+    using ErrorBox = std::function<void(QWidget* parent, const QString& caption, const QString& text)>;
+
+    explicit TForm2(DownloadResults& results, QWidget* parent = nullptr,
+                    int replyTimeoutMs = kReplyTimeoutMs);
+
+    void setErrorBox(ErrorBox box) { m_errorBox = std::move(box); }
+
+    // What the dialog shows, for tests.
+    QString statusText() const;
+    int progress() const;
+    QString deviceType() const;
+    QString softwareVersion() const;
+    QString recordCount() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override; // Escape is "Отмена"
+
+private:
+    void FormShow();
+    void Button1Click();
+    void FormClose();
+
+    void clearInformation() override;
+    void showStatus(ExchangeStatus status) override;
+    void showProgress(int percent) override;
+    void showIdentification(const std::string& deviceName, const std::string& version) override;
+    void showRecordCount(unsigned count) override;
+    void showError(const std::string& caption, const std::string& text) override;
+    void finish(int result) override;
+
+    QLabel* Label1;        // status line
+    QProgressBar* ProgressBar1;
+    QLabel* LabelType;
+    QLabel* LabelVersion;
+    QLabel* LabelCount;
+    QPushButton* Button1;
+    ErrorBox m_errorBox;
+    bool m_finishing = false;
+};
+
+} // namespace ulen3

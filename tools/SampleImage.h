@@ -1,0 +1,24 @@
+#pragma once
+
+// Sample memory images of a ВЕСКОР instrument for tests, benchmarks and the demo: two sections
+// of 22-byte records with plausible values and measurement times that increase record by record.
+
+#include <cstdint>
+#include <vector>
+
+namespace ulen3 {
+
+struct SampleImageOptions {
+    unsigned count1 = 10;     // section 1 records (round or square plates)
+    unsigned count2 = 5;      // section 2 records (rectangular plates)
+    std::uint32_t seed = 1;
+    bool fullMemory = false;  // pad to the whole 65,536-byte memory with erased bytes (0xFF)
+};
+
+// Most records a 65,536-byte memory holds: 4 + 22 × n ≤ 65,536.
+constexpr unsigned kMaxImageRecords = 2978;
+
+// Throws std::invalid_argument when the records do not fit the memory.
+std::vector<unsigned char> sample_image(const SampleImageOptions& options);
+
+} // namespace ulen3

@@ -1,0 +1,347 @@
+// ulen3-emu: a ВЕСКОР instrument on a pseudo-terminal, for tests, benchmarks and the demo.
+// It answers 'V' with the identification reply and 'N' with a dump of a memory image file, and
+// builds sample memory images.
+
+#include "SampleImage.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <iostream>
+#include <poll.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void on_signal(int) { g_stop = true; }
+
+int usage() {
+    std::cerr
+        << "Использование:\n"
+           "  ulen3-emu serve ОБРАЗ.bin [--link ПУТЬ] [--dev-code КОД] [--serial N]\n"
+           "            [--version A.B.C] [--chunk N] [--pace] [--restart-after N] [--silent]\n"
+           "            [--downloads N]\n"
+           "      открывает псевдотерминал, печатает путь к нему и отвечает как прибор;\n"
+           "      --pace передаёт со скоростью 9600 бит/с (8N2, 11 бит на символ),\n"
+           "      --restart-after N посылает 'Z' после N символов первого дампа,\n"
+           "      --silent молчит, --downloads N завершается после N дампов\n"
+           "  ulen3-emu make-image ОБРАЗ.bin --count1 N --count2 M [--seed S] [--full]\n"
+           "      строит образ памяти с N записями раздела 1 и M записями раздела 2\n";
+    return 2;
+}
+
+unsigned long number_arg(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long v = std::strtoul(text, &end, 0);
+    if (errno != 0 || end == text || *end != '\0')
+        throw std::runtime_error(std::string("неверное число: ") + text);
+    return v;
+}
+
+struct ServeOptions {
+    std::string image;
+    std::string link;
+    unsigned devCode = 0x21;
+    unsigned serial = 1234;
+    unsigned version[3] = {15, 3, 7}; // first, second, third number of the version text
+    std::size_t chunk = 512;
+    bool pace = false;
+    long restartAfter = -1;
+    bool silent = false;
+    long downloads = -1;
+};
+
+// Byte as two nibble characters, low nibble first.
+void put_byte(std::string& out, unsigned byte) {
+    out += static_cast<char>(0x30 + (byte & 0x0F));
+    out += static_cast<char>(0x30 + ((byte >> 4) & 0x0F));
+}
+
+std::string identification_reply(const ServeOptions& o) {
+    std::string r;
+    put_byte(r, 0);
+    put_byte(r, o.devCode);
+    put_byte(r, o.version[2]);
+    put_byte(r, o.version[1]);
+    put_byte(r, o.version[0]);
+    put_byte(r, o.serial & 0xFF);
+    put_byte(r, (o.serial >> 8) & 0xFF);
+    // 'S' stops the host's reply timer; 'P' ends the reply.
+    return r + "SP";
+}
+
+std::string dump_reply(const std::vector<unsigned char>& image) {
+    std::string r = "S";
+    r.reserve(image.size() * 2 + 3);
+    for (unsigned char b : image)
+        put_byte(r, b);
+    return r + "0P"; // one character the host does not decode, then the end
+}
+
+class Instrument {
+public:
+    Instrument(int master, int slave, const ServeOptions& o, std::vector<unsigned char> image)
+        : m_master(master), m_slave(slave), m_o(o), m_dump(dump_reply(image)),
+          m_id(identification_reply(o)) {}
+
+    // Serves commands until stopped or the downloads are done.
+    void run() {
+        while (!g_stop && (m_o.downloads < 0 || m_served < m_o.downloads)) {
+            if (!m_pending.empty()) {
+                const char c = m_pending.front();
+                m_pending.erase(m_pending.begin());
+                command(c);
+                continue;
+            }
+            pollfd p{m_master, POLLIN, 0};
+            if (::poll(&p, 1, 200) <= 0)
+                continue;
+            readCommands();
+        }
+        drain();
+    }
+
+private:
+    // Before the emulator goes away the host must have read all it was sent: closing the
+    // terminal would drop what is still queued. A host that stops reading is given up on.
+    void drain() {
+        int waiting = 0, before = -1;
+        auto lastProgress = std::chrono::steady_clock::now();
+        while (!g_stop && ::ioctl(m_slave, FIONREAD, &waiting) == 0 && waiting > 0) {
+            if (waiting != before)
+                before = waiting, lastProgress = std::chrono::steady_clock::now();
+            else if (std::chrono::steady_clock::now() - lastProgress > std::chrono::seconds(2))
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    void readCommands() {
+        char buf[256];
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n > 0)
+            m_pending.insert(m_pending.end(), buf, buf + n);
+    }
+
+    void command(char c) {
+        if (m_o.silent)
+            return;
+        if (c == 'V') {
+            send(m_id, -1);
+        } else if (c == 'N') {
+            const long restartAt = m_restartDone ? -1 : m_o.restartAfter;
+            if (send(m_dump, restartAt)) {
+                ++m_served;
+            } else if (restartAt >= 0) {
+                m_restartDone = true;
+            }
+        }
+    }
+
+    // Sends a reply in chunks, paced at 9600 bit/s 8N2 when asked. A 'V' from the host in the
+    // middle means it started over: the reply is abandoned. A host that stops reading for two
+    // seconds has closed the port: the reply is abandoned and what it did not read is dropped.
+    bool send(const std::string& reply, long restartAt) {
+        using clock = std::chrono::steady_clock;
+        const auto t0 = clock::now();
+        auto lastProgress = t0;
+        std::size_t sent = 0;
+        const std::size_t end = restartAt >= 0 ? std::min<std::size_t>(restartAt, reply.size())
+                                               : reply.size();
+        while (sent < end && !g_stop) {
+            if (hostStartedOver())
+                return false;
+            std::size_t n = std::min(m_o.chunk, end - sent);
+            if (m_o.pace) {
+                // 11 bit times per character at 9600 bit/s.
+                const auto due = t0 + std::chrono::microseconds((sent + n) * 11'000'000 / 9600);
+                std::this_thread::sleep_until(due);
+            }
+            const ssize_t w = ::write(m_master, reply.data() + sent, n);
+            if (w > 0) {
+                sent += w;
+                lastProgress = clock::now();
+                continue;
+            }
+            if (w < 0 && errno != EAGAIN && errno != EINTR)
+                return false;
+            if (clock::now() - lastProgress > std::chrono::seconds(2)) {
+                ::tcflush(m_slave, TCIFLUSH);
+                return false;
+            }
+            pollfd p{m_master, POLLOUT, 0};
+            ::poll(&p, 1, 50);
+        }
+        if (restartAt >= 0) {
+            const char z = 'Z';
+            (void)!::write(m_master, &z, 1);
+            return false;
+        }
+        return sent == reply.size();
+    }
+
+    bool hostStartedOver() {
+        pollfd p{m_master, POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0)
+            readCommands();
+        for (std::size_t i = 0; i < m_pending.size(); ++i) {
+            if (m_pending[i] == 'V') {
+                m_pending.erase(m_pending.begin(), m_pending.begin() + i);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    int m_master;
+    int m_slave;
+    const ServeOptions& m_o;
+    std::string m_dump;
+    std::string m_id;
+    std::vector<char> m_pending;
+    long m_served = 0;
+    bool m_restartDone = false;
+};
+
+int serve(const ServeOptions& o) {
+    std::ifstream in(o.image, std::ios::binary);
+    if (!in) {
+        std::cerr << "ulen3-emu: не удалось открыть образ " << o.image << "\n";
+        return 1;
+    }
+    std::vector<unsigned char> image((std::istreambuf_iterator<char>(in)), {});
+
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+        std::perror("ulen3-emu: posix_openpt");
+        return 1;
+    }
+    const std::string slavePath = ::ptsname(master);
+    // The emulator keeps its own end of the terminal open, in raw mode, so that the line keeps
+    // its settings between downloads and never echoes what the instrument sends.
+    const int slave = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios t{};
+    if (slave < 0 || ::tcgetattr(slave, &t) != 0) {
+        std::perror("ulen3-emu: pseudo-terminal");
+        return 1;
+    }
+    ::cfmakeraw(&t);
+    ::tcsetattr(slave, TCSANOW, &t);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+
+    if (!o.link.empty()) {
+        ::unlink(o.link.c_str());
+        if (::symlink(slavePath.c_str(), o.link.c_str()) != 0) {
+            std::perror("ulen3-emu: symlink");
+            return 1;
+        }
+    }
+    std::printf("%s\n", slavePath.c_str());
+    std::fflush(stdout);
+
+    std::signal(SIGTERM, on_signal);
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGPIPE, SIG_IGN);
+    Instrument(master, slave, o, std::move(image)).run();
+    if (!o.link.empty())
+        ::unlink(o.link.c_str());
+    ::close(slave);
+    ::close(master);
+    return 0;
+}
+
+int make_image(int argc, char** argv) {
+    if (argc < 3)
+        return usage();
+    const std::string out = argv[2];
+    ulen3::SampleImageOptions o;
+    for (int i = 3; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--count1" && i + 1 < argc)
+            o.count1 = number_arg(argv[++i]);
+        else if (a == "--count2" && i + 1 < argc)
+            o.count2 = number_arg(argv[++i]);
+        else if (a == "--seed" && i + 1 < argc)
+            o.seed = number_arg(argv[++i]);
+        else if (a == "--full")
+            o.fullMemory = true;
+        else
+            return usage();
+    }
+    const std::vector<unsigned char> image = ulen3::sample_image(o);
+    const std::string tmp = out + ".tmp";
+    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    f.close();
+    if (!f || std::rename(tmp.c_str(), out.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        std::cerr << "ulen3-emu: не удалось записать " << out << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+int serve_command(int argc, char** argv) {
+    if (argc < 3)
+        return usage();
+    ServeOptions o;
+    o.image = argv[2];
+    for (int i = 3; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool more = i + 1 < argc;
+        if (a == "--link" && more)
+            o.link = argv[++i];
+        else if (a == "--dev-code" && more)
+            o.devCode = number_arg(argv[++i]) & 0xFF;
+        else if (a == "--serial" && more)
+            o.serial = number_arg(argv[++i]) & 0xFFFF;
+        else if (a == "--version" && more) {
+            if (std::sscanf(argv[++i], "%u.%u.%u", &o.version[0], &o.version[1], &o.version[2]) != 3)
+                return usage();
+        } else if (a == "--chunk" && more)
+            o.chunk = std::max(1ul, number_arg(argv[++i]));
+        else if (a == "--pace")
+            o.pace = true;
+        else if (a == "--restart-after" && more)
+            o.restartAfter = static_cast<long>(number_arg(argv[++i]));
+        else if (a == "--silent")
+            o.silent = true;
+        else if (a == "--downloads" && more)
+            o.downloads = static_cast<long>(number_arg(argv[++i]));
+        else
+            return usage();
+    }
+    return serve(o);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2)
+        return usage();
+    try {
+        const std::string cmd = argv[1];
+        if (cmd == "serve")
+            return serve_command(argc, argv);
+        if (cmd == "make-image")
+            return make_image(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "ulen3-emu: " << e.what() << "\n";
+        return 1;
+    }
+    return usage();
+}
