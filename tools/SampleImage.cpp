@@ -96,4 +96,29 @@ std::vector<unsigned char> sample_image(const SampleImageOptions& o) {
     return out;
 }
 
+namespace {
+
+void put_nibbles(std::string& out, unsigned byte) {
+    out += static_cast<char>(0x30 + (byte & 0x0F));
+    out += static_cast<char>(0x30 + ((byte >> 4) & 0x0F));
+}
+
+} // namespace
+
+std::string identification_reply(unsigned devCode, unsigned serial, const unsigned version[3]) {
+    std::string r;
+    for (unsigned byte : {0u, devCode, version[2], version[1], version[0], serial & 0xFF,
+                          (serial >> 8) & 0xFF})
+        put_nibbles(r, byte);
+    return r + "SP";
+}
+
+std::string dump_reply(const std::vector<unsigned char>& image) {
+    std::string r = "S";
+    r.reserve(image.size() * 2 + 3);
+    for (unsigned char b : image)
+        put_nibbles(r, b);
+    return r + "0P";
+}
+
 } // namespace ulen3

@@ -4,6 +4,7 @@
 // of 22-byte records with plausible values and measurement times that increase record by record.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace ulen3 {
@@ -20,5 +21,12 @@ constexpr unsigned kMaxImageRecords = 2978;
 
 // Throws std::invalid_argument when the records do not fit the memory.
 std::vector<unsigned char> sample_image(const SampleImageOptions& options);
+
+// The instrument's side of the exchange. Bytes travel as two characters '0'…'?', low nibble
+// first. The identification reply: bytes 0, device code, version third/second/first number,
+// serial (low byte first), then 'S' (stops the host's reply timer) and 'P'.
+std::string identification_reply(unsigned devCode, unsigned serial, const unsigned version[3]);
+// The dump reply: 'S', the image as nibble text, one character the host does not decode, 'P'.
+std::string dump_reply(const std::vector<unsigned char>& image);
 
 } // namespace ulen3

@@ -65,38 +65,11 @@ struct ServeOptions {
     long downloads = -1;
 };
 
-// Byte as two nibble characters, low nibble first.
-void put_byte(std::string& out, unsigned byte) {
-    out += static_cast<char>(0x30 + (byte & 0x0F));
-    out += static_cast<char>(0x30 + ((byte >> 4) & 0x0F));
-}
-
-std::string identification_reply(const ServeOptions& o) {
-    std::string r;
-    put_byte(r, 0);
-    put_byte(r, o.devCode);
-    put_byte(r, o.version[2]);
-    put_byte(r, o.version[1]);
-    put_byte(r, o.version[0]);
-    put_byte(r, o.serial & 0xFF);
-    put_byte(r, (o.serial >> 8) & 0xFF);
-    // 'S' stops the host's reply timer; 'P' ends the reply.
-    return r + "SP";
-}
-
-std::string dump_reply(const std::vector<unsigned char>& image) {
-    std::string r = "S";
-    r.reserve(image.size() * 2 + 3);
-    for (unsigned char b : image)
-        put_byte(r, b);
-    return r + "0P"; // one character the host does not decode, then the end
-}
-
 class Instrument {
 public:
     Instrument(int master, int slave, const ServeOptions& o, std::vector<unsigned char> image)
-        : m_master(master), m_slave(slave), m_o(o), m_dump(dump_reply(image)),
-          m_id(identification_reply(o)) {}
+        : m_master(master), m_slave(slave), m_o(o), m_dump(ulen3::dump_reply(image)),
+          m_id(ulen3::identification_reply(o.devCode, o.serial, o.version)) {}
 
     // Serves commands until stopped or the downloads are done.
     void run() {

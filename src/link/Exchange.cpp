@@ -147,10 +147,9 @@ void Exchange::received(const char* data, std::size_t size) {
         return;
     }
     if (m_lastCommand == 'N') {
+        trackDump();
         if (m_endFlag)
             complete();
-        else
-            trackDump();
     }
 }
 

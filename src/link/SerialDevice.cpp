@@ -22,6 +22,20 @@ bool set_modem_line(int fd, int line, bool on) {
     return errno == ENOTTY || errno == EINVAL;
 }
 
+// The classic speed constant for a rate that has one, so that every tool reading the settings
+// understands them; any other rate is set as a number.
+tcflag_t speed_code(std::uint32_t baud) {
+    static const struct { std::uint32_t baud; tcflag_t code; } codes[] = {
+        {110, B110},     {300, B300},     {600, B600},       {1200, B1200},
+        {2400, B2400},   {4800, B4800},   {9600, B9600},     {19200, B19200},
+        {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400}};
+    for (const auto& c : codes) {
+        if (c.baud == baud)
+            return c.code;
+    }
+    return BOTHER;
+}
+
 } // namespace
 
 bool SerialDevice::open(const std::string& path) {
@@ -61,7 +75,7 @@ bool SerialDevice::apply(const LineSettings& s) {
     t.c_iflag = s.xonXoff ? (IXON | IXOFF) : 0; // binary: no translation, no parity check
     t.c_oflag = 0;
     t.c_lflag = 0;
-    t.c_cflag = CREAD | CLOCAL | BOTHER | sizes[s.dataBits - 5];
+    t.c_cflag = CREAD | CLOCAL | speed_code(s.baud) | sizes[s.dataBits - 5];
     if (s.stopBits != 0)
         t.c_cflag |= CSTOPB;
     switch (s.parity) {
