@@ -2,6 +2,7 @@
 // wall time, records per second and peak memory. Figures, not pass/fail.
 
 #include "BenchRecords.h"
+#include "BenchDownload.h"
 #include "ObservationTable.h"
 
 #include <chrono>
@@ -84,6 +85,10 @@ int runWorkload(const std::string& name) {
         table.Close();
         return 0;
     }
+    if (name == "exchange-feed")
+        return bench_exchange_feed();
+    if (name == "download-full")
+        return bench_download(g_dir);
     std::fprintf(stderr, "unknown workload %s\n", name.c_str());
     return 2;
 }
@@ -136,6 +141,8 @@ int main(int argc, char** argv) {
     measure(exe.c_str(), "sort-P", "tags: AddTag+Rebuild+view 200,000 by P [0.15 s]", 200000);
     measure(exe.c_str(), "post-2tags-small", "tags: 2,000 posts with two tags on 2,978", 2000);
     measure(exe.c_str(), "post-2tags", "tags: 2,000 posts with two tags on 200,000", 2000);
+    measure(exe.c_str(), "exchange-feed", "link: exchange fed 20 full dumps in 44-char chunks", 20 * 2978);
+    measure(exe.c_str(), "download-full", "link: unpaced download of 2,978 records over a pty", 2978);
     std::system(("rm -rf " + g_dir).c_str());
     return 0;
 }

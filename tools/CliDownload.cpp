@@ -1,6 +1,6 @@
 #include "CliDownload.h"
 
-#include "DownloadLink.h"
+#include "ConsoleDownload.h"
 
 #include <QCoreApplication>
 
@@ -11,41 +11,6 @@
 namespace ulen3 {
 
 namespace {
-
-// The exchange's face on a terminal: identification on stdout, progress and errors on stderr.
-class CliDownload : public DownloadLink {
-public:
-    explicit CliDownload(DownloadResults& results) : DownloadLink(results) {}
-    int result() const { return m_result; }
-
-private:
-    void clearInformation() override {}
-    void showStatus(ExchangeStatus status) override {
-        std::fprintf(stderr, "%s\n", status == ExchangeStatus::Waiting ? exchange_text::kWaiting
-                                                                       : exchange_text::kReceiving);
-    }
-    void showProgress(int percent) override {
-        if (percent > 0)
-            std::fprintf(stderr, "\rПринято: %d%%%s", percent, percent == 100 ? "\n" : "");
-    }
-    void showIdentification(const std::string& name, const std::string& version) override {
-        std::printf("Тип прибора: %s\nВерсия ПО: %s\n", name.c_str(), version.c_str());
-        std::fflush(stdout);
-    }
-    void showRecordCount(unsigned count) override {
-        std::printf("Количество записей: %u\n", count);
-        std::fflush(stdout);
-    }
-    void showError(const std::string& caption, const std::string& text) override {
-        std::fprintf(stderr, "\n%s: %s\n", caption.c_str(), text.c_str());
-    }
-    void finish(int result) override {
-        m_result = result;
-        QCoreApplication::exit(0);
-    }
-
-    int m_result = 2;
-};
 
 bool write_image(const std::string& path, const DownloadResults& r) {
     const std::string tmp = path + ".tmp";
@@ -83,20 +48,19 @@ int cli_download(const std::vector<std::string>& args) {
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     auto results = std::make_unique<DownloadResults>();
-    CliDownload link(*results);
+    ConsoleDownload link(*results, true);
     if (!port.empty())
         link.setPortOverride(QString::fromStdString(port));
-    link.startDownload();
-    if (link.exchange().active())
-        app.exec();
-    if (link.result() != 1)
+    if (link.run() != 1)
         return 1;
     std::printf("Серийный номер: %u\nКод прибора: 0x%02X\nПринято байт: %zu\n", results->dev_serial,
                 results->dev_code, results->image_size);
     if (!write_image(image, *results)) {
-        std::cerr << "ulen3-cli: не удалось записать образ памяти в " << image << "\n";
+        std::cerr << "ulen3-cli: не удалось записать образ памяти в " << image
+                  << "; принятые данные потеряны\n";
         return 1;
     }
+    std::printf("Образ памяти записан в %s\n", image.c_str());
     return 0;
 }
 

@@ -90,14 +90,18 @@ public:
 
 private:
     // Before the emulator goes away the host must have read all it was sent: closing the
-    // terminal would drop what is still queued. A host that stops reading is given up on.
+    // terminal would drop what is still queued. Bytes in flight are not counted by the queue
+    // until the line discipline has taken them, so the queue must stay empty for a while.
+    // A host that stops reading is given up on.
     void drain() {
+        using clock = std::chrono::steady_clock;
         int waiting = 0, before = -1;
-        auto lastProgress = std::chrono::steady_clock::now();
-        while (!g_stop && ::ioctl(m_slave, FIONREAD, &waiting) == 0 && waiting > 0) {
+        auto lastChange = clock::now();
+        while (!g_stop && ::ioctl(m_slave, FIONREAD, &waiting) == 0) {
             if (waiting != before)
-                before = waiting, lastProgress = std::chrono::steady_clock::now();
-            else if (std::chrono::steady_clock::now() - lastProgress > std::chrono::seconds(2))
+                before = waiting, lastChange = clock::now();
+            else if (clock::now() - lastChange > (waiting == 0 ? std::chrono::milliseconds(300)
+                                                               : std::chrono::milliseconds(2000)))
                 return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -230,7 +234,10 @@ int serve(const ServeOptions& o) {
     std::signal(SIGINT, on_signal);
     std::signal(SIGPIPE, SIG_IGN);
     Instrument(master, slave, o, std::move(image)).run();
-    if (!o.link.empty())
+    // The link goes only if it is still ours: a newer emulator may have taken the name.
+    char target[4096] = {};
+    if (!o.link.empty() && ::readlink(o.link.c_str(), target, sizeof target - 1) > 0 &&
+        slavePath == target)
         ::unlink(o.link.c_str());
     ::close(slave);
     ::close(master);

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace ulen3 {
+
+// The exchange alone: a full-size dump fed in the chunks a 50 ms poll sees at 9600 bit/s.
+int bench_exchange_feed();
+// A whole download from ulen3-emu over a pseudo-terminal, unpaced, in this process.
+int bench_download(const std::string& dir);
+
+} // namespace ulen3

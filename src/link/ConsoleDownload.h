@@ -1,0 +1,29 @@
+#pragma once
+
+// The download without windows: the exchange runs in a Qt event loop of its own and its face
+// is a terminal (identification on stdout, progress and errors on stderr) or nothing at all.
+
+#include "DownloadLink.h"
+
+namespace ulen3 {
+
+class ConsoleDownload : public DownloadLink {
+public:
+    ConsoleDownload(DownloadResults& results, bool verbose);
+    // Runs one whole download; needs a QCoreApplication. Returns 1 on success, 2 otherwise.
+    int run();
+
+private:
+    void clearInformation() override {}
+    void showStatus(ExchangeStatus status) override;
+    void showProgress(int percent) override;
+    void showIdentification(const std::string& name, const std::string& version) override;
+    void showRecordCount(unsigned count) override;
+    void showError(const std::string& caption, const std::string& text) override;
+    void finish(int result) override;
+
+    bool m_verbose;
+    int m_result = 2;
+};
+
+} // namespace ulen3
