@@ -128,6 +128,10 @@ void Exchange::received(const char* data, std::size_t size) {
             stopTimer();
             m_endFlag = false;
             emptyBuffer();
+            if (m_progress != 0) {
+                m_progress = 0;
+                m_host.showProgress(0);
+            }
             sendCommand('V');
             return;
         default:

@@ -211,9 +211,11 @@ TEST_F(ExchangeTest, ZAfterAnEndMarkDropsTheWholeChunk) {
 TEST_F(ExchangeTest, ZDuringTheDumpStartsOverWithoutATimer) {
     exchange.start();
     feed(ident(0x21));
-    feed("S1234");
+    feedSplit(dump_reply(sample_image({.count1 = 10, .count2 = 10})).substr(0, 600), 40);
     EXPECT_FALSE(host.timer);
+    EXPECT_GT(host.progress, 0);
     feed("56Z78");
+    EXPECT_EQ(host.progress, 0); // what was received is gone, and so is its progress
     EXPECT_EQ(exchange.lastCommand(), 'V');
     EXPECT_FALSE(host.timer);
     EXPECT_FALSE(exchange.timerRunning());
