@@ -1,5 +1,6 @@
 #include "CliDownload.h"
 
+#include "CliDecode.h"
 #include "ConsoleDownload.h"
 
 #include <QCoreApplication>
@@ -24,23 +25,29 @@ bool write_image(const std::string& path, const DownloadResults& r) {
 }
 
 int usage() {
-    std::cerr << "Использование: ulen3-cli download [--port УСТРОЙСТВО] --image ОБРАЗ.bin\n";
+    std::cerr << "Использование: ulen3-cli download [--port УСТРОЙСТВО] [--image ОБРАЗ.bin]\n"
+                 "                 [--table ТАБЛИЦА.db [--append]]\n";
     return 2;
 }
 
 } // namespace
 
 int cli_download(const std::vector<std::string>& args) {
-    std::string port, image;
+    std::string port, image, table;
+    bool append = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--port" && i + 1 < args.size())
             port = args[++i];
         else if (args[i] == "--image" && i + 1 < args.size())
             image = args[++i];
+        else if (args[i] == "--table" && i + 1 < args.size())
+            table = args[++i];
+        else if (args[i] == "--append")
+            append = true;
         else
             return usage();
     }
-    if (image.empty())
+    if ((image.empty() && table.empty()) || (append && table.empty()))
         return usage();
 
     int argc = 1;
@@ -55,13 +62,18 @@ int cli_download(const std::vector<std::string>& args) {
         return 1;
     std::printf("Серийный номер: %u\nКод прибора: 0x%02X\nПринято байт: %zu\n", results->dev_serial,
                 results->dev_code, results->image_size);
-    if (!write_image(image, *results)) {
-        std::cerr << "ulen3-cli: не удалось записать образ памяти в " << image
-                  << "; принятые данные потеряны\n";
-        return 1;
+    if (!image.empty()) {
+        if (!write_image(image, *results)) {
+            std::cerr << "ulen3-cli: не удалось записать образ памяти в " << image << "\n";
+            return 1;
+        }
+        std::printf("Образ памяти записан в %s\n", image.c_str());
     }
-    std::printf("Образ памяти записан в %s\n", image.c_str());
-    return 0;
+    if (table.empty())
+        return 0;
+    return decode_into_table(table, {results->flash_image.data(), results->image_size,
+                                     results->dev_code, results->dev_serial},
+                             append);
 }
 
 } // namespace ulen3

@@ -1,5 +1,6 @@
 // ulen3-cli: the program's core without windows, for batch work and checks.
 
+#include "CliDecode.h"
 #include "CliDownload.h"
 #include "ObservationTable.h"
 #include "TableError.h"
@@ -28,7 +29,9 @@ int usage() {
                  "  ulen3-cli dump ТАБЛИЦА.db [--filter NB_TYPE=0] [--sort ПОЛЕ [--desc]]\n"
                  "  ulen3-cli sort ТАБЛИЦА.db ПОЛЕ [--desc] [--tag ИМЯ]\n"
                  "  ulen3-cli demo ТАБЛИЦА.db   (создаёт небольшую таблицу-пример)\n"
-                 "  ulen3-cli download [--port УСТРОЙСТВО] --image ОБРАЗ.bin\n";
+                 "  ulen3-cli download [--port УСТРОЙСТВО] [--image ОБРАЗ.bin]\n"
+                 "                    [--table ТАБЛИЦА.db [--append]]\n"
+                 "  ulen3-cli decode ОБРАЗ.bin ТАБЛИЦА.db [--append] [--dev-code КОД --serial НОМЕР]\n";
     return 2;
 }
 
@@ -174,6 +177,8 @@ int main(int argc, char** argv) {
     try {
         if (command == "download")
             return cli_download(args);
+        if (command == "decode")
+            return cli_decode(args);
         if (command == "info" && args.size() == 2)
             return info(path);
         if (command == "dump") {

@@ -1,0 +1,102 @@
+#include "CliDecode.h"
+
+#include "ObservationTable.h"
+#include "TableError.h"
+
+#include <clocale>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <unistd.h>
+
+namespace ulen3 {
+
+namespace {
+
+class PrintedMessages : public DecoderMessages {
+public:
+    void information(const std::string& caption, const std::string& text) override {
+        std::printf("%s: %s\n", caption.c_str(), text.c_str());
+    }
+};
+
+// The decimal separator of the user's locale, as the program's TYPE texts use it.
+char user_decimal_separator() {
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    std::setlocale(LC_NUMERIC, "");
+    const char sep = *std::localeconv()->decimal_point;
+    std::setlocale(LC_NUMERIC, previous.c_str());
+    return sep ? sep : '.';
+}
+
+int usage() {
+    std::cerr << "Использование: ulen3-cli decode ОБРАЗ.bin ТАБЛИЦА.db [--append] "
+                 "[--dev-code КОД --serial НОМЕР]\n";
+    return 2;
+}
+
+} // namespace
+
+int decode_into_table(const std::string& tablePath, const DownloadedImage& image, bool append) {
+    ObservationTable table;
+    if (!append) {
+        if (::access(tablePath.c_str(), F_OK) == 0) {
+            std::cerr << "ulen3-cli: файл " << tablePath
+                      << " уже существует и не изменён; чтобы дополнить его, укажите --append\n";
+            return 1;
+        }
+        table.CreateEmpty(tablePath);
+    }
+    PrintedMessages messages;
+    try {
+        table.Open(tablePath);
+        flash2ulen3(table, image, append, user_decimal_separator(), messages);
+    } catch (const DecodeError&) {
+        // The decoder refuses before it writes: a table made for this image goes again.
+        table.Close();
+        if (!append)
+            std::remove(tablePath.c_str());
+        throw;
+    }
+    table.SetFilter("");
+    table.Refresh();
+    std::printf("Записей в таблице %s: %d\n", tablePath.c_str(), table.VisibleCount());
+    table.Close();
+    return 0;
+}
+
+int cli_decode(const std::vector<std::string>& args) {
+    if (args.size() < 3)
+        return usage();
+    DownloadedImage image;
+    image.dev_code = 0x21;
+    image.dev_serial = 0;
+    bool append = false;
+    for (std::size_t i = 3; i < args.size(); ++i) {
+        if (args[i] == "--append")
+            append = true;
+        else if (args[i] == "--dev-code" && i + 1 < args.size())
+            image.dev_code = static_cast<std::uint8_t>(std::stoul(args[++i], nullptr, 0));
+        else if (args[i] == "--serial" && i + 1 < args.size())
+            image.dev_serial = static_cast<std::uint16_t>(std::stoul(args[++i], nullptr, 0));
+        else
+            return usage();
+    }
+    std::ifstream in(args[1], std::ios::binary);
+    if (!in) {
+        std::cerr << "ulen3-cli: не удалось открыть образ памяти " << args[1] << "\n";
+        return 1;
+    }
+    // The image buffer is the instrument's memory size; a longer file is refused, not cut.
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    if (bytes.size() > 65536) {
+        std::cerr << "ulen3-cli: файл " << args[1] << " длиннее памяти прибора (65536 байт)\n";
+        return 1;
+    }
+    image.bytes = bytes.data();
+    image.size = bytes.size();
+    return decode_into_table(args[2], image, append);
+}
+
+} // namespace ulen3
