@@ -3,7 +3,9 @@
 
 #include "BenchRecords.h"
 #include "BenchDownload.h"
+#include "ImageDecoder.h"
 #include "ObservationTable.h"
+#include "SampleImage.h"
 
 #include <chrono>
 #include <cstdio>
@@ -20,6 +22,11 @@ using namespace ulen3;
 namespace {
 
 std::string g_dir;
+
+class NoMessages : public DecoderMessages {
+public:
+    void information(const std::string&, const std::string&) override {}
+};
 
 std::string tablePath(const char* name) { return g_dir + "/" + name; }
 
@@ -85,6 +92,23 @@ int runWorkload(const std::string& name) {
         table.Close();
         return 0;
     }
+    if (name == "decode-2978" || name == "decode-append-100") {
+        const bool append = name == "decode-append-100";
+        // Appended: the instrument that wrote the whole table, with 100 records newer than all.
+        const auto image = sample_image(
+            {.count1 = append ? 70u : 2000u, .count2 = append ? 30u : 978u, .startYear = 2025});
+        NoMessages messages;
+        ObservationTable table;
+        const std::string path = tablePath(append ? "large.db" : "decoded.db");
+        if (!append)
+            table.CreateEmpty(path);
+        table.Open(path);
+        flash2ulen3(table, {image.data(), image.size(), 7, 4321}, append, ',', messages);
+        if (append && table.FileRecordCount() != 202100)
+            return 1;
+        table.Close();
+        return 0;
+    }
     if (name == "exchange-feed")
         return bench_exchange_feed();
     if (name == "download-full")
@@ -141,6 +165,8 @@ int main(int argc, char** argv) {
     measure(exe.c_str(), "sort-P", "tags: AddTag+Rebuild+view 200,000 by P [0.15 s]", 200000);
     measure(exe.c_str(), "post-2tags-small", "tags: 2,000 posts with two tags on 2,978", 2000);
     measure(exe.c_str(), "post-2tags", "tags: 2,000 posts with two tags on 200,000", 2000);
+    measure(exe.c_str(), "decode-2978", "decode: 2,978-record image into a new table [20 ms]", 2978);
+    measure(exe.c_str(), "decode-append-100", "decode: append 100 records onto 202,000", 100);
     measure(exe.c_str(), "exchange-feed", "link: exchange fed 20 full dumps in 44-char chunks", 20 * 2978);
     measure(exe.c_str(), "download-full", "link: unpaced download of 2,978 records over a pty", 2978);
     std::system(("rm -rf " + g_dir).c_str());

@@ -67,6 +67,7 @@ std::vector<unsigned char> sample_image(const SampleImageOptions& o) {
     out.reserve(o.fullMemory ? 65536 : 4 + 22 * (o.count1 + o.count2));
     Random rnd{o.seed};
     Clock clock;
+    clock.year = o.startYear;
     static const unsigned diameters[] = {500, 1000, 1500, 0}; // × 10 mm; 0: a square plate
     put16(out, o.count1);
     for (unsigned i = 0; i < o.count1; ++i) {

@@ -14,6 +14,7 @@ struct SampleImageOptions {
     unsigned count2 = 5;      // section 2 records (rectangular plates)
     std::uint32_t seed = 1;
     bool fullMemory = false;  // pad to the whole 65,536-byte memory with erased bytes (0xFF)
+    unsigned startYear = 2024; // the first record is measured on 1 March of this year
 };
 
 // Most records a 65,536-byte memory holds: 4 + 22 × n ≤ 65,536.
