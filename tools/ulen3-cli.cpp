@@ -3,6 +3,7 @@
 #include "CliDecode.h"
 #include "CliDownload.h"
 #include "ObservationTable.h"
+#include "SheetExport.h"
 #include "TableError.h"
 
 #include <charconv>
@@ -31,7 +32,8 @@ int usage() {
                  "  ulen3-cli demo ТАБЛИЦА.db   (создаёт небольшую таблицу-пример)\n"
                  "  ulen3-cli download [--port УСТРОЙСТВО] [--image ОБРАЗ.bin]\n"
                  "                    [--table ТАБЛИЦА.db [--append]]\n"
-                 "  ulen3-cli decode ОБРАЗ.bin ТАБЛИЦА.db [--append] [--dev-code КОД --serial НОМЕР]\n";
+                 "  ulen3-cli decode ОБРАЗ.bin ТАБЛИЦА.db [--append] [--dev-code КОД --serial НОМЕР]\n"
+                 "  ulen3-cli export ТАБЛИЦА.db КНИГА.xls [--page observation|operative]\n";
     return 2;
 }
 
@@ -136,6 +138,19 @@ int sortTable(const std::string& path, const std::string& field, const std::stri
     return 0;
 }
 
+// Writes the records of one page to an .xls workbook, as "Экспорт в Excel" does.
+int exportPage(const std::string& path, const std::string& out, const std::string& page) {
+    ObservationTable table;
+    table.Open(path);
+    const ExportPage kind = page.empty()        ? shown_page(table)
+                            : page == "operative" ? ExportPage::Operative
+                                                  : ExportPage::Observation;
+    exp2excel(table, kind, out);
+    table.Close();
+    std::printf("%s\n", export_success_text(out).c_str());
+    return 0;
+}
+
 // A small table with the kinds of records a download gives, for demonstrations.
 int demo(const std::string& path) {
     ObservationTable table;
@@ -208,6 +223,18 @@ int main(int argc, char** argv) {
                     return usage();
             }
             return sortTable(path, args[2], tag, descending);
+        }
+        if (command == "export" && args.size() >= 3) {
+            std::string page;
+            for (size_t i = 3; i < args.size(); ++i) {
+                if (args[i] == "--page" && i + 1 < args.size())
+                    page = args[++i];
+                else
+                    return usage();
+            }
+            if (!page.empty() && page != "observation" && page != "operative")
+                return usage();
+            return exportPage(path, args[2], page);
         }
         if (command == "demo" && args.size() == 2)
             return demo(path);

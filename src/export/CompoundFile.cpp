@@ -1,0 +1,281 @@
+#include "CompoundFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ulen3 {
+
+namespace {
+
+constexpr std::uint32_t kSectorSize = 512;
+constexpr std::uint32_t kMiniSectorSize = 64;
+constexpr std::uint32_t kMiniStreamCutoff = 4096;
+constexpr std::uint32_t kEntriesPerSector = kSectorSize / 4; // FAT, mini FAT
+constexpr std::uint32_t kHeaderDifat = 109;
+constexpr std::uint32_t kDifatPerSector = 127;
+constexpr std::uint32_t kFreeSect = 0xFFFFFFFF;
+constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
+constexpr std::uint32_t kFatSect = 0xFFFFFFFD;
+constexpr std::uint32_t kDifSect = 0xFFFFFFFC;
+constexpr std::uint32_t kNoStream = 0xFFFFFFFF;
+
+std::uint32_t sectors_for(std::uint64_t bytes, std::uint32_t size) {
+    return static_cast<std::uint32_t>((bytes + size - 1) / size);
+}
+
+void put16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = v & 0xFF;
+    p[1] = v >> 8;
+}
+
+void put32(std::uint8_t* p, std::uint32_t v) {
+    put16(p, v & 0xFFFF);
+    put16(p + 2, v >> 16);
+}
+
+// A 128-byte directory entry.
+void directory_entry(std::uint8_t* e, const std::u16string& name, std::uint8_t type,
+                     std::uint32_t child, std::uint32_t start, std::uint32_t size) {
+    for (std::size_t i = 0; i < name.size(); ++i)
+        put16(e + 2 * i, name[i]);
+    put16(e + 64, static_cast<std::uint16_t>(2 * (name.size() + 1)));
+    e[66] = type;
+    e[67] = 1; // black
+    put32(e + 68, kNoStream);
+    put32(e + 72, kNoStream);
+    put32(e + 76, child);
+    put32(e + 116, start);
+    put32(e + 120, size);
+}
+
+// The bytes that come before and after the stream's own bytes in the file.
+struct Layout {
+    std::vector<std::uint8_t> header;  // 512 bytes
+    std::size_t padding = 0;           // zero bytes after the stream up to a sector boundary
+    std::vector<std::uint8_t> trailer; // directory, mini FAT, FAT and DIFAT sectors
+};
+
+Layout layout(const std::u16string& streamName, std::uint32_t streamSize) {
+    const bool mini = streamSize < kMiniStreamCutoff;
+    // Sector 0 on: the stream (or the mini stream holding it), then the directory sector,
+    // the mini FAT sectors, the FAT sectors and the DIFAT sectors.
+    const std::uint32_t miniSectors = mini ? sectors_for(streamSize, kMiniSectorSize) : 0;
+    const std::uint32_t dataBytes = mini ? miniSectors * kMiniSectorSize : streamSize;
+    const std::uint32_t dataSectors = sectors_for(dataBytes, kSectorSize);
+    const std::uint32_t dirSector = dataSectors;
+    const std::uint32_t miniFatSectors = sectors_for(miniSectors, kEntriesPerSector);
+    const std::uint32_t fixedSectors = dataSectors + 1 + miniFatSectors;
+    std::uint32_t fatSectors = 1, difatSectors = 0;
+    for (;;) {
+        difatSectors = fatSectors > kHeaderDifat ? sectors_for(fatSectors - kHeaderDifat, kDifatPerSector) : 0;
+        if (fixedSectors + fatSectors + difatSectors <= fatSectors * kEntriesPerSector)
+            break;
+        ++fatSectors;
+    }
+    const std::uint32_t firstMiniFat = dirSector + 1;
+    const std::uint32_t firstFat = firstMiniFat + miniFatSectors;
+    const std::uint32_t firstDifat = firstFat + fatSectors;
+
+    Layout l;
+    l.padding = dataSectors * kSectorSize - streamSize;
+    l.header.assign(kSectorSize, 0);
+    std::uint8_t* h = l.header.data();
+    static const std::uint8_t signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    std::memcpy(h, signature, 8);
+    put16(h + 24, 0x003E); // minor version
+    put16(h + 26, 0x0003); // major version 3: 512-byte sectors
+    put16(h + 28, 0xFFFE); // little-endian
+    put16(h + 30, 9);      // sector shift
+    put16(h + 32, 6);      // mini sector shift
+    put32(h + 44, fatSectors);
+    put32(h + 48, dirSector);
+    put32(h + 56, kMiniStreamCutoff);
+    put32(h + 60, miniFatSectors ? firstMiniFat : kEndOfChain);
+    put32(h + 64, miniFatSectors);
+    put32(h + 68, difatSectors ? firstDifat : kEndOfChain);
+    put32(h + 72, difatSectors);
+    for (std::uint32_t i = 0; i < kHeaderDifat; ++i)
+        put32(h + 76 + 4 * i, i < fatSectors ? firstFat + i : kFreeSect);
+
+    const std::uint32_t trailerSectors = 1 + miniFatSectors + fatSectors + difatSectors;
+    l.trailer.assign(std::size_t(trailerSectors) * kSectorSize, 0);
+    std::uint8_t* dir = l.trailer.data();
+    for (int i = 0; i < 4; ++i) {
+        put32(dir + 128 * i + 68, kNoStream);
+        put32(dir + 128 * i + 72, kNoStream);
+        put32(dir + 128 * i + 76, kNoStream);
+    }
+    directory_entry(dir, u"Root Entry", 5, 1, mini ? 0 : kEndOfChain, mini ? dataBytes : 0);
+    directory_entry(dir + 128, streamName, 2, kNoStream, 0, streamSize);
+
+    std::uint8_t* miniFat = dir + kSectorSize;
+    for (std::uint32_t i = 0; i < miniFatSectors * kEntriesPerSector; ++i)
+        put32(miniFat + 4 * i, i + 1 < miniSectors ? i + 1 : i + 1 == miniSectors ? kEndOfChain : kFreeSect);
+
+    std::uint8_t* fat = miniFat + std::size_t(miniFatSectors) * kSectorSize;
+    const std::uint32_t fatEntries = fatSectors * kEntriesPerSector;
+    for (std::uint32_t i = 0; i < fatEntries; ++i) {
+        std::uint32_t v = kFreeSect;
+        if (i < dataSectors)
+            v = i + 1 < dataSectors ? i + 1 : kEndOfChain;
+        else if (i == dirSector)
+            v = kEndOfChain;
+        else if (i >= firstMiniFat && i < firstFat)
+            v = i + 1 < firstFat ? i + 1 : kEndOfChain;
+        else if (i >= firstFat && i < firstDifat)
+            v = kFatSect;
+        else if (i >= firstDifat && i < firstDifat + difatSectors)
+            v = kDifSect;
+        put32(fat + 4 * i, v);
+    }
+
+    std::uint8_t* difat = fat + std::size_t(fatSectors) * kSectorSize;
+    for (std::uint32_t d = 0; d < difatSectors; ++d) {
+        std::uint8_t* sector = difat + std::size_t(d) * kSectorSize;
+        for (std::uint32_t k = 0; k < kDifatPerSector; ++k) {
+            const std::uint32_t fatIndex = kHeaderDifat + d * kDifatPerSector + k;
+            put32(sector + 4 * k, fatIndex < fatSectors ? firstFat + fatIndex : kFreeSect);
+        }
+        put32(sector + 4 * kDifatPerSector, d + 1 < difatSectors ? firstDifat + d + 1 : kEndOfChain);
+    }
+    return l;
+}
+
+std::int32_t status_of(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return stg::kAccessDenied;
+    case ENOENT:
+    case ENOTDIR:
+        return stg::kPathNotFound;
+    case EAGAIN:
+    case EBUSY:
+    case ETXTBSY:
+        return stg::kShareViolation;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return stg::kMediumFull;
+    case ENAMETOOLONG:
+        return stg::kInvalidName;
+    case EMFILE:
+    case ENFILE:
+        return stg::kTooManyOpenFiles;
+    case ENOMEM:
+        return stg::kInsufficientMemory;
+    default:
+        return stg::kFail;
+    }
+}
+
+std::string write_error_text(int error, const std::string& path) {
+    const std::string name = "«" + path + "»";
+    const std::string kept = " Прежний файл, если он был, не изменён.";
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return "Недостаточно места на диске для файла " + name + "." + kept;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return "Нет прав на запись файла " + name + "." + kept;
+    default:
+        return "Ошибка записи файла " + name + " (" + std::strerror(error) + ")." + kept;
+    }
+}
+
+bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Holds the target exclusively while the new file takes its place.
+class TargetLock {
+public:
+    explicit TargetLock(const std::string& path) {
+        m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        if (m_fd < 0) {
+            if (errno != ENOENT)
+                throw CompoundFileError(create_file_error(status_of(errno)));
+            return;
+        }
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        if (::fcntl(m_fd, F_OFD_SETLK, &lock) != 0) {
+            ::close(m_fd);
+            throw CompoundFileError(create_file_error(stg::kShareViolation));
+        }
+    }
+    ~TargetLock() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    TargetLock(const TargetLock&) = delete;
+    TargetLock& operator=(const TargetLock&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace
+
+std::string create_file_error(std::int32_t status) {
+    return "StgCreateDocFile error " + std::to_string(status);
+}
+
+std::string create_stream_error(std::int32_t status) {
+    return "CreateStream error " + std::to_string(status);
+}
+
+void write_compound_file(const std::string& path, const std::u16string& streamName,
+                         const std::vector<std::uint8_t>& stream) {
+    if (stream.size() > 0x7FFFFE00u)
+        throw CompoundFileError(create_stream_error(stg::kMediumFull));
+    const Layout l = layout(streamName, static_cast<std::uint32_t>(stream.size()));
+
+    TargetLock target(path);
+    // The new file is complete under a temporary name before it replaces the target.
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        temp = path + ".~" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno != EEXIST || attempt > 100))
+            throw CompoundFileError(create_file_error(status_of(errno)));
+    }
+    static const std::uint8_t zeros[kSectorSize] = {};
+    const bool ok = write_all(fd, l.header.data(), l.header.size()) &&
+                    write_all(fd, stream.data(), stream.size()) &&
+                    write_all(fd, zeros, l.padding) &&
+                    write_all(fd, l.trailer.data(), l.trailer.size()) && ::fsync(fd) == 0;
+    const int error = errno;
+    if (::close(fd) != 0 || !ok) {
+        ::unlink(temp.c_str());
+        throw CompoundFileError(write_error_text(ok ? errno : error, path));
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        const int renameError = errno;
+        ::unlink(temp.c_str());
+        throw CompoundFileError(write_error_text(renameError, path));
+    }
+}
+
+} // namespace ulen3

@@ -1,0 +1,94 @@
+#include "SheetExport.h"
+
+#include "ObservationTable.h"
+#include "vteExcel.h"
+#include "vteExcelTypes.h"
+
+namespace ulen3 {
+
+namespace {
+
+// The header texts, with their Latin and Cyrillic look-alikes exactly as the program has them:
+// Latin T, C and q; Cyrillic С (U+0421) and Т (U+0422); the degree sign U+00B0.
+const char* const kHeaders[8] = {
+    "N",
+    "Дата",
+    "Время",
+    "T\u043d, \u00b0C",
+    "T\u0432, \u00b0\u0421",
+    "T\u0432-\u0422\u043d, \u00b0\u0421",
+    "q, \u0412\u0442/\u043a\u0432.\u043c",
+    "Примечание",
+};
+
+// Where each column of a data row comes from.
+struct Column {
+    Field field;
+    bool number;
+};
+const Column kColumns[8] = {{Field::N, true},   {Field::DATE, false}, {Field::TIME, false},
+                            {Field::P, true},   {Field::R, true},     {Field::H, true},
+                            {Field::T, false},  {Field::COMMENT, false}};
+
+} // namespace
+
+const char* page_filter(ExportPage page) {
+    return page == ExportPage::Observation ? "NB_TYPE=0" : "NB_TYPE=1";
+}
+
+ExportPage shown_page(ObservationTable& table) {
+    table.SetFilter(page_filter(ExportPage::Operative));
+    table.Refresh();
+    return table.VisibleCount() != 0 ? ExportPage::Operative : ExportPage::Observation;
+}
+
+void fill_export_sheet(ObservationTable& table, ExportPage page, TvteXLSWorkbook& workbook) {
+    TvteXLSWorksheet& sheet = workbook.AddSheet();
+    sheet.SetName("ВЕСКОР");
+    // The records are read in file order: both sort tags go, as "Убрать сортировку" does.
+    table.SetIndexName("");
+    for (const char* tag : {"tab1", "tab2"}) {
+        try {
+            table.DropTag(tag);
+        } catch (const std::exception&) {
+        }
+    }
+    table.SetFilter(page_filter(page));
+    table.Refresh();
+    int n = 0;
+    for (table.First(); !table.Eof(); table.Next())
+        ++n;
+    if (n > kMaxExportRecords)
+        throw ExportError("На странице " + std::to_string(n) +
+                          " записей, а лист книги Excel вмещает не более " +
+                          std::to_string(kMaxExportRecords) +
+                          " записей под строкой заголовка. Файл не записан.");
+    sheet.ReserveRanges(8 * (static_cast<std::size_t>(n) + 1));
+    for (int c = 0; c < 8; ++c)
+        sheet.Range(c, 0, c, 0).SetValue(std::string_view(kHeaders[c]));
+    table.First();
+    for (int k = 1; k <= n; ++k, table.Next()) {
+        for (int c = 0; c < 8; ++c) {
+            TvteXLSRange& cell = sheet.Range(c, k, c, k);
+            if (kColumns[c].number)
+                cell.SetValue(table.Number(kColumns[c].field));
+            else
+                cell.SetValue(std::string_view(table.Text(kColumns[c].field)));
+        }
+    }
+}
+
+void exp2excel(ObservationTable& table, ExportPage page, const std::string& path) {
+    TvteXLSWorkbook workbook;
+    fill_export_sheet(table, page, workbook);
+    TvteExcelWriter writer;
+    writer.Save(workbook, path);
+}
+
+std::string export_success_text(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return "Экспорт в файл " + name + " завершен успешно.";
+}
+
+} // namespace ulen3
