@@ -192,7 +192,9 @@ public:
             m_rangeCount += static_cast<std::size_t>(m_book.Sheet(s).RangeCount());
         }
         m_cells.assign(m_rangeCount, CellEntry());
-        m_stream.bytes.reserve(64 + m_rangeCount * 24);
+        // About 32 bytes per cell (its record, its share of the row and of the strings), so a
+        // large sheet is not copied while the stream grows.
+        m_stream.bytes.reserve(65536 + m_rangeCount * 32);
         globals();
         std::vector<std::size_t> bofs;
         for (int s = 0; s < m_book.SheetCount(); ++s) {

@@ -1,6 +1,7 @@
 #include "vteExcelTypes.h"
 
 #include <algorithm>
+#include <new>
 #include <unordered_set>
 
 namespace ulen3 {
@@ -77,7 +78,34 @@ void TvteXLSRange::SetNumberFormat(std::string_view format) { m_numberFormat = s
 
 TvteXLSWorksheet::TvteXLSWorksheet(TvteXLSWorkbook* workbook) : m_workbook(workbook) {}
 
-TvteXLSWorksheet::~TvteXLSWorksheet() = default;
+TvteXLSWorksheet::~TvteXLSWorksheet() {
+    for (TvteXLSRange* r : m_ranges)
+        r->~TvteXLSRange();
+}
+
+namespace {
+constexpr std::size_t kRangesPerBlock = 4096;
+}
+
+TvteXLSRange* TvteXLSWorksheet::newRange(int left, int top, int right, int bottom) {
+    void* place = nullptr;
+    if (!m_free.empty()) {
+        place = m_free.back();
+        m_free.pop_back();
+    } else {
+        if (m_blocks.empty() || m_blockUsed == kRangesPerBlock) {
+            m_blocks.emplace_back(new unsigned char[kRangesPerBlock * sizeof(TvteXLSRange)]);
+            m_blockUsed = 0;
+        }
+        place = m_blocks.back().get() + m_blockUsed++ * sizeof(TvteXLSRange);
+    }
+    return new (place) TvteXLSRange(this, left, top, right, bottom);
+}
+
+void TvteXLSWorksheet::releaseRange(TvteXLSRange* range) {
+    range->~TvteXLSRange();
+    m_free.push_back(range);
+}
 
 void TvteXLSWorksheet::SetName(std::string_view name) { m_name = cut_and_trim(name, 31); }
 
@@ -95,8 +123,8 @@ TvteXLSRange& TvteXLSWorksheet::Range(int left, int top, int right, int bottom) 
     TvteXLSRange* result = nullptr;
     bool removedAny = false;
     if (s == m_ranges.size()) {
-        m_ranges.push_back(std::make_unique<TvteXLSRange>(this, left, top, right, bottom));
-        result = m_ranges.back().get();
+        result = newRange(left, top, right, bottom);
+        m_ranges.push_back(result);
     } else {
         std::size_t i = s, p = s;
         while (i < m_ranges.size() && m_ranges[i]->Top() <= bottom) {
@@ -105,6 +133,7 @@ TvteXLSRange& TvteXLSWorksheet::Range(int left, int top, int right, int bottom) 
             if (r.Left() == left && r.Top() == top && r.Right() == right && r.Bottom() == bottom) {
                 result = &r;
             } else if (intersects(r)) {
+                releaseRange(m_ranges[i]);
                 m_ranges.erase(m_ranges.begin() + static_cast<std::ptrdiff_t>(i));
                 removed = removedAny = true;
             }
@@ -116,10 +145,9 @@ TvteXLSRange& TvteXLSWorksheet::Range(int left, int top, int right, int bottom) 
             }
         }
         if (!result) {
-            auto created = std::make_unique<TvteXLSRange>(this, left, top, right, bottom);
-            result = created.get();
+            result = newRange(left, top, right, bottom);
             m_ranges.insert(m_ranges.begin() + static_cast<std::ptrdiff_t>(std::min(p, m_ranges.size())),
-                            std::move(created));
+                            result);
         }
     }
     if (removedAny) {

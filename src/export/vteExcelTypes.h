@@ -119,10 +119,10 @@ public:
 private:
     TvteXLSWorksheet* m_sheet;
     int m_left, m_top, m_right, m_bottom;
-    TvteValueKind m_kind = TvteValueKind::Empty;
     double m_number = 0;
     std::string m_text;
     const std::string* m_numberFormat;
+    TvteValueKind m_kind = TvteValueKind::Empty;
 };
 
 struct TvteColumnWidth {
@@ -169,9 +169,17 @@ public:
     void ReserveRanges(std::size_t count) { m_ranges.reserve(m_ranges.size() + count); }
 
 private:
+    TvteXLSRange* newRange(int left, int top, int right, int bottom);
+    void releaseRange(TvteXLSRange* range);
+
     TvteXLSWorkbook* m_workbook;
     std::string m_name;
-    std::vector<std::unique_ptr<TvteXLSRange>> m_ranges;
+    // The ranges in list order. They live in blocks owned by the sheet, hundreds of thousands
+    // of them for a large export, so that each costs no allocation of its own.
+    std::vector<TvteXLSRange*> m_ranges;
+    std::vector<std::unique_ptr<unsigned char[]>> m_blocks;
+    std::size_t m_blockUsed = 0;
+    std::vector<TvteXLSRange*> m_free;
     int m_tallest = 0;
     int m_usedLeft = -1, m_usedTop = -1, m_usedRight = -1, m_usedBottom = -1;
 };
