@@ -159,7 +159,21 @@ void ObservationTable::resetOpenState() {
     m_count = 0;
 }
 
+// Tells the grids, once the operation is over, that the cursor or the view may have moved.
+struct CursorNotice {
+    const ObservationTable& table;
+    ~CursorNotice() {
+        if (table.m_cursorListener) {
+            try {
+                table.m_cursorListener();
+            } catch (...) {
+            }
+        }
+    }
+};
+
 void ObservationTable::Open(const std::string& path) {
+    const CursorNotice notice{*this};
     Close();
     FileFailure failure;
     if (!m_file.open(path, false, failure))
@@ -326,6 +340,7 @@ void ObservationTable::bindFields(const std::string& path) {
 }
 
 void ObservationTable::Close() {
+    const CursorNotice notice{*this};
     if (m_state == State::Closed)
         return;
     m_buffer.clear();
@@ -359,11 +374,13 @@ bool ObservationTable::writeHeader(bool withEndMarker) {
 // ---------------------------------------------------------------- navigation
 
 void ObservationTable::First() {
+    const CursorNotice notice{*this};
     m_pos = 0;
     m_eof = m_view.empty();
 }
 
 void ObservationTable::Next() {
+    const CursorNotice notice{*this};
     if (m_pos + 1 < m_view.size())
         ++m_pos;
     else
@@ -371,6 +388,7 @@ void ObservationTable::Next() {
 }
 
 void ObservationTable::Last() {
+    const CursorNotice notice{*this};
     m_pos = m_view.empty() ? 0 : m_view.size() - 1;
     m_eof = m_view.empty();
 }
@@ -382,6 +400,7 @@ uint32_t ObservationTable::RecordId() const {
 }
 
 bool ObservationTable::GotoRecord(uint32_t recordId) {
+    const CursorNotice notice{*this};
     const auto it = std::find(m_view.begin(), m_view.end(), recordId);
     if (it == m_view.end())
         return false;
@@ -393,6 +412,33 @@ bool ObservationTable::GotoRecord(uint32_t recordId) {
 bool ObservationTable::IsDeleted(uint32_t recordId) const {
     const char* r = recordBytes(recordId);
     return r != nullptr && r[0] == kDeleted;
+}
+
+uint32_t ObservationTable::ViewRecordAt(int row) const {
+    return row >= 0 && static_cast<size_t>(row) < m_view.size() ? m_view[static_cast<size_t>(row)] : 0;
+}
+
+int ObservationTable::ViewRow() const {
+    return m_state == State::Closed || m_pos >= m_view.size() ? -1 : static_cast<int>(m_pos);
+}
+
+bool ObservationTable::GotoRow(int row) {
+    return GotoRecord(ViewRecordAt(row));
+}
+
+bool ObservationTable::IsNullAt(uint32_t recordId, Field field) const {
+    const char* r = recordBytes(recordId);
+    return r == nullptr || rawField(r, field).find_first_not_of(' ') == std::string_view::npos;
+}
+
+double ObservationTable::NumberAt(uint32_t recordId, Field field) const {
+    const char* r = recordBytes(recordId);
+    return r == nullptr ? 0 : decode_number(rawField(r, field)).value_or(0.0);
+}
+
+std::string ObservationTable::TextAt(uint32_t recordId, Field field) const {
+    const char* r = recordBytes(recordId);
+    return r == nullptr ? std::string() : fieldText(r, field);
 }
 
 const char* ObservationTable::recordBytes(uint32_t recordId) const {
@@ -438,8 +484,10 @@ int ObservationTable::Integer(Field field) const {
 
 std::string ObservationTable::Text(Field field) const {
     const char* r = currentRecord();
-    if (r == nullptr)
-        return {};
+    return r == nullptr ? std::string() : fieldText(r, field);
+}
+
+std::string ObservationTable::fieldText(const char* r, Field field) const {
     const std::string_view raw = rawField(r, field);
     if (is_numeric(field)) {
         char scratch[256];
@@ -529,6 +577,7 @@ void ObservationTable::Edit() {
 }
 
 void ObservationTable::Cancel() {
+    const CursorNotice notice{*this};
     if (m_state == State::Appending || m_state == State::Editing) {
         m_buffer.clear();
         m_state = State::Browsing;
@@ -536,6 +585,7 @@ void ObservationTable::Cancel() {
 }
 
 void ObservationTable::Post() {
+    const CursorNotice notice{*this};
     if (m_state == State::Appending) {
         const uint32_t recordId = m_count + 1;
         const int64_t offset = m_headerLength + static_cast<int64_t>(m_count) * m_recordLength;
@@ -584,6 +634,7 @@ void ObservationTable::Post() {
 }
 
 void ObservationTable::Delete() {
+    const CursorNotice notice{*this};
     if (m_state == State::Closed)
         throw TableError("Таблица не открыта");
     Cancel();
@@ -650,6 +701,7 @@ bool ObservationTable::passesFilter(const char* record) const {
 }
 
 void ObservationTable::Refresh() {
+    const CursorNotice notice{*this};
     if (!Active())
         return;
     Cancel();

@@ -104,6 +104,19 @@ public:
     // Moves to the record with this physical number when it is in the view.
     bool GotoRecord(uint32_t recordId);
 
+    // The view row by row, for the grids: which record row i shows, the current row (-1 when
+    // there is none), moving to a row, and reads of any record without moving the cursor.
+    uint32_t ViewRecordAt(int row) const;
+    int ViewRow() const;
+    bool GotoRow(int row);
+    bool IsNullAt(uint32_t recordId, Field field) const;
+    double NumberAt(uint32_t recordId, Field field) const;
+    std::string TextAt(uint32_t recordId, Field field) const;
+
+    // Called after every move of the cursor and every change of the view (first, next, last,
+    // goto, refresh, open, close, post, delete), as a data source tells its grids.
+    void SetCursorListener(std::function<void()> listener) { m_cursorListener = std::move(listener); }
+
     // Sort tags of the production index (.mdx beside the table).
     void AddTag(const std::string& tag, const std::string& fieldName, bool descending);
     void DropTag(const std::string& tag);
@@ -136,6 +149,7 @@ private:
     const char* currentRecord() const;
     char* editableRecord(Field field);
     std::string_view rawField(const char* record, Field field) const;
+    std::string fieldText(const char* record, Field field) const;
     bool passesFilter(const char* record) const;
     const char* recordBytes(uint32_t recordId) const;
     void bindFields(const std::string& path);
@@ -180,6 +194,8 @@ private:
     int m_indexTag = -1; // the selected tag in m_index
 
     TodayFunction m_today = local_today;
+    std::function<void()> m_cursorListener;
+    friend struct CursorNotice;
 };
 
 } // namespace ulen3

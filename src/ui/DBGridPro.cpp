@@ -1,0 +1,490 @@
+#include "DBGridPro.h"
+
+#include "TableError.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QHeaderView>
+#include <QLocale>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace ulen3 {
+
+namespace {
+
+Qt::Alignment qt_alignment(TgpAlignment a) {
+    switch (a) {
+    case TgpAlignment::Left: return Qt::AlignLeft | Qt::AlignVCenter;
+    case TgpAlignment::Right: return Qt::AlignRight | Qt::AlignVCenter;
+    case TgpAlignment::Center: break;
+    }
+    return Qt::AlignCenter;
+}
+
+Field field_of(const QString& name) { return field_by_name(name.toStdString()); }
+
+} // namespace
+
+int TgpColumns::ByFieldName(const QString& field) const {
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        if (m_items[i].FieldName.compare(field, Qt::CaseInsensitive) == 0)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// The table's view as rows and the grid's columns; every cell is read from the table when it
+// is painted.
+class GridModel : public QAbstractTableModel {
+public:
+    explicit GridModel(TDBGridPro* grid) : QAbstractTableModel(grid), m_grid(grid) {}
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : m_rows;
+    }
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : m_grid->m_columns.Count();
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || index.column() >= m_grid->m_columns.Count())
+            return {};
+        const TgpColumn& c = m_grid->m_columns.Items(index.column());
+        switch (role) {
+        case Qt::DisplayRole:
+        case Qt::EditRole:
+            return m_grid->CellText(index.row(), index.column());
+        case Qt::TextAlignmentRole:
+            return QVariant::fromValue(qt_alignment(c.Alignment));
+        case Qt::BackgroundRole:
+            if (c.Color != clNone)
+                return QColor(c.Color & 0xFF, c.Color >> 8 & 0xFF, c.Color >> 16 & 0xFF);
+            return {};
+        case Qt::FontRole:
+            return c.Font;
+        default:
+            return {};
+        }
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || section >= m_grid->m_columns.Count())
+            return QAbstractTableModel::headerData(section, orientation, role);
+        const TgpColumn& c = m_grid->m_columns.Items(section);
+        if (role == Qt::DisplayRole)
+            return c.Caption;
+        if (role == Qt::TextAlignmentRole)
+            return QVariant::fromValue(qt_alignment(c.CaptionAlignment) | Qt::TextWordWrap);
+        return {};
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        Qt::ItemFlags f = QAbstractTableModel::flags(index);
+        if (index.isValid() && !m_grid->m_columns.Items(index.column()).ReadOnly)
+            f |= Qt::ItemIsEditable;
+        return f;
+    }
+
+    // A cell edit is posted through the table: edit, set, post.
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override {
+        ObservationTable* t = m_grid->m_table;
+        if (role != Qt::EditRole || !t || !t->Active() || !t->GotoRow(index.row()))
+            return false;
+        const TgpColumn& c = m_grid->m_columns.Items(index.column());
+        try {
+            const Field f = field_of(c.FieldName);
+            const QString text = value.toString().trimmed();
+            t->Edit();
+            if (text.isEmpty()) {
+                t->SetNull(f);
+            } else if (is_numeric(f)) {
+                bool ok = false;
+                double v = QLocale().toDouble(text, &ok);
+                if (!ok)
+                    v = QLocale::c().toDouble(QString(text).replace(',', '.'), &ok);
+                if (!ok) {
+                    t->Cancel();
+                    if (m_grid->OnError)
+                        m_grid->OnError(QStringLiteral("'%1' is not a valid floating point value").arg(text));
+                    return false;
+                }
+                t->SetNumber(f, v);
+            } else {
+                t->SetText(f, text.toStdString());
+            }
+            t->Post();
+        } catch (const std::exception& e) {
+            if (t->state() != ObservationTable::State::Browsing)
+                t->Cancel();
+            if (m_grid->OnError)
+                m_grid->OnError(QString::fromStdString(e.what()));
+            return false;
+        }
+        emit dataChanged(index, index);
+        return true;
+    }
+
+    void sync() {
+        const int rows = m_grid->m_table && m_grid->m_table->Active() ? m_grid->m_table->VisibleCount() : 0;
+        if (rows != m_rows) {
+            beginResetModel();
+            m_rows = rows;
+            endResetModel();
+        }
+    }
+    void columnsChanged() {
+        beginResetModel();
+        endResetModel();
+    }
+
+private:
+    TDBGridPro* m_grid;
+    int m_rows = 0;
+};
+
+// The view: editing starts only through the keys and clicks Qt offers, never through Tab, and
+// its start is reported.
+class GridView : public QTableView {
+public:
+    explicit GridView(TDBGridPro* grid) : QTableView(grid), m_grid(grid) {}
+    void commitOpenEditor() {
+        if (state() != EditingState)
+            return;
+        QWidget* editor = QApplication::focusWidget();
+        if (editor && viewport()->isAncestorOf(editor)) {
+            commitData(editor);
+            closeEditor(editor, QAbstractItemDelegate::NoHint);
+        }
+    }
+
+protected:
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override {
+        const bool started = QTableView::edit(index, trigger, event);
+        if (started && m_grid->OnInitEdit)
+            m_grid->OnInitEdit(m_grid);
+        return started;
+    }
+
+private:
+    TDBGridPro* m_grid;
+};
+
+// The footer row under the columns.
+class GridFooter : public QWidget {
+public:
+    GridFooter(TDBGridPro* grid, QTableView* view) : QWidget(grid), m_grid(grid), m_view(view) {
+        setFixedHeight(fontMetrics().height() + 8);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), palette().button());
+        const QHeaderView* header = m_view->horizontalHeader();
+        const int offset = m_view->frameWidth() + (m_view->verticalHeader()->isVisible() ? m_view->verticalHeader()->width() : 0);
+        p.setPen(QColor(192, 192, 192));
+        for (int i = 0; i < m_grid->Columns().Count(); ++i) {
+            const int x = offset + header->sectionViewportPosition(i);
+            const QRect cell(x, 0, header->sectionSize(i), height() - 1);
+            p.setPen(QColor(192, 192, 192));
+            p.drawRect(cell);
+            p.setPen(palette().buttonText().color());
+            p.drawText(cell.adjusted(3, 0, -3, 0), Qt::AlignCenter, m_grid->Columns().Items(i).FooterText);
+        }
+    }
+
+private:
+    TDBGridPro* m_grid;
+    QTableView* m_view;
+};
+
+TDBGridPro::TDBGridPro(QWidget* parent) : QWidget(parent) {
+    m_model = new GridModel(this);
+    auto* view = new GridView(this);
+    m_view = view;
+    m_view->setModel(m_model);
+    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_view->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_view->setTabKeyNavigation(false);
+    m_view->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                            QAbstractItemView::AnyKeyPressed);
+    m_view->setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(192, 192, 192); }"));
+    m_view->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    m_view->verticalHeader()->setFixedWidth(12);
+    m_view->horizontalHeader()->setSectionsMovable(false);
+    m_view->horizontalHeader()->setSectionsClickable(true);
+    m_view->horizontalHeader()->setHighlightSections(false);
+    m_view->setWordWrap(false);
+    m_footer = new GridFooter(this, m_view);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_view);
+    layout->addWidget(m_footer);
+    SetTitleLines(2);
+
+    connect(m_view->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
+        TitleClick(section, QApplication::keyboardModifiers() & Qt::ControlModifier);
+    });
+    connect(m_view->horizontalHeader(), &QHeaderView::sectionResized, m_footer, [this] { m_footer->update(); });
+    connect(m_view->horizontalScrollBar(), &QScrollBar::valueChanged, m_footer, [this] { m_footer->update(); });
+    connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { selectionChanged(); });
+    connect(m_view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { currentRowChanged(current.row()); });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] { selectionChanged(); });
+}
+
+TDBGridPro::~TDBGridPro() = default;
+
+QTableView* TDBGridPro::view() const { return m_view; }
+
+void TDBGridPro::SetDataSource(ObservationTable* table) {
+    m_table = table;
+    TableChanged();
+}
+
+void TDBGridPro::SetColumns(std::vector<TgpColumn> columns) {
+    m_columns.list() = std::move(columns);
+    ColumnsChanged();
+}
+
+void TDBGridPro::ColumnsChanged() {
+    m_model->columnsChanged();
+    applyColumns();
+}
+
+void TDBGridPro::applyColumns() {
+    QHeaderView* header = m_view->horizontalHeader();
+    int marked = -1;
+    for (int i = 0; i < m_columns.Count(); ++i) {
+        m_view->setColumnWidth(i, m_columns.Items(i).Width);
+        if (m_columns.Items(i).TitleState != tsSortedNone)
+            marked = i;
+    }
+    header->setSortIndicatorShown(marked >= 0);
+    if (marked >= 0)
+        header->setSortIndicator(marked, m_columns.Items(marked).TitleState == tsSortedUp ? Qt::AscendingOrder
+                                                                                           : Qt::DescendingOrder);
+    if (m_autoFit)
+        fitColumns();
+    m_footer->update();
+}
+
+void TDBGridPro::SetBookmarkFields(const QString& fields) {
+    m_bookmarks.clear();
+    for (const QString& name : fields.split(';', Qt::SkipEmptyParts))
+        m_bookmarks.push_back(field_of(name.trimmed()));
+    selectionChanged();
+}
+
+void TDBGridPro::SetMultiSelect(bool on) {
+    m_multiSelect = on;
+    m_view->setSelectionMode(on ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+}
+
+void TDBGridPro::SetAutoColumnFit(bool on) {
+    m_autoFit = on;
+    if (on)
+        fitColumns();
+}
+
+void TDBGridPro::SetTitleLines(int lines) {
+    m_titleLines = lines;
+    m_view->horizontalHeader()->setFixedHeight(lines * fontMetrics().height() + 8);
+}
+
+void TDBGridPro::SetShowFooters(bool on) { m_footer->setVisible(on); }
+
+// The columns keep their proportions and together fill the grid's width.
+void TDBGridPro::fitColumns() {
+    const int available = m_view->viewport()->width();
+    int total = 0;
+    for (int i = 0; i < m_columns.Count(); ++i)
+        total += std::max(1, m_columns.Items(i).Width);
+    if (available <= 0 || total <= 0)
+        return;
+    int used = 0;
+    for (int i = 0; i < m_columns.Count(); ++i) {
+        const int w = i + 1 == m_columns.Count()
+                          ? available - used
+                          : static_cast<int>(std::lround(double(std::max(1, m_columns.Items(i).Width)) * available / total));
+        m_view->setColumnWidth(i, std::max(8, w));
+        used += w;
+    }
+}
+
+void TDBGridPro::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (m_autoFit)
+        fitColumns();
+}
+
+int TDBGridPro::FocusedColumn() const {
+    const int c = m_view->currentIndex().column();
+    return c >= 0 ? c : 0;
+}
+
+void TDBGridPro::SetTitleState(int column, TTitleState state) {
+    if (column < 0 || column >= m_columns.Count())
+        return;
+    m_columns.Items(column).TitleState = state;
+    applyColumns();
+}
+
+void TDBGridPro::SetFooterText(int column, const QString& text) {
+    if (column < 0 || column >= m_columns.Count())
+        return;
+    m_columns.Items(column).FooterText = text;
+    m_footer->update();
+}
+
+void TDBGridPro::SetColumnColor(int column, quint32 color) {
+    if (column < 0 || column >= m_columns.Count())
+        return;
+    m_columns.Items(column).Color = color;
+    m_view->viewport()->update();
+}
+
+void TDBGridPro::SetColumnWidth(int column, int width) {
+    if (column < 0 || column >= m_columns.Count())
+        return;
+    m_columns.Items(column).Width = width;
+    m_view->setColumnWidth(column, width);
+}
+
+// The title-click cycle: none → up → down → up; with Ctrl any mark goes, and a column
+// without a mark stays as it is.
+void TDBGridPro::TitleClick(int column, bool ctrl) {
+    if (column < 0 || column >= m_columns.Count())
+        return;
+    const TTitleState before = m_columns.Items(column).TitleState;
+    TTitleState after;
+    if (ctrl) {
+        if (before == tsSortedNone)
+            return;
+        after = tsSortedNone;
+    } else {
+        after = before == tsSortedUp ? tsSortedDown : tsSortedUp;
+    }
+    for (int i = 0; i < m_columns.Count(); ++i) {
+        m_columns.Items(i).TitleState = tsSortedNone;
+        m_columns.Items(i).SortOrder = -1;
+    }
+    m_columns.Items(column).TitleState = after;
+    m_columns.Items(column).SortOrder = after == tsSortedNone ? -1 : 0;
+    applyColumns();
+    if (OnTitleStateChange)
+        OnTitleStateChange(this, column);
+}
+
+QString TDBGridPro::CellText(int row, int column) const {
+    if (!m_table || !m_table->Active() || column < 0 || column >= m_columns.Count())
+        return {};
+    const TgpColumn& c = m_columns.Items(column);
+    const uint32_t id = m_table->ViewRecordAt(row);
+    const Field f = field_of(c.FieldName);
+    if (id == 0 || m_table->IsNullAt(id, f))
+        return {};
+    if (!is_numeric(f))
+        return QString::fromStdString(m_table->TextAt(id, f));
+    const double v = m_table->NumberAt(id, f);
+    const QLocale locale;
+    if (c.DisplayFormat == QLatin1String("0.0"))
+        return locale.toString(v, 'f', 1);
+    if (c.DisplayFormat == QLatin1String("0.00"))
+        return locale.toString(v, 'f', 2);
+    QString text = locale.toString(v, 'g', 15);
+    return text.remove(locale.groupSeparator());
+}
+
+void TDBGridPro::selectionChanged() {
+    m_selection.clear();
+    if (m_table && m_table->Active()) {
+        QModelIndexList rows = m_view->selectionModel()->selectedRows();
+        std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+        for (const QModelIndex& r : rows) {
+            SelectedRow item{m_table->ViewRecordAt(r.row()), {}};
+            for (Field f : m_bookmarks)
+                item.values.push_back(m_table->NumberAt(item.record, f));
+            m_selection.push_back(std::move(item));
+        }
+    }
+    if (!m_following)
+        raiseSelectionChange();
+}
+
+void TDBGridPro::raiseSelectionChange() {
+    if (OnSelectionChange)
+        OnSelectionChange(this);
+}
+
+void TDBGridPro::currentRowChanged(int row) {
+    if (m_following || !m_table || !m_table->Active() || row < 0)
+        return;
+    // The user moved the current row: the table's cursor follows.
+    m_following = true;
+    m_table->GotoRow(row);
+    m_following = false;
+    raiseSelectionChange();
+}
+
+int TDBGridPro::SelectionCount() const { return static_cast<int>(m_selection.size()); }
+
+double TDBGridPro::SelectionValue(int item, int field) const {
+    if (item < 0 || item >= SelectionCount() || field < 0 ||
+        field >= static_cast<int>(m_selection[static_cast<std::size_t>(item)].values.size()))
+        return 0;
+    return m_selection[static_cast<std::size_t>(item)].values[static_cast<std::size_t>(field)];
+}
+
+uint32_t TDBGridPro::SelectionRecord(int item) const {
+    return item >= 0 && item < SelectionCount() ? m_selection[static_cast<std::size_t>(item)].record : 0;
+}
+
+void TDBGridPro::SelectRows(const std::vector<int>& rows) {
+    QItemSelection selection;
+    for (int r : rows)
+        selection.select(m_model->index(r, 0), m_model->index(r, std::max(0, m_columns.Count() - 1)));
+    m_view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void TDBGridPro::DeleteSelectedRows() {
+    if (!m_table || !m_table->Active() || m_selection.empty())
+        return;
+    const std::vector<SelectedRow> doomed = m_selection;
+    m_view->setUpdatesEnabled(false);
+    m_following = true;
+    for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) {
+        if (m_table->GotoRecord(it->record))
+            m_table->Delete();
+    }
+    m_following = false;
+    m_view->selectionModel()->clearSelection();
+    m_view->setUpdatesEnabled(true);
+    TableChanged();
+}
+
+void TDBGridPro::PostPendingEdit() { static_cast<GridView*>(m_view)->commitOpenEditor(); }
+
+void TDBGridPro::TableChanged() {
+    if (m_following)
+        return;
+    m_following = true;
+    m_model->sync();
+    const int row = m_table && m_table->Active() ? m_table->ViewRow() : -1;
+    if (row >= 0 && row != m_view->currentIndex().row())
+        m_view->selectionModel()->setCurrentIndex(m_model->index(row, std::max(0, m_view->currentIndex().column())),
+                                                  m_multiSelect ? QItemSelectionModel::NoUpdate
+                                                                : QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_view->viewport()->update();
+    m_following = false;
+    raiseSelectionChange();
+}
+
+} // namespace ulen3

@@ -1,0 +1,145 @@
+#pragma once
+
+// TDBGridPro: the data grid of a page. It shows the records of the open observation table in
+// columns with two-line titles and a footer row, follows and moves the table's cursor, lets the
+// user edit cells in place and mark rows, and draws one sort mark set by title clicks. The grid
+// reads the table live, row by row, so a large table costs nothing until rows are painted.
+
+#include "ObservationTable.h"
+
+#include <QFont>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <vector>
+
+class QTableView;
+class QModelIndex;
+
+namespace ulen3 {
+
+enum TTitleState { tsSortedNone, tsSortedUp, tsSortedDown };
+enum class TgpAlignment { Left, Right, Center };
+
+// A column colour meaning "the grid's normal background".
+constexpr quint32 clNone = 0x1FFFFFFF;
+
+struct TgpColumn {
+    QString FieldName;
+    QString Caption;
+    TgpAlignment CaptionAlignment = TgpAlignment::Center;
+    int Width = 64;
+    TgpAlignment Alignment = TgpAlignment::Left;
+    bool ReadOnly = false;
+    QString DisplayFormat; // "0.0", "0.00" or empty for the field's own text
+    quint32 Color = clNone; // red in the lowest byte
+    QFont Font;
+    TTitleState TitleState = tsSortedNone;
+    QString FooterText;
+    int LayoutLevel = 0;
+    int LayoutIndex = 0;
+    int FooterState = 0;
+    int OptionsVisual = 0;
+    int SortOrder = -1;
+};
+
+class TgpColumns {
+public:
+    int Count() const { return static_cast<int>(m_items.size()); }
+    TgpColumn& Items(int i) { return m_items[static_cast<std::size_t>(i)]; }
+    const TgpColumn& Items(int i) const { return m_items[static_cast<std::size_t>(i)]; }
+    // The first column bound to the field (any case), or -1.
+    int ByFieldName(const QString& field) const;
+    std::vector<TgpColumn>& list() { return m_items; }
+
+private:
+    std::vector<TgpColumn> m_items;
+};
+
+class GridModel;
+class GridFooter;
+
+class TDBGridPro : public QWidget {
+public:
+    explicit TDBGridPro(QWidget* parent = nullptr);
+    ~TDBGridPro() override;
+
+    void SetDataSource(ObservationTable* table);
+    ObservationTable* DataSource() const { return m_table; }
+
+    // The columns; after changing them through Columns(), call ColumnsChanged().
+    TgpColumns& Columns() { return m_columns; }
+    void SetColumns(std::vector<TgpColumn> columns);
+    void ColumnsChanged();
+
+    void SetBookmarkFields(const QString& fields); // "P;R"
+    void SetMultiSelect(bool on);
+    bool MultiSelect() const { return m_multiSelect; }
+    void SetAutoColumnFit(bool on);
+    bool AutoColumnFit() const { return m_autoFit; }
+    void SetTitleLines(int lines);
+    void SetShowFooters(bool on);
+
+    int FocusedColumn() const;
+    void SetTitleState(int column, TTitleState state); // no notification
+    void SetFooterText(int column, const QString& text);
+    void SetColumnColor(int column, quint32 color);
+    void SetColumnWidth(int column, int width);
+
+    // The selected rows, with the bookmark field values kept for each.
+    int SelectionCount() const;
+    double SelectionValue(int item, int field) const;
+    uint32_t SelectionRecord(int item) const;
+    void SelectRows(const std::vector<int>& rows); // as the user's marks would
+
+    // Deletes the selected rows, last first, then clears the selection.
+    void DeleteSelectedRows();
+    // Writes an open cell edit to the record.
+    void PostPendingEdit();
+    // The table's cursor moved or its view changed: follow it.
+    void TableChanged();
+
+    // The user's title click, with or without Ctrl.
+    void TitleClick(int column, bool ctrl);
+
+    std::function<void(TDBGridPro*)> OnSelectionChange;
+    std::function<void(TDBGridPro*, int column)> OnTitleStateChange;
+    std::function<void(TDBGridPro*)> OnInitEdit;
+    std::function<void(TDBGridPro*)> AfterDelete;
+    // A posted cell edit that the table refused: the message for the general error handler.
+    std::function<void(const QString& message)> OnError;
+
+    QTableView* view() const;
+    // The text the grid shows in a cell.
+    QString CellText(int row, int column) const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    friend class GridModel;
+    void fitColumns();
+    void applyColumns();
+    void selectionChanged();
+    void currentRowChanged(int row);
+    void raiseSelectionChange();
+
+    ObservationTable* m_table = nullptr;
+    TgpColumns m_columns;
+    std::vector<Field> m_bookmarks;
+    struct SelectedRow {
+        uint32_t record;
+        std::vector<double> values;
+    };
+    std::vector<SelectedRow> m_selection;
+    GridModel* m_model;
+    QTableView* m_view;
+    GridFooter* m_footer;
+    bool m_multiSelect = false;
+    bool m_autoFit = true;
+    bool m_following = false; // the grid is moving itself to the table's cursor
+    int m_titleLines = 2;
+};
+
+} // namespace ulen3

@@ -1,0 +1,161 @@
+// The grid contract: columns, selection with bookmark values, title clicks, notifications,
+// editing through the table.
+
+#include "DBGridPro.h"
+#include "../table/TableTestSupport.h"
+
+#include <QAbstractItemModelTester>
+#include <QLocale>
+#include <QTableView>
+
+#include <gtest/gtest.h>
+
+using namespace ulen3;
+using namespace ulen3::test;
+
+namespace {
+
+TgpColumn column(const char* field, const char* caption, const char* format = "") {
+    TgpColumn c;
+    c.FieldName = field;
+    c.Caption = QString::fromUtf8(caption);
+    c.DisplayFormat = format;
+    c.Alignment = TgpAlignment::Center;
+    return c;
+}
+
+class GridTest : public TableFixture {
+protected:
+    TDBGridPro grid;
+    int selectionChanges = 0;
+    std::vector<int> titleChanges;
+    int initEdits = 0;
+
+    void SetUp() override {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        table.Open(createTable());
+        for (int i = 0; i < 5; ++i) {
+            table.Append();
+            table.SetNumber(Field::N, i + 1);
+            table.SetInteger(Field::NB_TYPE, 0);
+            table.SetNumber(Field::P, 10 + i + 0.25);
+            table.SetNumber(Field::R, 100 + i);
+            table.SetNumber(Field::H, 1.125 * i);
+            table.SetText(Field::COMMENT, "Плита " + std::to_string(i + 1));
+            table.Post();
+        }
+        table.SetCursorListener([this] { grid.TableChanged(); });
+        grid.SetColumns({column("N", "N"), column("P", "Tн, °C", "0.0"), column("R", "Tв, °С"),
+                         column("H", "Tв-Тн, °С", "0.0"), column("H", "q, Вт/кв.м", "0.00"),
+                         column("COMMENT", "Примечание")});
+        grid.SetDataSource(&table);
+        grid.SetBookmarkFields("P;R");
+        grid.OnSelectionChange = [this](TDBGridPro*) { ++selectionChanges; };
+        grid.OnTitleStateChange = [this](TDBGridPro*, int c) { titleChanges.push_back(c); };
+        grid.OnInitEdit = [this](TDBGridPro*) { ++initEdits; };
+        table.First();
+    }
+    void TearDown() override {
+        table.SetCursorListener(nullptr);
+        QLocale::setDefault(QLocale::c());
+    }
+};
+
+TEST_F(GridTest, ModelShowsTheTableWithDisplayFormats) {
+    QAbstractItemModelTester tester(grid.view()->model(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    EXPECT_EQ(grid.view()->model()->rowCount(), 5);
+    EXPECT_EQ(grid.CellText(0, 0), "1");
+    EXPECT_EQ(grid.CellText(0, 1), "10,3"); // 10.25 with one decimal, half away from zero
+    EXPECT_EQ(grid.CellText(1, 2), "101");
+    EXPECT_EQ(grid.CellText(3, 3), "3,4");
+    EXPECT_EQ(grid.CellText(3, 4), "3,38");
+    EXPECT_EQ(grid.CellText(4, 5), "Плита 5");
+    // The field bound twice is found at its leftmost column.
+    EXPECT_EQ(grid.Columns().ByFieldName("h"), 3);
+    EXPECT_EQ(grid.Columns().ByFieldName("T"), -1);
+}
+
+TEST_F(GridTest, BookmarkValuesOfAMultiSelection) {
+    grid.SetMultiSelect(true);
+    grid.SelectRows({4, 0, 2});
+    ASSERT_EQ(grid.SelectionCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(grid.SelectionValue(i, 0), 10 + 2 * i + 0.25);
+        EXPECT_EQ(grid.SelectionValue(i, 1), 100 + 2 * i);
+    }
+    // Deleting them removes exactly those records and clears the selection.
+    grid.DeleteSelectedRows();
+    EXPECT_EQ(grid.SelectionCount(), 0);
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{2, 4}));
+    EXPECT_EQ(grid.view()->model()->rowCount(), 2);
+}
+
+TEST_F(GridTest, DeleteWithAnEmptySelectionChangesNothing) {
+    grid.SetMultiSelect(true);
+    grid.SelectRows({});
+    selectionChanges = 0;
+    grid.DeleteSelectedRows();
+    EXPECT_EQ(selectionChanges, 0);
+    EXPECT_EQ(table.VisibleCount(), 5);
+}
+
+TEST_F(GridTest, TitleClicksCycleTheOneSortMark) {
+    grid.TitleClick(1, true); // Ctrl on a column without a mark: nothing
+    EXPECT_TRUE(titleChanges.empty());
+    EXPECT_EQ(grid.Columns().Items(1).TitleState, tsSortedNone);
+    grid.TitleClick(1, false);
+    EXPECT_EQ(grid.Columns().Items(1).TitleState, tsSortedUp);
+    grid.TitleClick(1, false);
+    EXPECT_EQ(grid.Columns().Items(1).TitleState, tsSortedDown);
+    grid.TitleClick(1, false);
+    EXPECT_EQ(grid.Columns().Items(1).TitleState, tsSortedUp);
+    grid.TitleClick(2, false); // another column takes the mark
+    EXPECT_EQ(grid.Columns().Items(1).TitleState, tsSortedNone);
+    EXPECT_EQ(grid.Columns().Items(2).TitleState, tsSortedUp);
+    grid.TitleClick(2, true);
+    EXPECT_EQ(grid.Columns().Items(2).TitleState, tsSortedNone);
+    EXPECT_EQ(titleChanges, (std::vector<int>{1, 1, 1, 2, 2}));
+    // Setting a mark from the program raises nothing.
+    grid.SetTitleState(0, tsSortedDown);
+    EXPECT_EQ(titleChanges.size(), 5u);
+}
+
+TEST_F(GridTest, ProgramCursorMovesAreFollowedAndReported) {
+    selectionChanges = 0;
+    table.Next();
+    table.Next();
+    EXPECT_EQ(grid.view()->currentIndex().row(), 2);
+    EXPECT_GE(selectionChanges, 2);
+    table.Last();
+    EXPECT_EQ(grid.view()->currentIndex().row(), 4);
+    // The user's move moves the table's cursor.
+    grid.view()->setCurrentIndex(grid.view()->model()->index(1, 0));
+    EXPECT_EQ(table.Integer(Field::N), 2);
+    // A filter that hides every record empties the grid.
+    table.SetFilter("NB_TYPE=1");
+    table.Refresh();
+    EXPECT_EQ(grid.view()->model()->rowCount(), 0);
+}
+
+TEST_F(GridTest, CellEditsArePostedThroughTheTable) {
+    QAbstractItemModel* model = grid.view()->model();
+    EXPECT_TRUE(model->flags(model->index(0, 5)) & Qt::ItemIsEditable);
+    grid.Columns().Items(1).ReadOnly = true;
+    EXPECT_FALSE(model->flags(model->index(0, 1)) & Qt::ItemIsEditable);
+    grid.view()->edit(model->index(2, 5));
+    EXPECT_EQ(initEdits, 1);
+    EXPECT_TRUE(model->setData(model->index(2, 5), QStringLiteral("Новая плита")));
+    EXPECT_TRUE(model->setData(model->index(2, 2), QStringLiteral("7,5")));
+    table.First();
+    table.Next();
+    table.Next();
+    EXPECT_EQ(table.Text(Field::COMMENT), "Новая плита");
+    EXPECT_EQ(table.Number(Field::R), 7.5);
+    QString error;
+    grid.OnError = [&](const QString& e) { error = e; };
+    EXPECT_FALSE(model->setData(model->index(2, 2), QStringLiteral("abc")));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(table.Number(Field::R), 7.5);
+}
+
+} // namespace
