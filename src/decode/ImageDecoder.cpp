@@ -220,20 +220,17 @@ void flash2ulen3(ObservationTable& table, const DownloadedImage& image, bool app
     table.SetFilter("NB_TYPE=1");
     table.Refresh();
     table.Last();
-    // Section 1: N numbers records by their place in the section.
-    for (unsigned n = skipped1; n < l.count1; ++n)
-        append_record(table, records1 + kImageRecordSize * n, Section::First, n + 1, image,
-                      decimalSeparator);
-    if (append)
-        messages.information(kAppendCaption, kAddedText + std::to_string(l.count1 - skipped1));
+    // Each section numbers its records by their place in it, from 1.
+    const auto section = [&](const std::uint8_t* records, unsigned count, unsigned skipped, Section kind) {
+        for (unsigned n = skipped; n < count; ++n)
+            append_record(table, records + kImageRecordSize * n, kind, n + 1, image, decimalSeparator);
+        if (append)
+            messages.information(kAppendCaption, kAddedText + std::to_string(count - skipped));
+    };
+    section(records1, l.count1, skipped1, Section::First);
     table.Refresh();
     table.Last();
-    // Section 2, numbered from 1 again.
-    for (unsigned n = skipped2; n < l.count2; ++n)
-        append_record(table, records2 + kImageRecordSize * n, Section::Second, n + 1, image,
-                      decimalSeparator);
-    if (append)
-        messages.information(kAppendCaption, kAddedText + std::to_string(l.count2 - skipped2));
+    section(records2, l.count2, skipped2, Section::Second);
     table.Refresh();
 }
 

@@ -72,6 +72,14 @@ void Exchange::emptyBuffer() {
     m_dumpStart = m_count1 = m_count2 = kUnknown;
 }
 
+// Nothing of the current reply survives, and the bar is back at 0.
+void Exchange::resetReply() {
+    emptyBuffer();
+    m_endFlag = false;
+    m_progress = 0;
+    m_host.showProgress(0);
+}
+
 void Exchange::sendCommand(char command) {
     m_lastCommand = command;
     m_host.sendByte(command);
@@ -91,10 +99,7 @@ void Exchange::start() {
     // A download always starts on COM1, whatever the last one ended on.
     m_port = kPortCom1;
     m_host.selectPort(m_port);
-    emptyBuffer();
-    m_endFlag = false;
-    m_progress = 0;
-    m_host.showProgress(0);
+    resetReply();
     m_host.clearInformation();
     m_host.showStatus(ExchangeStatus::Waiting);
     m_active = true;
@@ -261,20 +266,14 @@ void Exchange::timerExpired() {
         m_port = kPortCom2;
         m_host.selectPort(m_port);
         m_host.openPort();
-        emptyBuffer();
-        m_endFlag = false;
-        m_progress = 0;
-        m_host.showProgress(0);
+        resetReply();
         sendCommand('V');
         startTimer();
         return;
     }
     m_port = kPortCom1;
     m_host.selectPort(m_port);
-    emptyBuffer();
-    m_endFlag = false;
-    m_progress = 0;
-    m_host.showProgress(0);
+    resetReply();
     m_host.showError(exchange_text::kNoInstrumentCaption, exchange_text::kNoInstrument);
     end(2);
 }
@@ -283,20 +282,14 @@ void Exchange::cancel() {
     if (!m_active)
         return;
     m_host.closePort();
-    emptyBuffer();
-    m_endFlag = false;
-    m_progress = 0;
-    m_host.showProgress(0);
+    resetReply();
     end(2);
 }
 
 void Exchange::fail(const std::string& caption, const std::string& text) {
     stopTimer();
     m_host.closePort();
-    emptyBuffer();
-    m_endFlag = false;
-    m_progress = 0;
-    m_host.showProgress(0);
+    resetReply();
     m_host.showError(caption, text);
     end(2);
 }

@@ -98,6 +98,7 @@ public:
 
 private:
     void emptyBuffer();
+    void resetReply();
     void sendCommand(char command);
     void startTimer();
     void stopTimer();
