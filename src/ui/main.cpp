@@ -1,0 +1,547 @@
+#include "main.h"
+
+#include "ImageDecoder.h"
+#include "Settings.h"
+#include "SheetExport.h"
+#include "UserDialogs.h"
+#include "receive.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace ulen3 {
+
+namespace {
+
+const char* const kTitle = "ВЕСКОР";
+
+// The window's seven 16 × 16 icons, drawn for this program: new table, open, save, preview,
+// print, help, delete rows.
+QIcon drawn_icon(int index) {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor ink(40, 40, 40);
+    p.setPen(QPen(ink, 1));
+    switch (index) {
+    case 0: // a sheet with a folded corner and a star of new
+        p.setBrush(Qt::white);
+        p.drawPolygon(QPolygonF({QPointF(3, 1.5), QPointF(10, 1.5), QPointF(13.5, 5), QPointF(13.5, 14.5), QPointF(3, 14.5)}));
+        p.drawLine(QPointF(10, 1.5), QPointF(10, 5));
+        p.drawLine(QPointF(10, 5), QPointF(13.5, 5));
+        p.setPen(QPen(QColor(0, 120, 215), 1.5));
+        p.drawLine(QPointF(5.5, 8), QPointF(11, 8));
+        p.drawLine(QPointF(5.5, 11), QPointF(11, 11));
+        break;
+    case 1: // an open folder
+        p.setBrush(QColor(240, 200, 80));
+        p.drawPolygon(QPolygonF({QPointF(1.5, 4), QPointF(6, 4), QPointF(7.5, 5.5), QPointF(13.5, 5.5), QPointF(13.5, 13.5), QPointF(1.5, 13.5)}));
+        p.setBrush(QColor(250, 220, 120));
+        p.drawPolygon(QPolygonF({QPointF(3.5, 8), QPointF(15, 8), QPointF(13.5, 13.5), QPointF(1.5, 13.5)}));
+        break;
+    case 2: // a disk
+        p.setBrush(QColor(60, 90, 160));
+        p.drawRect(QRectF(1.5, 1.5, 13, 13));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(4, 2, 8, 5));
+        p.setBrush(QColor(200, 200, 200));
+        p.drawRect(QRectF(4.5, 10, 7, 4.5));
+        break;
+    case 3: // a page under a magnifier
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(1.5, 1.5, 9, 12));
+        p.setBrush(QColor(200, 230, 255));
+        p.drawEllipse(QPointF(9.5, 9), 3.5, 3.5);
+        p.setPen(QPen(ink, 2));
+        p.drawLine(QPointF(12, 11.5), QPointF(15, 14.5));
+        break;
+    case 4: // a printer
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(4.5, 1.5, 7, 5));
+        p.setBrush(QColor(170, 170, 170));
+        p.drawRect(QRectF(1.5, 6.5, 13, 6));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(4.5, 10.5, 7, 4));
+        break;
+    case 5: { // help: a question mark in a circle
+        p.setBrush(QColor(0, 120, 215));
+        p.drawEllipse(QRectF(1, 1, 14, 14));
+        QFont f = p.font();
+        f.setBold(true);
+        f.setPixelSize(11);
+        p.setFont(f);
+        p.setPen(Qt::white);
+        p.drawText(QRectF(1, 1, 14, 14), Qt::AlignCenter, QStringLiteral("?"));
+        break;
+    }
+    default: // delete rows: rows crossed out in red
+        p.setBrush(Qt::white);
+        for (int r = 0; r < 3; ++r)
+            p.drawRect(QRectF(1.5, 2.5 + 4 * r, 11, 3));
+        p.setPen(QPen(QColor(200, 0, 0), 2));
+        p.drawLine(QPointF(7, 7), QPointF(14.5, 14.5));
+        p.drawLine(QPointF(14.5, 7), QPointF(7, 14.5));
+        break;
+    }
+    return QIcon(pm);
+}
+
+TgpColumn col(const char* field, const char* caption, int width, const char* format = "",
+              bool readOnly = false) {
+    TgpColumn c;
+    c.FieldName = QString::fromLatin1(field);
+    c.Caption = QString::fromUtf8(caption);
+    c.Width = width;
+    c.Alignment = TgpAlignment::Center;
+    c.CaptionAlignment = TgpAlignment::Center;
+    c.DisplayFormat = QString::fromLatin1(format);
+    c.ReadOnly = readOnly;
+    return c;
+}
+
+// The column titles carry Latin and Cyrillic look-alikes exactly: Latin T, C and q; Cyrillic
+// С (U+0421) and Т (U+0422); the degree sign U+00B0.
+const char* const kTn = "T\u043d, \u00b0C";
+const char* const kTv = "T\u0432, \u00b0\u0421";
+const char* const kDiff = "T\u0432-\u0422\u043d, \u00b0\u0421";
+const char* const kQ = "q, \u0412\u0442/\u043a\u0432.\u043c";
+
+std::vector<TgpColumn> observation_columns() {
+    return {col("SERIAL", "Серия", 23), col("N", "N", 27),      col("DATE", "Дата", 44),
+            col("TIME", "Время", 41),  col("P", kTn, 66, "0.0", true), col("R", kTv, 66),
+            col("H", kDiff, 85),       col("T", kQ, 107),       col("COMMENT", "Примечание", 216)};
+}
+
+std::vector<TgpColumn> operative_columns() {
+    return {col("SERIAL", "Серия", 24),       col("N", "N", 21),        col("DATE", "Дата", 63),
+            col("TIME", "Время", 42),         col("P", kTn, 87, "0.0", true), col("R", kTv, 57, "0.0"),
+            col("H", kDiff, 58, "0.0"),       col("H", kQ, 109, "0.00"), col("COMMENT", "Примечание", 214)};
+}
+
+class DialogMessages : public DecoderMessages {
+public:
+    DialogMessages(UserDialogs& dialogs, QWidget* parent) : m_dialogs(dialogs), m_parent(parent) {}
+    void information(const std::string& caption, const std::string& text) override {
+        m_dialogs.information(m_parent, QString::fromStdString(caption), QString::fromStdString(text));
+    }
+
+private:
+    UserDialogs& m_dialogs;
+    QWidget* m_parent;
+};
+
+} // namespace
+
+TForm1::TForm1(UserDialogs& dialogs, TForm2& download, DownloadResults& results, QWidget* parent)
+    : QMainWindow(parent), m_dialogs(dialogs), m_download(download), m_results(results) {
+    resize(703, 501);
+    PageControl1 = new QTabWidget;
+    TabSheet1 = new QWidget;
+    TabSheet2 = new QWidget;
+    DBGridPro1 = new TDBGridPro(TabSheet1);
+    DBGridPro2 = new TDBGridPro(TabSheet2);
+    for (auto [page, grid] : {std::pair{TabSheet1, DBGridPro1}, std::pair{TabSheet2, DBGridPro2}}) {
+        auto* layout = new QVBoxLayout(page);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(grid);
+        grid->SetAutoColumnFit(true);
+        grid->SetTitleLines(2);
+        grid->SetShowFooters(true);
+        grid->SetDataSource(&m_table);
+        grid->OnInitEdit = [this](TDBGridPro*) { doc_changed = true; };
+        grid->OnError = [this](const QString& message) { showError(std::runtime_error(message.toStdString())); };
+    }
+    DBGridPro1->SetColumns(observation_columns());
+    DBGridPro2->SetColumns(operative_columns());
+    DBGridPro1->SetMultiSelect(true);
+    PageControl1->addTab(TabSheet1, QStringLiteral("Наблюдения"));
+    PageControl1->addTab(TabSheet2, QStringLiteral("Оперативный"));
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int page) {
+        if (page == 0)
+            TabSheet1Show();
+        else if (page == 1)
+            TabSheet2Show();
+    });
+    auto* central = new QWidget;
+    central->setAutoFillBackground(true);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(PageControl1);
+    setCentralWidget(central);
+    m_table.SetCursorListener([this] {
+        DBGridPro1->TableChanged();
+        DBGridPro2->TableChanged();
+    });
+    buildMenus();
+    setTitle(QString::fromUtf8(kTitle));
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    // The table closes as the application shuts down; the grids no longer follow it.
+    m_table.SetCursorListener(nullptr);
+}
+
+void TForm1::buildMenus() {
+    const auto action = [this](const char* caption, std::function<void()> run, int icon = -1,
+                               QKeySequence key = {}) {
+        auto* a = new QAction(QString::fromUtf8(caption), this);
+        if (icon >= 0)
+            a->setIcon(drawn_icon(icon));
+        if (!key.isEmpty())
+            a->setShortcut(key);
+        connect(a, &QAction::triggered, this, [this, run] { guarded(run); });
+        m_allCommands.push_back(a);
+        return a;
+    };
+    const auto later = [] {}; // commands of the grid, printing: they arrive with their own work
+    QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
+    QAction* N2 = action("Создать", [this] { N2Click(); }, 0, QKeySequence(Qt::CTRL | Qt::Key_N));
+    QAction* N3 = action("Открыть", [this] { N3Click(); }, 1, QKeySequence(Qt::CTRL | Qt::Key_O));
+    QAction* N4 = action("Дополнить", [this] { N4Click(); });
+    QAction* N5 = action("Сохранить", [this] { N5Click(); }, 2, QKeySequence(Qt::CTRL | Qt::Key_S));
+    QAction* N7 = action("Закрыть", [this] { N7Click(); });
+    QAction* N8 = action("Предварительный просмотр", later, 3);
+    QAction* N9 = action("Печать", later, 4, QKeySequence(Qt::CTRL | Qt::Key_P));
+    QAction* N11 = action("Выход", [this] { N11Click(); });
+    file->addActions({N2, N3, N4, N5, N7});
+    file->addSeparator();
+    file->addActions({N8, N9});
+    file->addSeparator();
+    file->addAction(N11);
+    QMenu* view = menuBar()->addMenu(QStringLiteral("Вид"));
+    QAction* N27 = action("Выровнять столбцы", later);
+    QAction* N29 = action("Задать цвет", later);
+    QAction* N30 = action("Убрать цвет", later);
+    QAction* N31 = action("Убрать все цвета", later);
+    QAction* N33 = action("Убрать сортировку", later);
+    view->addAction(N27);
+    view->addSeparator();
+    view->addActions({N29, N30, N31});
+    view->addSeparator();
+    view->addAction(N33);
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("Правка"));
+    QAction* N34 = action("Удалить строки", later, 6);
+    edit->addAction(N34);
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("Сервис"));
+    QAction* Excel1 = action("Экспорт в Excel", [this] { Excel1Click(); });
+    QAction* N37 = action("Перенумеровать строки", later);
+    tools->addActions({Excel1, N37});
+    QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
+    QAction* N24 = action("Помощь", [this] { if (ShowHelp) ShowHelp(); }, 5, QKeySequence(Qt::Key_F1));
+    QAction* N26 = action("О программе", [this] { if (ShowAbout) ShowAbout(); });
+    help->addAction(N24);
+    help->addSeparator();
+    help->addAction(N26);
+    m_documentCommands = {N4, N5, N7, N8, N9, N27, N29, N30, N31, N33, N34, N37, Excel1};
+
+    QToolBar* bar = addToolBar(QStringLiteral("ToolBar1"));
+    bar->setMovable(false);
+    bar->setIconSize(QSize(16, 16));
+    bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    // The toolbar's save, preview and print buttons follow their menu items.
+    bar->addActions({N2, N3, N5, N8, N9, N24});
+}
+
+char TForm1::decimalSeparator() const {
+    const QString sep = QLocale().decimalPoint();
+    return sep.isEmpty() ? '.' : static_cast<char>(sep.at(0).toLatin1() ? sep.at(0).toLatin1() : '.');
+}
+
+template <class Work> void TForm1::guarded(Work work) {
+    try {
+        work();
+    } catch (const std::exception& e) {
+        showError(e);
+    }
+}
+
+void TForm1::showError(const std::exception& e) {
+    QString text = QString::fromStdString(e.what());
+    if (!text.endsWith('.'))
+        text += '.';
+    m_dialogs.error(this, QString::fromUtf8(kTitle), text);
+}
+
+void TForm1::setTitle(const QString& title) {
+    QApplication::setApplicationDisplayName(QString());
+    setWindowTitle(title);
+}
+
+void TForm1::setBackground(bool documentOpen) {
+    QPalette p = centralWidget()->palette();
+    p.setColor(QPalette::Window, palette().color(documentOpen ? QPalette::Button : QPalette::Dark));
+    centralWidget()->setPalette(p);
+}
+
+QColor TForm1::backgroundColor() const { return centralWidget()->palette().color(QPalette::Window); }
+
+void TForm1::FormCreate() {
+    setWindowState(Qt::WindowMaximized);
+    setBackground(false);
+    PageControl1->hide();
+    default_dir = settings_value(QStringLiteral("Default_dir"));
+    if (default_dir.isEmpty()) {
+        default_dir = QDir::currentPath();
+        set_settings_value(QStringLiteral("Default_dir"), default_dir);
+    }
+    m_table.Close();
+    doc_open = false;
+    DBGridPro1->SetBookmarkFields(QStringLiteral("P;R"));
+    DBGridPro2->SetBookmarkFields(QStringLiteral("P;R"));
+    reset_sort(DBGridPro1, "tab1");
+    reset_sort(DBGridPro2, "tab2");
+    disable_button();
+    tab_vis_dis();
+}
+
+void TForm1::enable_button() {
+    for (QAction* a : m_documentCommands)
+        a->setEnabled(true);
+}
+
+void TForm1::disable_button() {
+    for (QAction* a : m_documentCommands)
+        a->setEnabled(false);
+}
+
+bool TForm1::commandEnabled(const QString& caption) const {
+    for (QAction* a : m_allCommands) {
+        if (a->text() == caption)
+            return a->isEnabled();
+    }
+    return false;
+}
+
+void TForm1::tab_vis_en() {
+    if (!m_table.Active())
+        return;
+    m_table.First();
+    m_table.SetFilter("NB_TYPE=1");
+    m_table.Refresh();
+    const bool operative = m_table.VisibleCount() != 0;
+    PageControl1->setTabVisible(0, !operative);
+    PageControl1->setTabVisible(1, operative);
+    PageControl1->setCurrentIndex(operative ? 1 : 0);
+    if (operative) {
+        TabSheet2Show();
+    } else {
+        TabSheet1Show();
+    }
+    PageControl1->show();
+    PageControl1->update();
+}
+
+void TForm1::tab_vis_dis() { PageControl1->hide(); }
+
+void TForm1::TabSheet1Show() {
+    if (!m_table.Active())
+        return;
+    m_table.SetFilter("NB_TYPE=0");
+    m_table.Refresh();
+}
+
+void TForm1::TabSheet2Show() {
+    if (!m_table.Active())
+        return;
+    m_table.SetFilter("NB_TYPE=1");
+    m_table.Refresh();
+}
+
+bool TForm1::pagesShown() const { return !PageControl1->isHidden(); }
+
+bool TForm1::observationPageShown() const { return PageControl1->currentIndex() == 0; }
+
+TDBGridPro* TForm1::activeGrid() const { return observationPageShown() ? DBGridPro1 : DBGridPro2; }
+
+void TForm1::reset_sort(TDBGridPro* grid, const char* tag) {
+    for (int i = 0; i < grid->Columns().Count(); ++i)
+        grid->SetTitleState(i, tsSortedNone);
+    if (!m_table.Active())
+        return;
+    try {
+        m_table.SetIndexName("");
+        m_table.DropTag(tag);
+        m_table.Refresh();
+    } catch (const std::exception&) {
+    }
+}
+
+void TForm1::N2Click() {
+    if (doc_open)
+        Close_DB();
+    // The save dialog asks before an existing table is replaced.
+    const QString path = m_dialogs.saveFile(this, QStringLiteral("Файлы данных|*.db"), QStringLiteral(".db"),
+                                            default_dir, true);
+    if (path.isEmpty())
+        return;
+    if (m_download.exec() != 1)
+        return;
+    Create_DB(path);
+}
+
+void TForm1::Create_DB(const QString& path) {
+    doc_open = false;
+    doc_changed = false;
+    m_table.Close();
+    m_table.CreateEmpty(path.toStdString());
+    m_table.Open(path.toStdString());
+    doc_open = true;
+    setBackground(true);
+    DialogMessages messages(m_dialogs, this);
+    flash2ulen3(m_table,
+                {m_results.flash_image.data(), m_results.image_size, m_results.dev_code, m_results.dev_serial},
+                false, decimalSeparator(), messages);
+    enable_button();
+    tab_vis_en();
+    if (RecomputeFooters)
+        RecomputeFooters();
+    if (LoadLayouts)
+        LoadLayouts();
+    doc_changed = false;
+}
+
+void TForm1::N3Click() {
+    const QString path = m_dialogs.openFile(this, QStringLiteral("Базы данных|*.db"), QStringLiteral(".db"), default_dir);
+    if (path.isEmpty())
+        return;
+    if (doc_open)
+        Close_DB();
+    default_dir = QFileInfo(path).absolutePath();
+    Open_DB(path);
+}
+
+bool TForm1::Open_DB(const QString& path) {
+    if (doc_open)
+        Close_DB();
+    try {
+        m_table.Open(path.toStdString());
+    } catch (const std::exception&) {
+        m_dialogs.error(this, QStringLiteral("Ошибка"), QStringLiteral("База данных повреждена !"));
+        return false;
+    }
+    doc_open = true;
+    m_table.First();
+    setBackground(true);
+    enable_button();
+    tab_vis_en();
+    if (RecomputeFooters)
+        RecomputeFooters();
+    if (LoadLayouts)
+        LoadLayouts();
+    setTitle(QFileInfo(path).completeBaseName() + " - " + QString::fromUtf8(kTitle));
+    doc_changed = false;
+    return true;
+}
+
+void TForm1::N4Click() {
+    if (!doc_open)
+        return;
+    if (m_download.exec() == 2)
+        return;
+    if (m_table.Active()) {
+        reset_sort(DBGridPro1, "tab1");
+        reset_sort(DBGridPro2, "tab2");
+    }
+    DialogMessages messages(m_dialogs, this);
+    flash2ulen3(m_table,
+                {m_results.flash_image.data(), m_results.image_size, m_results.dev_code, m_results.dev_serial},
+                true, decimalSeparator(), messages);
+    doc_open = true;
+    Save_DB();
+    tab_vis_en();
+    if (RecomputeFooters)
+        RecomputeFooters();
+}
+
+void TForm1::Save_DB() {
+    if (!doc_open)
+        return;
+    if (m_table.Active()) {
+        DBGridPro1->PostPendingEdit();
+        DBGridPro2->PostPendingEdit();
+    }
+    // Close and open again; the filter and the sort carry over, the index file stays.
+    const std::string path = m_table.Path();
+    const std::string index = m_table.IndexName();
+    m_table.Close();
+    try {
+        m_table.Open(path);
+        if (!index.empty())
+            m_table.SetIndexName(index);
+    } catch (const std::exception& e) {
+        // The window must not claim a document whose table is closed.
+        doc_open = false;
+        doc_changed = false;
+        disable_button();
+        tab_vis_dis();
+        setTitle(QString::fromUtf8(kTitle));
+        setBackground(false);
+        showError(std::runtime_error(std::string(e.what()) + ". Таблица закрыта; записи, сохранённые раньше, остались в файле"));
+        return;
+    }
+    doc_changed = false;
+}
+
+void TForm1::Close_DB() {
+    if (doc_changed && m_dialogs.question(this, QString::fromUtf8(kTitle), QStringLiteral("Сохранить изменения в таблицах ?")))
+        Save_DB();
+    if (StoreLayouts)
+        StoreLayouts();
+    doc_open = false;
+    doc_changed = false;
+    if (m_table.Active()) {
+        const QFileInfo file(QString::fromStdString(m_table.Path()));
+        m_table.Close();
+        QFile::remove(file.absolutePath() + "/" + file.completeBaseName() + ".mdx");
+    }
+    disable_button();
+    tab_vis_dis();
+    setTitle(QString::fromUtf8(kTitle));
+    setBackground(false);
+}
+
+void TForm1::N11Click() {
+    // The application ends without the window-close steps.
+    m_exiting = true;
+    QCoreApplication::exit(0);
+}
+
+void TForm1::FormClose() {
+    set_settings_value(QStringLiteral("Default_dir"), default_dir);
+    Close_DB();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (!m_exiting)
+        guarded([this] { FormClose(); });
+    event->accept();
+}
+
+void TForm1::Excel1Click() {
+    if (!doc_open || !m_table.Active() || !pagesShown())
+        return;
+    const ExportPage page = observationPageShown() ? ExportPage::Observation : ExportPage::Operative;
+    const QString path = m_dialogs.saveFile(this, QStringLiteral("Книга Excel|*.xls"), QStringLiteral(".xls"),
+                                            default_dir, false);
+    if (path.isEmpty())
+        return;
+    for (TDBGridPro* grid : {DBGridPro1, DBGridPro2})
+        for (int i = 0; i < grid->Columns().Count(); ++i)
+            grid->SetTitleState(i, tsSortedNone);
+    exp2excel(m_table, page, path.toStdString());
+    m_dialogs.information(this, QStringLiteral("Экспорт в Excel"),
+                          QString::fromStdString(export_success_text(path.toStdString())));
+}
+
+} // namespace ulen3

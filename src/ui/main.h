@@ -1,0 +1,109 @@
+#pragma once
+
+// TForm1, the main window: the menus, the toolbar, the two pages with their grids, the window's
+// state that follows the document, and the document's lifecycle (create, open, append, save,
+// close, exit).
+
+#include "DBGridPro.h"
+#include "ObservationTable.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QTabWidget;
+class QToolButton;
+
+namespace ulen3 {
+
+class TForm2;
+struct DownloadResults;
+class UserDialogs;
+
+class TForm1 : public QMainWindow {
+public:
+    // The download dialog and its results are created by the start-up and outlive this window.
+    TForm1(UserDialogs& dialogs, TForm2& download, DownloadResults& results, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The document state.
+    bool doc_open = false;
+    bool doc_changed = false;
+    QString default_dir;
+
+    ObservationTable& table() { return m_table; }
+    QString title() const { return windowTitle(); }
+    // The user's decimal separator, as the decoder writes plate sizes with it.
+    char decimalSeparator() const;
+
+    // Window state operations.
+    void FormCreate();
+    void enable_button();
+    void disable_button();
+    void tab_vis_en();
+    void tab_vis_dis();
+    void TabSheet1Show();
+    void TabSheet2Show();
+
+    // Commands.
+    void N2Click();     // "Создать"
+    void N3Click();     // "Открыть"
+    void N4Click();     // "Дополнить"
+    void N5Click() { Save_DB(); }  // "Сохранить"
+    void N7Click() { Close_DB(); } // "Закрыть"
+    void N11Click();    // "Выход"
+    void Excel1Click(); // "Экспорт в Excel"
+    void FormClose();   // the window is closed
+
+    void Create_DB(const QString& path);
+    bool Open_DB(const QString& path);
+    void Save_DB();
+    void Close_DB();
+    // The clear-sort step for one grid and one tag: marks, index, tag, refresh; failures ignored.
+    void reset_sort(TDBGridPro* grid, const char* tag);
+
+    // The grid of the visible page.
+    TDBGridPro* activeGrid() const;
+    bool observationPageShown() const;
+    bool pagesShown() const;
+    bool commandEnabled(const QString& caption) const;
+    QColor backgroundColor() const;
+
+    // Hooks for the commands that come with the page statistics and the stored layouts.
+    std::function<void()> RecomputeFooters;
+    std::function<void()> LoadLayouts;
+    std::function<void()> StoreLayouts;
+    // The "Помощь" and "О программе" commands of the application shell.
+    std::function<void()> ShowHelp;
+    std::function<void()> ShowAbout;
+
+    // The application's general error handler: the text in an error box with the title.
+    void showError(const std::exception& e);
+
+    TDBGridPro* DBGridPro1;
+    TDBGridPro* DBGridPro2;
+    QTabWidget* PageControl1;
+    QWidget* TabSheet1;
+    QWidget* TabSheet2;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMenus();
+    void setTitle(const QString& title);
+    void setBackground(bool documentOpen);
+    template <class Work> void guarded(Work work);
+
+    UserDialogs& m_dialogs;
+    TForm2& m_download;
+    DownloadResults& m_results;
+    ObservationTable m_table;
+    std::vector<QAction*> m_documentCommands;
+    std::vector<QAction*> m_allCommands;
+    bool m_exiting = false;
+};
+
+} // namespace ulen3
