@@ -10,9 +10,9 @@ namespace {
 
 QtMessageHandler g_standard = nullptr;
 
-// The off-screen platform warns about window-manager hints it cannot pass on; nothing to see.
+// The off-screen platform warns about window-manager requests it cannot pass on; nothing to see.
 void quiet_handler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (!message.contains(QLatin1String("propagateSizeHints")))
+    if (!message.startsWith(QLatin1String("This plugin does not support")))
         g_standard(type, context, message);
 }
 
