@@ -514,7 +514,10 @@ void TForm1::Close_DB() {
 void TForm1::N11Click() {
     // The application ends without the window-close steps.
     m_exiting = true;
-    QCoreApplication::exit(0);
+    if (QuitApplication)
+        QuitApplication();
+    else
+        QCoreApplication::exit(0);
 }
 
 void TForm1::FormClose() {

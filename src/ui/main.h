@@ -75,6 +75,8 @@ public:
     std::function<void()> RecomputeFooters;
     std::function<void()> LoadLayouts;
     std::function<void()> StoreLayouts;
+    // Ends the message loop for "Выход"; tests replace it.
+    std::function<void()> QuitApplication;
     // The "Помощь" and "О программе" commands of the application shell.
     std::function<void()> ShowHelp;
     std::function<void()> ShowAbout;

@@ -1,0 +1,278 @@
+// The main window and the document lifecycle, with the dialogs answered in advance.
+
+#include "Emulator.h"
+#include "SampleImage.h"
+#include "Settings.h"
+#include "UserDialogs.h"
+#include "main.h"
+#include "receive.h"
+#include "../table/TableTestSupport.h"
+
+#include <QFileInfo>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTableView>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+using namespace ulen3;
+using namespace ulen3::test;
+
+namespace {
+
+// Answers every dialog from a script and remembers what was asked.
+class ScriptedDialogs : public UserDialogs {
+public:
+    std::deque<QString> files;   // answers of the open and save dialogs ("" = cancel)
+    std::deque<bool> answers;    // answers of questions
+    std::vector<QString> asked;  // "kind|caption|text" of every box shown
+    bool lastConfirmOverwrite = false;
+
+    QString openFile(QWidget*, const QString& filter, const QString&, const QString&) override {
+        asked.push_back("open|" + filter);
+        return next();
+    }
+    QString saveFile(QWidget*, const QString& filter, const QString&, const QString&, bool confirm) override {
+        asked.push_back("save|" + filter);
+        lastConfirmOverwrite = confirm;
+        return next();
+    }
+    bool question(QWidget*, const QString& caption, const QString& text) override {
+        asked.push_back("question|" + caption + "|" + text);
+        const bool a = answers.empty() ? false : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        return a;
+    }
+    void error(QWidget*, const QString& caption, const QString& text) override {
+        asked.push_back("error|" + caption + "|" + text);
+    }
+    void information(QWidget*, const QString& caption, const QString& text) override {
+        asked.push_back("information|" + caption + "|" + text);
+    }
+    std::optional<QColor> color(QWidget*, const QColor&) override { return std::nullopt; }
+
+private:
+    QString next() {
+        if (files.empty())
+            return {};
+        QString f = files.front();
+        files.pop_front();
+        return f;
+    }
+};
+
+class MainWindowTest : public TableFixture {
+protected:
+    ScriptedDialogs dialogs;
+    std::unique_ptr<DownloadResults> results = std::make_unique<DownloadResults>();
+    std::unique_ptr<TForm2> download;
+    std::unique_ptr<TForm1> form;
+
+    void SetUp() override {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.file("config")));
+        download = std::make_unique<TForm2>(*results, nullptr, 400);
+        download->setErrorBox([this](QWidget*, const QString& caption, const QString& text) {
+            dialogs.asked.push_back("error|" + caption + "|" + text);
+        });
+        form = std::make_unique<TForm1>(dialogs, *download, *results);
+        form->QuitApplication = [this] { ++quits; };
+    }
+    int quits = 0;
+    void TearDown() override {
+        form.reset();
+        download.reset();
+    }
+
+    // A table file with records of the given kinds.
+    QString tableFile(const std::string& name, const std::vector<int>& kinds) {
+        ObservationTable t;
+        const std::string path = dir.file(name);
+        t.CreateEmpty(path);
+        t.Open(path);
+        for (std::size_t i = 0; i < kinds.size(); ++i) {
+            t.Append();
+            t.SetNumber(Field::N, static_cast<double>(i + 1));
+            t.SetInteger(Field::NB_TYPE, kinds[i]);
+            t.SetNumber(Field::P, 1.5 * static_cast<double>(i));
+            t.Post();
+        }
+        t.Close();
+        return QString::fromStdString(path);
+    }
+
+    bool tabVisible(int i) const { return form->PageControl1->isTabVisible(i); }
+};
+
+const char* const kDocumentCommands[] = {"Дополнить", "Сохранить", "Закрыть", "Предварительный просмотр",
+                                         "Печать", "Выровнять столбцы", "Задать цвет", "Убрать цвет",
+                                         "Убрать все цвета", "Убрать сортировку", "Удалить строки",
+                                         "Перенумеровать строки", "Экспорт в Excel"};
+const char* const kAlwaysCommands[] = {"Создать", "Открыть", "Выход", "Помощь", "О программе"};
+
+TEST_F(MainWindowTest, StartStateHasNoDocument) {
+    EXPECT_EQ(form->title(), "ВЕСКОР");
+    EXPECT_FALSE(form->doc_open);
+    EXPECT_FALSE(form->pagesShown());
+    EXPECT_EQ(form->backgroundColor(), form->palette().color(QPalette::Dark));
+    for (const char* c : kDocumentCommands)
+        EXPECT_FALSE(form->commandEnabled(QString::fromUtf8(c))) << c;
+    for (const char* c : kAlwaysCommands)
+        EXPECT_TRUE(form->commandEnabled(QString::fromUtf8(c))) << c;
+    // The default folder was created in the settings at start.
+    EXPECT_FALSE(settings_value("Default_dir").isEmpty());
+    // The operative grid binds H twice: with one and with two decimals.
+    EXPECT_EQ(form->DBGridPro2->Columns().ByFieldName("H"), 6);
+    EXPECT_EQ(form->DBGridPro2->Columns().Items(7).FieldName, "H");
+    EXPECT_EQ(form->DBGridPro2->Columns().Items(7).DisplayFormat, "0.00");
+    EXPECT_EQ(form->DBGridPro1->Columns().Items(4).Caption, QString::fromUtf8("T\u043d, \u00b0C"));
+}
+
+TEST_F(MainWindowTest, OpenShowsThePageForTheTablesKind) {
+    const QString observations = tableFile("survey.db", {0, 0, 0});
+    dialogs.files = {observations};
+    form->N3Click();
+    EXPECT_TRUE(form->doc_open);
+    EXPECT_EQ(form->title(), "survey - ВЕСКОР");
+    EXPECT_TRUE(tabVisible(0));
+    EXPECT_FALSE(tabVisible(1));
+    EXPECT_EQ(form->DBGridPro1->view()->model()->rowCount(), 3);
+    EXPECT_EQ(form->backgroundColor(), form->palette().color(QPalette::Button));
+    EXPECT_EQ(form->default_dir, QFileInfo(observations).absolutePath());
+    for (const char* c : kDocumentCommands)
+        EXPECT_TRUE(form->commandEnabled(QString::fromUtf8(c))) << c;
+
+    // One operative record among many: only "Оперативный", with that record.
+    EXPECT_TRUE(form->Open_DB(tableFile("mixed.db", {0, 0, 1, 0})));
+    EXPECT_FALSE(tabVisible(0));
+    EXPECT_TRUE(tabVisible(1));
+    EXPECT_EQ(form->table().Filter(), "NB_TYPE=1");
+    EXPECT_EQ(form->DBGridPro2->view()->model()->rowCount(), 1);
+
+    // An empty table: "Наблюдения" with an empty grid.
+    EXPECT_TRUE(form->Open_DB(tableFile("empty.db", {})));
+    EXPECT_TRUE(tabVisible(0));
+    EXPECT_EQ(form->DBGridPro1->view()->model()->rowCount(), 0);
+}
+
+TEST_F(MainWindowTest, OpenFailureAndCancel) {
+    dialogs.files = {tableFile("survey.db", {0})};
+    form->N3Click();
+    ASSERT_TRUE(form->doc_open);
+    // Cancelling the open dialog keeps the document.
+    dialogs.files = {""};
+    form->N3Click();
+    EXPECT_TRUE(form->doc_open);
+    EXPECT_EQ(form->title(), "survey - ВЕСКОР");
+    // A file that is not a table: the message, and no document.
+    write_file(dir.file("broken.db"), {1, 2, 3});
+    dialogs.files = {QString::fromStdString(dir.file("broken.db"))};
+    form->N3Click();
+    EXPECT_EQ(dialogs.asked.back(), "error|Ошибка|База данных повреждена !");
+    EXPECT_FALSE(form->doc_open);
+    EXPECT_FALSE(form->pagesShown());
+    EXPECT_EQ(form->title(), "ВЕСКОР");
+}
+
+TEST_F(MainWindowTest, CloseAsksOnlyWhenChangedAndDeletesTheIndex) {
+    const QString path = tableFile("survey.db", {0, 0});
+    ASSERT_TRUE(form->Open_DB(path));
+    // A sort in force leaves an index file beside the table.
+    form->table().AddTag("tab1", "P", false);
+    form->table().SetIndexName("tab1");
+    const QString mdx = QFileInfo(path).absolutePath() + "/survey.mdx";
+    ASSERT_TRUE(QFileInfo::exists(mdx));
+    form->Close_DB();
+    EXPECT_TRUE(std::none_of(dialogs.asked.begin(), dialogs.asked.end(),
+                             [](const QString& a) { return a.startsWith("question"); }));
+    EXPECT_FALSE(QFileInfo::exists(mdx));
+    EXPECT_FALSE(form->pagesShown());
+    EXPECT_EQ(form->title(), "ВЕСКОР");
+    for (const char* c : kDocumentCommands)
+        EXPECT_FALSE(form->commandEnabled(QString::fromUtf8(c))) << c;
+
+    ASSERT_TRUE(form->Open_DB(path));
+    form->doc_changed = true;
+    dialogs.answers = {false};
+    form->Close_DB();
+    EXPECT_EQ(dialogs.asked.back(), "question|ВЕСКОР|Сохранить изменения в таблицах ?");
+    EXPECT_FALSE(form->doc_changed);
+}
+
+TEST_F(MainWindowTest, CellEditMarksTheDocumentChangedAndSaveKeepsTheView) {
+    ASSERT_TRUE(form->Open_DB(tableFile("survey.db", {0, 0, 0})));
+    QAbstractItemModel* model = form->DBGridPro1->view()->model();
+    form->DBGridPro1->view()->edit(model->index(1, 8));
+    EXPECT_TRUE(form->doc_changed);
+    model->setData(model->index(1, 8), QStringLiteral("Плита 2"));
+    form->Save_DB();
+    EXPECT_FALSE(form->doc_changed);
+    EXPECT_TRUE(form->doc_open);
+    EXPECT_EQ(form->table().Filter(), "NB_TYPE=0");
+    EXPECT_EQ(form->DBGridPro1->CellText(1, 8), "Плита 2");
+}
+
+TEST_F(MainWindowTest, DefaultFolderIsWrittenOnWindowCloseNotOnExit) {
+    const QString before = settings_value("Default_dir");
+    ASSERT_TRUE(form->Open_DB(tableFile("survey.db", {0})));
+    form->default_dir = QString::fromStdString(dir.path());
+    form->N11Click();
+    EXPECT_EQ(quits, 1);
+    EXPECT_EQ(settings_value("Default_dir"), before);
+    form->FormClose();
+    EXPECT_EQ(settings_value("Default_dir"), QString::fromStdString(dir.path()));
+}
+
+TEST_F(MainWindowTest, ExitKeepsTheIndexOfASortInForce) {
+    const QString path = tableFile("survey.db", {0, 0});
+    ASSERT_TRUE(form->Open_DB(path));
+    form->table().AddTag("tab1", "P", true);
+    form->N11Click();
+    form.reset(); // the application shuts down; the table closes with it
+    EXPECT_TRUE(QFileInfo::exists(QFileInfo(path).absolutePath() + "/survey.mdx"));
+}
+
+TEST_F(MainWindowTest, CreateAndAppendOverThePseudoTerminal) {
+    // The instrument: 12 + 4 records first, then a longer memory with 3 + 2 new ones.
+    const std::string first = dir.file("first.bin");
+    write_file(first, sample_image({.count1 = 12, .count2 = 4}));
+    Emulator emu(first);
+    set_settings_value("COM1", emu.qdevice());
+    set_settings_value("COM2", QString::fromStdString(dir.file("no-port")));
+
+    // Create: the save dialog asks before replacing, the download runs for real.
+    const QString path = QString::fromStdString(dir.file("created.db"));
+    dialogs.files = {path};
+    form->N2Click();
+    ASSERT_TRUE(form->doc_open) << (dialogs.asked.empty() ? "" : dialogs.asked.back().toStdString());
+    EXPECT_TRUE(dialogs.lastConfirmOverwrite);
+    EXPECT_EQ(form->title(), "ВЕСКОР"); // Create leaves the title alone
+    EXPECT_EQ(form->table().VisibleCount(), 16);
+    EXPECT_TRUE(tabVisible(0));
+
+    // The same instrument later holds three more records in section 1 and the same section 2:
+    // the longer memory adds exactly the new records.
+    const std::string second = dir.file("second.bin");
+    auto longer = sample_image({.count1 = 15, .count2 = 0});
+    longer.resize(2 + 22 * 15);
+    const auto firstImage = read_file(first);
+    longer.insert(longer.end(), firstImage.begin() + 2 + 22 * 12, firstImage.end());
+    write_file(second, longer);
+    Emulator emu2(second);
+    set_settings_value("COM1", emu2.qdevice());
+    dialogs.asked.clear();
+    form->N4Click();
+    const std::vector<QString> expected = {"information|Дополнение|Добавлено записей: 3",
+                                           "information|Дополнение|Добавлено записей: 0"};
+    EXPECT_EQ(dialogs.asked, expected) << dialogs.asked.front().toStdString() << " / " << dialogs.asked.back().toStdString();
+    form->table().SetFilter("");
+    form->table().Refresh();
+    EXPECT_EQ(form->table().VisibleCount(), 16 + 3);
+    form->table().Last();
+    EXPECT_EQ(form->table().Integer(Field::N), 15); // numbered on from the table
+    EXPECT_TRUE(tabVisible(0));
+}
+
+} // namespace
