@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QTabWidget>
+#include <QTableView>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -245,6 +246,23 @@ void TForm1::buildMenus() {
     help->addAction(N26);
     m_documentCommands = {N4, N5, N7, N8, N9, N27, N29, N30, N31, N33, N34, N37, Excel1};
 
+    // The popup menu of both grids; its items are never disabled.
+    auto* popup = new QMenu(this);
+    popup->addAction(action("Печать", later));
+    popup->addSeparator();
+    popup->addAction(action("Задать цвет", later));
+    popup->addAction(action("Убрать цвет", later));
+    popup->addAction(action("Убрать все цвета", later));
+    popup->addSeparator();
+    popup->addAction(action("Выровнять столбцы", later));
+    popup->addSeparator();
+    popup->addAction(action("Удалить", later));
+    for (TDBGridPro* grid : {DBGridPro1, DBGridPro2}) {
+        grid->view()->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(grid->view(), &QWidget::customContextMenuRequested, this,
+                [grid, popup](const QPoint& at) { popup->popup(grid->view()->viewport()->mapToGlobal(at)); });
+    }
+
     QToolBar* bar = addToolBar(QStringLiteral("ToolBar1"));
     bar->setMovable(false);
     bar->setIconSize(QSize(16, 16));
@@ -398,10 +416,7 @@ void TForm1::Create_DB(const QString& path) {
     m_table.Open(path.toStdString());
     doc_open = true;
     setBackground(true);
-    DialogMessages messages(m_dialogs, this);
-    flash2ulen3(m_table,
-                {m_results.flash_image.data(), m_results.image_size, m_results.dev_code, m_results.dev_serial},
-                false, decimalSeparator(), messages);
+    decode(false);
     enable_button();
     tab_vis_en();
     if (RecomputeFooters)
@@ -409,6 +424,23 @@ void TForm1::Create_DB(const QString& path) {
     if (LoadLayouts)
         LoadLayouts();
     doc_changed = false;
+}
+
+// Runs the decoder on the last download. When it stops with an error, the document stays open
+// on what was written: the page is shown and the footers recomputed before the error is shown.
+void TForm1::decode(bool append) {
+    DialogMessages messages(m_dialogs, this);
+    try {
+        flash2ulen3(m_table,
+                    {m_results.flash_image.data(), m_results.image_size, m_results.dev_code, m_results.dev_serial},
+                    append, decimalSeparator(), messages);
+    } catch (const std::exception&) {
+        enable_button();
+        tab_vis_en();
+        if (RecomputeFooters)
+            RecomputeFooters();
+        throw;
+    }
 }
 
 void TForm1::N3Click() {
@@ -453,10 +485,7 @@ void TForm1::N4Click() {
         reset_sort(DBGridPro1, "tab1");
         reset_sort(DBGridPro2, "tab2");
     }
-    DialogMessages messages(m_dialogs, this);
-    flash2ulen3(m_table,
-                {m_results.flash_image.data(), m_results.image_size, m_results.dev_code, m_results.dev_serial},
-                true, decimalSeparator(), messages);
+    decode(true);
     doc_open = true;
     Save_DB();
     tab_vis_en();

@@ -95,6 +95,7 @@ protected:
 
 private:
     void buildMenus();
+    void decode(bool append);
     void setTitle(const QString& title);
     void setBackground(bool documentOpen);
     template <class Work> void guarded(Work work);

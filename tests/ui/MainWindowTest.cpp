@@ -276,3 +276,32 @@ TEST_F(MainWindowTest, CreateAndAppendOverThePseudoTerminal) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, DecoderErrorLeavesTheDocumentOpenOnWhatWasWritten) {
+    // A download whose sections do not fit the bytes it delivered.
+    results->flash_image[0] = 5;
+    results->image_size = 20;
+    EXPECT_THROW(form->Create_DB(QString::fromStdString(dir.file("bad.db"))), std::exception);
+    EXPECT_TRUE(form->doc_open);
+    EXPECT_TRUE(form->pagesShown());
+    EXPECT_TRUE(form->commandEnabled(QStringLiteral("Сохранить")));
+    EXPECT_EQ(form->table().VisibleCount(), 0);
+}
+
+TEST_F(MainWindowTest, SaveWhoseReopenFailsClosesTheDocument) {
+    const QString path = tableFile("survey.db", {0});
+    ASSERT_TRUE(form->Open_DB(path));
+    // Another copy of the program takes the file while it is briefly closed: simulated by
+    // removing it.
+    QFile::remove(path);
+    form->Save_DB();
+    EXPECT_FALSE(form->doc_open);
+    EXPECT_FALSE(form->pagesShown());
+    EXPECT_EQ(form->title(), "ВЕСКОР");
+    ASSERT_FALSE(dialogs.asked.empty());
+    EXPECT_TRUE(dialogs.asked.back().startsWith("error|ВЕСКОР|")) << dialogs.asked.back().toStdString();
+}
+
+} // namespace
