@@ -29,7 +29,7 @@ int usage() {
                  "  ulen3-cli info ТАБЛИЦА.db\n"
                  "  ulen3-cli dump ТАБЛИЦА.db [--filter NB_TYPE=0] [--sort ПОЛЕ [--desc]]\n"
                  "  ulen3-cli sort ТАБЛИЦА.db ПОЛЕ [--desc] [--tag ИМЯ]\n"
-                 "  ulen3-cli demo ТАБЛИЦА.db   (создаёт небольшую таблицу-пример)\n"
+                 "  ulen3-cli demo ТАБЛИЦА.db [--count N]   (создаёт таблицу-пример, 12 записей)\n"
                  "  ulen3-cli download [--port УСТРОЙСТВО] [--image ОБРАЗ.bin]\n"
                  "                    [--table ТАБЛИЦА.db [--append]]\n"
                  "  ulen3-cli decode ОБРАЗ.bin ТАБЛИЦА.db [--append] [--dev-code КОД --serial НОМЕР]\n"
@@ -152,12 +152,12 @@ int exportPage(const std::string& path, const std::string& out, const std::strin
 }
 
 // A small table with the kinds of records a download gives, for demonstrations.
-int demo(const std::string& path) {
+int demo(const std::string& path, int count) {
     ObservationTable table;
     table.CreateEmpty(path);
     table.Open(path);
     const char* types[] = {"диам. 300 мм", "куб 150", "AxB 200x300"};
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < count; ++i) {
         table.Append();
         table.SetNumber(Field::N, i + 1);
         char date[16], time[16];
@@ -177,7 +177,7 @@ int demo(const std::string& path) {
         table.Post();
     }
     table.Close();
-    std::printf("Создана таблица %s: 12 записей\n", path.c_str());
+    std::printf("Создана таблица %s: %d записей\n", path.c_str(), count);
     return 0;
 }
 
@@ -237,7 +237,9 @@ int main(int argc, char** argv) {
             return exportPage(path, args[2], page);
         }
         if (command == "demo" && args.size() == 2)
-            return demo(path);
+            return demo(path, 12);
+        if (command == "demo" && args.size() == 4 && args[2] == "--count")
+            return demo(path, std::max(0, std::atoi(args[3].c_str())));
     } catch (const std::exception& e) {
         std::cerr << "ulen3-cli: " << e.what() << '\n';
         return 1;

@@ -74,7 +74,9 @@ public:
     }
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-        if (orientation != Qt::Horizontal || section >= m_grid->m_columns.Count())
+        if (orientation == Qt::Vertical)
+            return {}; // the row indicator column carries no text
+        if (section >= m_grid->m_columns.Count())
             return QAbstractTableModel::headerData(section, orientation, role);
         const TgpColumn& c = m_grid->m_columns.Items(section);
         if (role == Qt::DisplayRole)
@@ -221,6 +223,7 @@ TDBGridPro::TDBGridPro(QWidget* parent) : QWidget(parent) {
     m_view->horizontalHeader()->setSectionsClickable(true);
     m_view->horizontalHeader()->setHighlightSections(false);
     m_view->setWordWrap(false);
+    m_view->viewport()->installEventFilter(this);
     m_footer = new GridFooter(this, m_view);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -290,6 +293,7 @@ void TDBGridPro::SetMultiSelect(bool on) {
 
 void TDBGridPro::SetAutoColumnFit(bool on) {
     m_autoFit = on;
+    m_view->setHorizontalScrollBarPolicy(on ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
     if (on)
         fitColumns();
 }
@@ -323,6 +327,13 @@ void TDBGridPro::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (m_autoFit)
         fitColumns();
+}
+
+// The columns fill the width the rows really have, known only once the view has laid out.
+bool TDBGridPro::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_view->viewport() && event->type() == QEvent::Resize && m_autoFit)
+        fitColumns();
+    return QWidget::eventFilter(watched, event);
 }
 
 int TDBGridPro::FocusedColumn() const {

@@ -12,6 +12,7 @@
 #include <QSettings>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -302,6 +303,52 @@ TEST_F(MainWindowTest, SaveWhoseReopenFailsClosesTheDocument) {
     EXPECT_EQ(form->title(), "ВЕСКОР");
     ASSERT_FALSE(dialogs.asked.empty());
     EXPECT_TRUE(dialogs.asked.back().startsWith("error|ВЕСКОР|")) << dialogs.asked.back().toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// Pictures of the window for the documentation: run with ULEN3_SCREENSHOTS=folder.
+TEST_F(MainWindowTest, Screenshots) {
+    const QString out = qEnvironmentVariable("ULEN3_SCREENSHOTS");
+    if (out.isEmpty())
+        GTEST_SKIP() << "set ULEN3_SCREENSHOTS to a folder to write the pictures";
+    form->setWindowState(Qt::WindowNoState);
+    form->resize(900, 560);
+    form->show();
+    form->grab().save(out + "/start.png");
+
+    const std::string image = dir.file("image.bin");
+    write_file(image, sample_image({.count1 = 300, .count2 = 80}));
+    Emulator emu(image, {"--pace", "--chunk", "40"});
+    set_settings_value("COM1", emu.qdevice());
+    QTimer::singleShot(4000, download.get(), [this, out] { download->grab().save(out + "/download.png"); });
+    dialogs.files = {QString::fromStdString(dir.file("survey.db"))};
+    form->N2Click();
+    ASSERT_TRUE(form->doc_open);
+    form->grab().save(out + "/observations.png");
+
+    ObservationTable t;
+    const std::string mixed = dir.file("operative.db");
+    t.CreateEmpty(mixed);
+    t.Open(mixed);
+    for (int i = 0; i < 300; ++i) {
+        t.Append();
+        t.SetNumber(Field::N, i + 1);
+        t.SetText(Field::DATE, "09.12.2026");
+        t.SetText(Field::TIME, "10:" + std::to_string(10 + i % 50) + ":00");
+        t.SetNumber(Field::SERIAL, 1234);
+        t.SetInteger(Field::NB_TYPE, 1);
+        t.SetNumber(Field::P, 10 + 0.37 * i);
+        t.SetNumber(Field::R, 20 - 0.05 * i);
+        t.SetNumber(Field::H, 0.125 * i);
+        t.SetText(Field::COMMENT, i % 7 ? "" : "Контрольная точка");
+        t.Post();
+    }
+    t.Close();
+    ASSERT_TRUE(form->Open_DB(QString::fromStdString(mixed)));
+    form->grab().save(out + "/operative.png");
 }
 
 } // namespace
