@@ -155,13 +155,16 @@ private:
 class GridView : public QTableView {
 public:
     explicit GridView(TDBGridPro* grid) : QTableView(grid), m_grid(grid) {}
-    void commitOpenEditor() {
+    // The open cell editor is a child of the viewport: its text is written, or dropped.
+    void finishOpenEditor(bool commit) {
         if (state() != EditingState)
             return;
-        QWidget* editor = QApplication::focusWidget();
-        if (editor && viewport()->isAncestorOf(editor)) {
-            commitData(editor);
-            closeEditor(editor, QAbstractItemDelegate::NoHint);
+        for (QWidget* editor : viewport()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (editor->isHidden())
+                continue;
+            if (commit)
+                commitData(editor);
+            closeEditor(editor, commit ? QAbstractItemDelegate::NoHint : QAbstractItemDelegate::RevertModelCache);
         }
     }
 
@@ -481,7 +484,9 @@ void TDBGridPro::DeleteSelectedRows() {
     TableChanged();
 }
 
-void TDBGridPro::PostPendingEdit() { static_cast<GridView*>(m_view)->commitOpenEditor(); }
+void TDBGridPro::PostPendingEdit() { static_cast<GridView*>(m_view)->finishOpenEditor(true); }
+
+void TDBGridPro::CancelPendingEdit() { static_cast<GridView*>(m_view)->finishOpenEditor(false); }
 
 void TDBGridPro::TableChanged() {
     if (m_following)

@@ -95,8 +95,9 @@ public:
 
     // Deletes the selected rows, last first, then clears the selection.
     void DeleteSelectedRows();
-    // Writes an open cell edit to the record.
+    // Writes an open cell edit to the record, or drops it.
     void PostPendingEdit();
+    void CancelPendingEdit();
     // The table's cursor moved or its view changed: follow it.
     void TableChanged();
 

@@ -12,12 +12,13 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QMenuBar>
-#include <QPainter>
-#include <QPainterPath>
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolBar>
 #include <QVBoxLayout>
+
+// The icons live in the ui library; a static library's resources are registered by hand.
+static void register_icons() { Q_INIT_RESOURCE(icons); }
 
 namespace ulen3 {
 
@@ -25,76 +26,10 @@ namespace {
 
 const char* const kTitle = "ВЕСКОР";
 
-// The window's seven 16 × 16 icons, drawn for this program: new table, open, save, preview,
-// print, help, delete rows.
-QIcon drawn_icon(int index) {
-    QPixmap pm(16, 16);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QColor ink(40, 40, 40);
-    p.setPen(QPen(ink, 1));
-    switch (index) {
-    case 0: // a sheet with a folded corner and a star of new
-        p.setBrush(Qt::white);
-        p.drawPolygon(QPolygonF({QPointF(3, 1.5), QPointF(10, 1.5), QPointF(13.5, 5), QPointF(13.5, 14.5), QPointF(3, 14.5)}));
-        p.drawLine(QPointF(10, 1.5), QPointF(10, 5));
-        p.drawLine(QPointF(10, 5), QPointF(13.5, 5));
-        p.setPen(QPen(QColor(0, 120, 215), 1.5));
-        p.drawLine(QPointF(5.5, 8), QPointF(11, 8));
-        p.drawLine(QPointF(5.5, 11), QPointF(11, 11));
-        break;
-    case 1: // an open folder
-        p.setBrush(QColor(240, 200, 80));
-        p.drawPolygon(QPolygonF({QPointF(1.5, 4), QPointF(6, 4), QPointF(7.5, 5.5), QPointF(13.5, 5.5), QPointF(13.5, 13.5), QPointF(1.5, 13.5)}));
-        p.setBrush(QColor(250, 220, 120));
-        p.drawPolygon(QPolygonF({QPointF(3.5, 8), QPointF(15, 8), QPointF(13.5, 13.5), QPointF(1.5, 13.5)}));
-        break;
-    case 2: // a disk
-        p.setBrush(QColor(60, 90, 160));
-        p.drawRect(QRectF(1.5, 1.5, 13, 13));
-        p.setBrush(Qt::white);
-        p.drawRect(QRectF(4, 2, 8, 5));
-        p.setBrush(QColor(200, 200, 200));
-        p.drawRect(QRectF(4.5, 10, 7, 4.5));
-        break;
-    case 3: // a page under a magnifier
-        p.setBrush(Qt::white);
-        p.drawRect(QRectF(1.5, 1.5, 9, 12));
-        p.setBrush(QColor(200, 230, 255));
-        p.drawEllipse(QPointF(9.5, 9), 3.5, 3.5);
-        p.setPen(QPen(ink, 2));
-        p.drawLine(QPointF(12, 11.5), QPointF(15, 14.5));
-        break;
-    case 4: // a printer
-        p.setBrush(Qt::white);
-        p.drawRect(QRectF(4.5, 1.5, 7, 5));
-        p.setBrush(QColor(170, 170, 170));
-        p.drawRect(QRectF(1.5, 6.5, 13, 6));
-        p.setBrush(Qt::white);
-        p.drawRect(QRectF(4.5, 10.5, 7, 4));
-        break;
-    case 5: { // help: a question mark in a circle
-        p.setBrush(QColor(0, 120, 215));
-        p.drawEllipse(QRectF(1, 1, 14, 14));
-        QFont f = p.font();
-        f.setBold(true);
-        f.setPixelSize(11);
-        p.setFont(f);
-        p.setPen(Qt::white);
-        p.drawText(QRectF(1, 1, 14, 14), Qt::AlignCenter, QStringLiteral("?"));
-        break;
-    }
-    default: // delete rows: rows crossed out in red
-        p.setBrush(Qt::white);
-        for (int r = 0; r < 3; ++r)
-            p.drawRect(QRectF(1.5, 2.5 + 4 * r, 11, 3));
-        p.setPen(QPen(QColor(200, 0, 0), 2));
-        p.drawLine(QPointF(7, 7), QPointF(14.5, 14.5));
-        p.drawLine(QPointF(14.5, 7), QPointF(7, 14.5));
-        break;
-    }
-    return QIcon(pm);
+// The image list: seven 16 × 16 icons drawn for this program (resources/icons).
+QIcon list_icon(int index) {
+    static const char* const names[] = {"0-create", "1-open", "2-save", "3-preview", "4-print", "5-help", "6-delete-rows"};
+    return QIcon(QStringLiteral(":/icons/%1.png").arg(QLatin1String(names[index])));
 }
 
 TgpColumn col(const char* field, const char* caption, int width, const char* format = "",
@@ -194,11 +129,12 @@ TForm1::~TForm1() {
 }
 
 void TForm1::buildMenus() {
+    register_icons();
     const auto action = [this](const char* caption, std::function<void()> run, int icon = -1,
                                QKeySequence key = {}) {
         auto* a = new QAction(QString::fromUtf8(caption), this);
         if (icon >= 0)
-            a->setIcon(drawn_icon(icon));
+            a->setIcon(list_icon(icon));
         if (!key.isEmpty())
             a->setShortcut(key);
         connect(a, &QAction::triggered, this, [this, run] { guarded(run); });
@@ -331,6 +267,14 @@ void TForm1::enable_button() {
 void TForm1::disable_button() {
     for (QAction* a : m_documentCommands)
         a->setEnabled(false);
+}
+
+bool TForm1::commandHasIcon(const QString& caption) const {
+    for (QAction* a : m_allCommands) {
+        if (a->text() == caption)
+            return !a->icon().isNull() && !a->icon().pixmap(16, 16).isNull();
+    }
+    return false;
 }
 
 bool TForm1::commandEnabled(const QString& caption) const {
@@ -530,6 +474,9 @@ void TForm1::Close_DB() {
     doc_open = false;
     doc_changed = false;
     if (m_table.Active()) {
+        // After "No" a cell edit still open is dropped; posted edits are in the file.
+        DBGridPro1->CancelPendingEdit();
+        DBGridPro2->CancelPendingEdit();
         const QFileInfo file(QString::fromStdString(m_table.Path()));
         m_table.Close();
         QFile::remove(file.absolutePath() + "/" + file.completeBaseName() + ".mdx");

@@ -69,6 +69,7 @@ public:
     bool observationPageShown() const;
     bool pagesShown() const;
     bool commandEnabled(const QString& caption) const;
+    bool commandHasIcon(const QString& caption) const;
     QColor backgroundColor() const;
 
     // Hooks for the commands that come with the page statistics and the stored layouts.

@@ -9,6 +9,7 @@
 #include "../table/TableTestSupport.h"
 
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTableView>
@@ -122,6 +123,9 @@ TEST_F(MainWindowTest, StartStateHasNoDocument) {
         EXPECT_FALSE(form->commandEnabled(QString::fromUtf8(c))) << c;
     for (const char* c : kAlwaysCommands)
         EXPECT_TRUE(form->commandEnabled(QString::fromUtf8(c))) << c;
+    for (const char* c : {"Создать", "Открыть", "Сохранить", "Предварительный просмотр", "Печать", "Помощь", "Удалить строки"})
+        EXPECT_TRUE(form->commandHasIcon(QString::fromUtf8(c))) << c;
+    EXPECT_FALSE(form->commandHasIcon(QStringLiteral("Закрыть")));
     // The default folder was created in the settings at start.
     EXPECT_FALSE(settings_value("Default_dir").isEmpty());
     // The operative grid binds H twice: with one and with two decimals.
@@ -213,6 +217,26 @@ TEST_F(MainWindowTest, CellEditMarksTheDocumentChangedAndSaveKeepsTheView) {
     EXPECT_TRUE(form->doc_open);
     EXPECT_EQ(form->table().Filter(), "NB_TYPE=0");
     EXPECT_EQ(form->DBGridPro1->CellText(1, 8), "Плита 2");
+}
+
+TEST_F(MainWindowTest, CloseWithAnEditInProgressKeepsItOnlyOnYes) {
+    const QString path = tableFile("survey.db", {0, 0});
+    for (bool yes : {false, true}) {
+        ASSERT_TRUE(form->Open_DB(path));
+        QTableView* view = form->DBGridPro1->view();
+        view->edit(view->model()->index(0, 8));
+        QLineEdit* editor = nullptr;
+        for (QLineEdit* e : view->viewport()->findChildren<QLineEdit*>())
+            if (!e->isHidden())
+                editor = e;
+        ASSERT_NE(editor, nullptr);
+        editor->setText(yes ? QStringLiteral("да") : QStringLiteral("нет"));
+        dialogs.answers = {yes};
+        form->Close_DB();
+        ObservationTable t;
+        t.Open(path.toStdString());
+        EXPECT_EQ(t.Text(Field::COMMENT), yes ? "да" : "") << yes;
+    }
 }
 
 TEST_F(MainWindowTest, DefaultFolderIsWrittenOnWindowCloseNotOnExit) {
