@@ -1,9 +1,12 @@
 #include "BenchDownload.h"
 
 #include "ConsoleDownload.h"
+#include "DBGridPro.h"
 #include "SampleImage.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QPixmap>
 
 #include <chrono>
 #include <csignal>
@@ -73,6 +76,49 @@ int bench_exchange_feed() {
     std::fprintf(stderr, "    exchange CPU per received character: %.1f ns\n",
                  (cpu_seconds() - cpu0) / chars * 1e9);
     return 0;
+}
+
+int bench_grid(const std::string& tablePath) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int argc = 1;
+    char name[] = "ulen3-bench";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    const auto t0 = std::chrono::steady_clock::now();
+    ObservationTable table;
+    table.Open(tablePath);
+    TDBGridPro grid;
+    std::vector<TgpColumn> columns;
+    for (const char* f : {"SERIAL", "N", "DATE", "TIME", "P", "R", "H", "T", "COMMENT"}) {
+        TgpColumn c;
+        c.FieldName = f;
+        c.Caption = f;
+        c.DisplayFormat = std::string(f) == "P" ? "0.0" : "";
+        columns.push_back(c);
+    }
+    grid.SetColumns(columns);
+    grid.SetBookmarkFields("P;R");
+    table.SetCursorListener([&grid] { grid.TableChanged(); });
+    grid.SetDataSource(&table);
+    grid.resize(900, 600);
+    table.First();
+    const QPixmap first = grid.grab();
+    const auto t1 = std::chrono::steady_clock::now();
+    table.Last();
+    const QPixmap last = grid.grab();
+    table.First();
+    const auto t2 = std::chrono::steady_clock::now();
+    for (int i = 0; i < 1000; ++i)
+        table.Next();
+    const auto t3 = std::chrono::steady_clock::now();
+    table.SetCursorListener(nullptr);
+    std::fprintf(stderr,
+                 "    open + first paint: %.3f s; to the last record and paint: %.1f ms; a cursor move "
+                 "followed by the grid: %.1f us\n",
+                 std::chrono::duration<double>(t1 - t0).count(),
+                 std::chrono::duration<double, std::milli>(t2 - t1).count(),
+                 std::chrono::duration<double, std::micro>(t3 - t2).count() / 1000);
+    return first.isNull() || last.isNull() ? 1 : 0;
 }
 
 int bench_download(const std::string& dir) {
