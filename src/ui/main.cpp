@@ -361,13 +361,18 @@ void TForm1::Create_DB(const QString& path) {
     doc_open = true;
     setBackground(true);
     decode(false);
+    showDocument(true);
+    doc_changed = false;
+}
+
+// The commands on, the page for the table's records, the footers, and the stored layouts.
+void TForm1::showDocument(bool withLayouts) {
     enable_button();
     tab_vis_en();
     if (RecomputeFooters)
         RecomputeFooters();
-    if (LoadLayouts)
+    if (withLayouts && LoadLayouts)
         LoadLayouts();
-    doc_changed = false;
 }
 
 // Runs the decoder on the last download. When it stops with an error, the document stays open
@@ -379,10 +384,7 @@ void TForm1::decode(bool append) {
                     {m_results.flash_image.data(), m_results.image_size, m_results.dev_code, m_results.dev_serial},
                     append, decimalSeparator(), messages);
     } catch (const std::exception&) {
-        enable_button();
-        tab_vis_en();
-        if (RecomputeFooters)
-            RecomputeFooters();
+        showDocument(false);
         throw;
     }
 }
@@ -409,12 +411,7 @@ bool TForm1::Open_DB(const QString& path) {
     doc_open = true;
     m_table.First();
     setBackground(true);
-    enable_button();
-    tab_vis_en();
-    if (RecomputeFooters)
-        RecomputeFooters();
-    if (LoadLayouts)
-        LoadLayouts();
+    showDocument(true);
     setTitle(QFileInfo(path).completeBaseName() + " - " + QString::fromUtf8(kTitle));
     doc_changed = false;
     return true;

@@ -97,6 +97,7 @@ protected:
 private:
     void buildMenus();
     void decode(bool append);
+    void showDocument(bool withLayouts);
     void setTitle(const QString& title);
     void setBackground(bool documentOpen);
     template <class Work> void guarded(Work work);
