@@ -174,8 +174,8 @@ void Exchange::identify() {
         end(2);
         return;
     }
+    // Byte 0 carries nothing the host uses.
     const char* text = m_buffer.get();
-    (void)pair_byte(text, 0); // byte 0 carries nothing the host uses
     m_results.dev_code = pair_byte(text, 2);
     m_results.soft_ver = version_text(text, 4);
     m_results.dev_serial = pair_word(text, 10);

@@ -98,9 +98,8 @@ public:
         ObservationTable* t = m_grid->m_table;
         if (role != Qt::EditRole || !t || !t->Active() || !t->GotoRow(index.row()))
             return false;
-        const TgpColumn& c = m_grid->m_columns.Items(index.column());
         try {
-            const Field f = field_of(c.FieldName);
+            const Field f = m_grid->m_fields[static_cast<std::size_t>(index.column())];
             const QString text = value.toString().trimmed();
             t->Edit();
             if (text.isEmpty()) {
@@ -261,6 +260,11 @@ void TDBGridPro::SetColumns(std::vector<TgpColumn> columns) {
 }
 
 void TDBGridPro::ColumnsChanged() {
+    // The fields are resolved once here, not for every painted cell; an unknown name is an
+    // error of the caller, reported now rather than while painting.
+    m_fields.clear();
+    for (int i = 0; i < m_columns.Count(); ++i)
+        m_fields.push_back(field_of(m_columns.Items(i).FieldName));
     m_model->columnsChanged();
     applyColumns();
 }
@@ -402,7 +406,7 @@ QString TDBGridPro::CellText(int row, int column) const {
         return {};
     const TgpColumn& c = m_columns.Items(column);
     const uint32_t id = m_table->ViewRecordAt(row);
-    const Field f = field_of(c.FieldName);
+    const Field f = m_fields[static_cast<std::size_t>(column)];
     if (id == 0 || m_table->IsNullAt(id, f))
         return {};
     if (!is_numeric(f))

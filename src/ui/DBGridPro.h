@@ -68,7 +68,7 @@ public:
     void SetDataSource(ObservationTable* table);
     ObservationTable* DataSource() const { return m_table; }
 
-    // The columns; after changing them through Columns(), call ColumnsChanged().
+    // The columns; after changing their fields or widths through Columns(), call ColumnsChanged().
     TgpColumns& Columns() { return m_columns; }
     void SetColumns(std::vector<TgpColumn> columns);
     void ColumnsChanged();
@@ -129,6 +129,7 @@ private:
 
     ObservationTable* m_table = nullptr;
     TgpColumns m_columns;
+    std::vector<Field> m_fields; // the field of each column
     std::vector<Field> m_bookmarks;
     struct SelectedRow {
         uint32_t record;

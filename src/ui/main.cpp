@@ -208,8 +208,10 @@ void TForm1::buildMenus() {
 }
 
 char TForm1::decimalSeparator() const {
+    // The table's texts are single-byte: a separator outside Latin-1 falls back to '.'.
     const QString sep = QLocale().decimalPoint();
-    return sep.isEmpty() ? '.' : static_cast<char>(sep.at(0).toLatin1() ? sep.at(0).toLatin1() : '.');
+    const char c = sep.isEmpty() ? '\0' : sep.at(0).toLatin1();
+    return c ? c : '.';
 }
 
 template <class Work> void TForm1::guarded(Work work) {
@@ -227,10 +229,7 @@ void TForm1::showError(const std::exception& e) {
     m_dialogs.error(this, QString::fromUtf8(kTitle), text);
 }
 
-void TForm1::setTitle(const QString& title) {
-    QApplication::setApplicationDisplayName(QString());
-    setWindowTitle(title);
-}
+void TForm1::setTitle(const QString& title) { setWindowTitle(title); }
 
 void TForm1::setBackground(bool documentOpen) {
     QPalette p = centralWidget()->palette();
