@@ -98,7 +98,6 @@ int bench_grid(const std::string& tablePath) {
     }
     grid.SetColumns(columns);
     grid.SetBookmarkFields("P;R");
-    table.SetCursorListener([&grid] { grid.TableChanged(); });
     grid.SetDataSource(&table);
     grid.resize(900, 600);
     table.First();
@@ -111,7 +110,7 @@ int bench_grid(const std::string& tablePath) {
     for (int i = 0; i < 1000; ++i)
         table.Next();
     const auto t3 = std::chrono::steady_clock::now();
-    table.SetCursorListener(nullptr);
+    grid.SetDataSource(nullptr);
     std::fprintf(stderr,
                  "    open + first paint: %.3f s; to the last record and paint: %.1f ms; a cursor move "
                  "followed by the grid: %.1f us\n",

@@ -6,6 +6,7 @@
 #include "ImageDecoder.h"
 #include "ObservationTable.h"
 #include "SampleImage.h"
+#include "Pages.h"
 #include "SheetExport.h"
 
 #include <chrono>
@@ -23,11 +24,6 @@ using namespace ulen3;
 namespace {
 
 std::string g_dir;
-
-class NoMessages : public DecoderMessages {
-public:
-    void information(const std::string&, const std::string&) override {}
-};
 
 std::string tablePath(const char* name) { return g_dir + "/" + name; }
 
@@ -98,13 +94,12 @@ int runWorkload(const std::string& name) {
         // Appended: the instrument that wrote the whole table, with 100 records newer than all.
         const auto image = sample_image(
             {.count1 = append ? 70u : 2000u, .count2 = append ? 30u : 978u, .startYear = 2025});
-        NoMessages messages;
         ObservationTable table;
         const std::string path = tablePath(append ? "large.db" : "decoded.db");
         if (!append)
             table.CreateEmpty(path);
         table.Open(path);
-        flash2ulen3(table, {image.data(), image.size(), 7, 4321}, append, ',', messages);
+        flash2ulen3(table, {image.data(), image.size(), 7, 4321}, append, ',');
         if (append && table.FileRecordCount() != 202100)
             return 1;
         table.Close();
@@ -122,7 +117,8 @@ int runWorkload(const std::string& name) {
     if (name == "export-65535") {
         ObservationTable table;
         table.Open(tablePath("export.db"));
-        exp2excel(table, ExportPage::Observation, tablePath("export.xls"));
+        show_page_in_file_order(table, PageKind::Observation);
+        exp2excel(table.Records(), tablePath("export.xls"));
         table.Close();
         return 0;
     }

@@ -14,13 +14,6 @@ namespace ulen3 {
 
 namespace {
 
-class PrintedMessages : public DecoderMessages {
-public:
-    void information(const std::string& caption, const std::string& text) override {
-        std::printf("%s: %s\n", caption.c_str(), text.c_str());
-    }
-};
-
 // The decimal separator of the user's locale, as the program's TYPE texts use it.
 char user_decimal_separator() {
     const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
@@ -48,10 +41,12 @@ int decode_into_table(const std::string& tablePath, const DownloadedImage& image
         }
         table.CreateEmpty(tablePath);
     }
-    PrintedMessages messages;
     try {
         table.Open(tablePath);
-        flash2ulen3(table, image, append, user_decimal_separator(), messages);
+        const DecodeResult added = flash2ulen3(table, image, append, user_decimal_separator());
+        if (append)
+            for (unsigned n : added.added)
+                std::printf("%s: %s\n", kAppendCaption, added_text(n).c_str());
     } catch (const DecodeError&) {
         // The decoder refuses before it writes: a table made for this image goes again.
         table.Close();

@@ -3,6 +3,7 @@
 #include "CliDecode.h"
 #include "CliDownload.h"
 #include "ObservationTable.h"
+#include "Pages.h"
 #include "SheetExport.h"
 #include "TableError.h"
 
@@ -142,10 +143,11 @@ int sortTable(const std::string& path, const std::string& field, const std::stri
 int exportPage(const std::string& path, const std::string& out, const std::string& page) {
     ObservationTable table;
     table.Open(path);
-    const ExportPage kind = page.empty()        ? shown_page(table)
-                            : page == "operative" ? ExportPage::Operative
-                                                  : ExportPage::Observation;
-    exp2excel(table, kind, out);
+    const PageKind kind = page.empty()        ? shown_page(table)
+                          : page == "operative" ? PageKind::Operative
+                                                : PageKind::Observation;
+    show_page_in_file_order(table, kind);
+    exp2excel(table.Records(), out);
     table.Close();
     std::printf("%s\n", export_success_text(out).c_str());
     return 0;

@@ -1,9 +1,10 @@
 #include "HelpViewer.h"
 
+#include "UserDialogs.h"
+
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -21,10 +22,10 @@ QString help_contents(const QString& programDir) {
     return {};
 }
 
-void show_help(QWidget* parent, const QString& programDir) {
+void show_help(QWidget* parent, UserDialogs& dialogs, const QString& programDir) {
     const QString contents = help_contents(programDir);
     if (contents.isEmpty()) {
-        QMessageBox::warning(parent, QStringLiteral("Помощь"),
+        dialogs.warning(parent, QStringLiteral("Помощь"),
                              QStringLiteral("Не найден файл справки ВЕСКОР: ни страниц «ulen3» рядом с программой, "
                                             "ни установленных страниц «ВЕСКОР»."));
         return;

@@ -1,6 +1,8 @@
 // ulen3: the desktop program. No command-line arguments.
 
 #include "HelpViewer.h"
+#include "Settings.h"
+#include "Translations.h"
 #include "UserDialogs.h"
 #include "about.h"
 #include "logo.h"
@@ -8,25 +10,23 @@
 #include "receive.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 #include <memory>
 
 namespace {
 
-// The general error handler: an error that a handler did not catch is shown with the
-// application's title and an error icon, with a full stop at its end; the program goes on.
+// The general error handler: an error that a handler did not catch is shown by the main
+// window, with the application's title and an error icon; the program goes on.
 class Application : public QApplication {
 public:
     using QApplication::QApplication;
+    ulen3::TForm1* form = nullptr;
     bool notify(QObject* receiver, QEvent* event) override {
         try {
             return QApplication::notify(receiver, event);
         } catch (const std::exception& e) {
-            QString text = QString::fromStdString(e.what());
-            if (!text.endsWith('.'))
-                text += '.';
-            QMessageBox::critical(activeWindow(), QStringLiteral("ВЕСКОР"), text);
+            if (form)
+                form->showError(e);
         }
         return false;
     }
@@ -38,14 +38,20 @@ int main(int argc, char** argv) {
     using namespace ulen3;
     Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ВЕСКОР"));
+    install_qt_translations(app);
     const QString programDir = QApplication::applicationDirPath();
     const QString programFile = QApplication::applicationFilePath();
 
     auto results = std::make_unique<DownloadResults>();
     QtUserDialogs dialogs;
+    UserSettings settings;
     TForm2 download(*results);
-    TForm1 form(dialogs, download, *results);
-    form.ShowHelp = [&form, programDir] { show_help(&form, programDir); };
+    download.setErrorBox([&dialogs](QWidget* parent, const QString& caption, const QString& text) {
+        dialogs.error(parent, caption, text);
+    });
+    TForm1 form(dialogs, settings, download, *results);
+    app.form = &form;
+    form.ShowHelp = [&form, &dialogs, programDir] { show_help(&form, dialogs, programDir); };
     Tform6 about(programFile, &form);
     form.ShowAbout = [&about] { about.exec(); };
     {
@@ -53,5 +59,7 @@ int main(int argc, char** argv) {
         splash.exec();
     }
     form.showMaximized();
-    return app.exec();
+    const int status = app.exec();
+    app.form = nullptr;
+    return status;
 }

@@ -11,7 +11,6 @@ namespace ulen3 {
 
 namespace {
 
-const char* const kAppendCaption = "Дополнение";
 const char* const kAddedText = "Добавлено записей: ";
 
 std::uint16_t u16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
@@ -108,17 +107,18 @@ std::array<std::int64_t, 2> references(ObservationTable& table, const Downloaded
     std::array<std::int64_t, 2> ref{0, 0};
     table.SetFilter("NB_TYPE=0");
     table.Refresh();
-    for (table.First(); !table.Eof(); table.Next()) {
-        if (table.Integer(Field::DEV_TYPE) != image.dev_code ||
-            table.Number(Field::SERIAL) != image.dev_serial)
+    const RecordView records = table.Records();
+    for (int row = 0; row < records.Count(); ++row) {
+        if (records.Number(row, Field::DEV_TYPE) != image.dev_code ||
+            records.Number(row, Field::SERIAL) != image.dev_serial)
             continue;
-        const std::string type = table.Text(Field::TYPE);
+        const std::string type = records.Text(row, Field::TYPE);
         for (Section s : {Section::First, Section::Second}) {
             if (!type_of_section(type, s))
                 continue;
             try {
                 auto& r = ref[static_cast<int>(s)];
-                r = std::max(r, stamp_seconds(table.Text(Field::DATE), table.Text(Field::TIME)));
+                r = std::max(r, stamp_seconds(records.Text(row, Field::DATE), records.Text(row, Field::TIME)));
             } catch (const DecodeError&) {
             }
         }
@@ -204,8 +204,12 @@ std::int64_t stamp_seconds(const std::string& date, const std::string& time) {
     return days * 86400 + t[0] * 3600 + t[1] * 60 + t[2];
 }
 
-void flash2ulen3(ObservationTable& table, const DownloadedImage& image, bool append,
-                 char decimalSeparator, DecoderMessages& messages) {
+void check_image(const DownloadedImage& image) { layout_of(image); }
+
+std::string added_text(unsigned count) { return kAddedText + std::to_string(count); }
+
+DecodeResult flash2ulen3(ObservationTable& table, const DownloadedImage& image, bool append,
+                         char decimalSeparator) {
     // Everything that can refuse the image runs before the first record is written.
     const ImageLayout l = layout_of(image);
     const std::uint8_t* records1 = image.bytes + l.pos1;
@@ -219,19 +223,17 @@ void flash2ulen3(ObservationTable& table, const DownloadedImage& image, bool app
 
     table.SetFilter("NB_TYPE=1");
     table.Refresh();
-    table.Last();
     // Each section numbers its records by their place in it, from 1.
     const auto section = [&](const std::uint8_t* records, unsigned count, unsigned skipped, Section kind) {
         for (unsigned n = skipped; n < count; ++n)
             append_record(table, records + kImageRecordSize * n, kind, n + 1, image, decimalSeparator);
-        if (append)
-            messages.information(kAppendCaption, kAddedText + std::to_string(count - skipped));
+        return count - skipped;
     };
-    section(records1, l.count1, skipped1, Section::First);
+    DecodeResult result;
+    result.added[0] = section(records1, l.count1, skipped1, Section::First);
+    result.added[1] = section(records2, l.count2, skipped2, Section::Second);
     table.Refresh();
-    table.Last();
-    section(records2, l.count2, skipped2, Section::Second);
-    table.Refresh();
+    return result;
 }
 
 } // namespace ulen3

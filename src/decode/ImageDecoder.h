@@ -22,14 +22,6 @@ struct DownloadedImage {
     std::uint16_t dev_serial = 0;
 };
 
-// What the decoder tells the user; the main window shows it in a message box.
-class DecoderMessages {
-public:
-    virtual ~DecoderMessages() = default;
-    // An information box with one OK button.
-    virtual void information(const std::string& caption, const std::string& text) = 0;
-};
-
 // An image or a date the decoder cannot use; the text is the user's message.
 class DecodeError : public std::runtime_error {
 public:
@@ -48,11 +40,25 @@ std::string float_text(double value, char decimalSeparator);
 // "'<date> <time>' is not a valid date and time" for anything else.
 std::int64_t stamp_seconds(const std::string& date, const std::string& time);
 
+// Records added from each of the two sections.
+struct DecodeResult {
+    unsigned added[2] = {0, 0};
+};
+
+// Throws the DecodeError that flash2ulen3 would raise for an image whose sections do not lie
+// inside the bytes the download delivered; a caller checks before it creates anything.
+void check_image(const DownloadedImage& image);
+
 // Adds the image's records to the open table. Create mode (append false) adds them all; append
 // mode skips, section by section, the records not newer than the latest record this instrument
-// already gave the table, and reports the count added per section. The filter is "NB_TYPE=1"
-// on return. Throws DecodeError before anything is written when the image cannot be decoded.
-void flash2ulen3(ObservationTable& table, const DownloadedImage& image, bool append,
-                 char decimalSeparator, DecoderMessages& messages);
+// already gave the table. The filter is "NB_TYPE=1" on return. Throws DecodeError before
+// anything is written when the image cannot be decoded. The caller tells the user (in append
+// mode, `added_text` of each section with the caption kAppendCaption).
+DecodeResult flash2ulen3(ObservationTable& table, const DownloadedImage& image, bool append,
+                         char decimalSeparator);
+
+inline constexpr const char* kAppendCaption = "Дополнение";
+// "Добавлено записей: N".
+std::string added_text(unsigned count);
 
 } // namespace ulen3

@@ -32,32 +32,10 @@ const Column kColumns[8] = {{Field::N, true},   {Field::DATE, false}, {Field::TI
 
 } // namespace
 
-const char* page_filter(ExportPage page) {
-    return page == ExportPage::Observation ? "NB_TYPE=0" : "NB_TYPE=1";
-}
-
-ExportPage shown_page(ObservationTable& table) {
-    table.SetFilter(page_filter(ExportPage::Operative));
-    table.Refresh();
-    return table.VisibleCount() != 0 ? ExportPage::Operative : ExportPage::Observation;
-}
-
-void fill_export_sheet(ObservationTable& table, ExportPage page, TvteXLSWorkbook& workbook) {
+void fill_export_sheet(const RecordView& records, TvteXLSWorkbook& workbook) {
     TvteXLSWorksheet& sheet = workbook.AddSheet();
     sheet.SetName("ВЕСКОР");
-    // The records are read in file order: both sort tags go, as "Убрать сортировку" does.
-    table.SetIndexName("");
-    for (const char* tag : {"tab1", "tab2"}) {
-        try {
-            table.DropTag(tag);
-        } catch (const std::exception&) {
-        }
-    }
-    table.SetFilter(page_filter(page));
-    table.Refresh();
-    int n = 0;
-    for (table.First(); !table.Eof(); table.Next())
-        ++n;
+    const int n = records.Count();
     if (n > kMaxExportRecords)
         throw ExportError("На странице " + std::to_string(n) +
                           " записей, а лист книги Excel вмещает не более " +
@@ -66,21 +44,20 @@ void fill_export_sheet(ObservationTable& table, ExportPage page, TvteXLSWorkbook
     sheet.ReserveRanges(8 * (static_cast<std::size_t>(n) + 1));
     for (int c = 0; c < 8; ++c)
         sheet.Range(c, 0, c, 0).SetValue(std::string_view(kHeaders[c]));
-    table.First();
-    for (int k = 1; k <= n; ++k, table.Next()) {
+    for (int k = 1; k <= n; ++k) {
         for (int c = 0; c < 8; ++c) {
             TvteXLSRange& cell = sheet.Range(c, k, c, k);
             if (kColumns[c].number)
-                cell.SetValue(table.Number(kColumns[c].field));
+                cell.SetValue(records.Number(k - 1, kColumns[c].field));
             else
-                cell.SetValue(std::string_view(table.Text(kColumns[c].field)));
+                cell.SetValue(std::string_view(records.Text(k - 1, kColumns[c].field)));
         }
     }
 }
 
-void exp2excel(ObservationTable& table, ExportPage page, const std::string& path) {
+void exp2excel(const RecordView& records, const std::string& path) {
     TvteXLSWorkbook workbook;
-    fill_export_sheet(table, page, workbook);
+    fill_export_sheet(records, workbook);
     TvteExcelWriter writer;
     writer.Save(workbook, path);
 }

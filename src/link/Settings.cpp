@@ -13,14 +13,21 @@ QSettings& open_key(QSettings& s) {
 
 } // namespace
 
-QString settings_value(const QString& name) {
+std::optional<QString> UserSettings::read(const QString& name) const {
     QSettings s(QStringLiteral("Dornvale"), QStringLiteral("ULEN3"));
-    return open_key(s).value(name).toString();
+    const QVariant v = open_key(s).value(name);
+    if (!v.isValid())
+        return std::nullopt;
+    return v.toString();
 }
 
-void set_settings_value(const QString& name, const QString& value) {
+void UserSettings::write(const QString& name, const QString& value) {
     QSettings s(QStringLiteral("Dornvale"), QStringLiteral("ULEN3"));
     open_key(s).setValue(name, value);
 }
+
+QString settings_value(const QString& name) { return UserSettings().read(name).value_or(QString()); }
+
+void set_settings_value(const QString& name, const QString& value) { UserSettings().write(name, value); }
 
 } // namespace ulen3

@@ -6,9 +6,27 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace ulen3 {
 
-// The string value of a setting, empty when it is not set.
+// The string values of the settings key. A read tells a value that is absent from one that
+// is empty.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    virtual std::optional<QString> read(const QString& name) const = 0;
+    virtual void write(const QString& name, const QString& value) = 0;
+};
+
+// The user's own key.
+class UserSettings : public SettingsStore {
+public:
+    std::optional<QString> read(const QString& name) const override;
+    void write(const QString& name, const QString& value) override;
+};
+
+// The user's key, read and written directly: empty when the value is absent.
 QString settings_value(const QString& name);
 void set_settings_value(const QString& name, const QString& value);
 

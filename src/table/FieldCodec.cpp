@@ -68,6 +68,21 @@ std::string_view trim_number(std::string_view raw, char* scratch) {
     return t;
 }
 
+// A decimal number as dBase stores it: an optional sign, digits, an optional point and digits.
+// Exponents, "nan", "inf" and anything else are not numbers here.
+bool is_decimal_text(std::string_view t) {
+    size_t i = 0;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+'))
+        ++i;
+    size_t digits = 0;
+    for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i)
+        ++digits;
+    if (i < t.size() && t[i] == '.')
+        for (++i; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i)
+            ++digits;
+    return digits > 0 && i == t.size();
+}
+
 std::optional<double> decode_number(std::string_view raw) {
     char scratch[256];
     if (raw.size() > sizeof scratch)
@@ -75,6 +90,8 @@ std::optional<double> decode_number(std::string_view raw) {
     std::string_view t = trim_number(raw, scratch);
     if (t.empty())
         return std::nullopt;
+    if (!is_decimal_text(t))
+        return 0.0;
     if (t[0] == '+')
         t.remove_prefix(1);
     double v = 0;

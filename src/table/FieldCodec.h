@@ -22,7 +22,11 @@ void encode_text(std::string_view bytes, int width, char* out);
 // The whole field as spaces: no value.
 void encode_blank(int width, char* out);
 
-// A numeric field: no value when it is all spaces; 0 when it does not read as a number.
+// True for an optional sign, digits and an optional '.' with digits, and nothing else.
+bool is_decimal_text(std::string_view text);
+
+// A numeric field: no value when it is all spaces; 0 when it does not read as a decimal number
+// (exponents, "nan" and "inf" included).
 std::optional<double> decode_number(std::string_view raw);
 
 // A text field without its trailing spaces (leading spaces are kept).

@@ -1,9 +1,14 @@
 #pragma once
 
-#include "TableFile.h"
+// The observation table: closed, or open on one dBase IV table file. A record reaches the file
+// when it is posted; the view is the live records that pass the filter, in physical order or in
+// the order of the selected sort tag. The file's bytes live in DbfFile; this class keeps the
+// cursor, the view, the filter, the sort tags and the listeners.
+
+#include "DbfFile.h"
+#include "ObservationFields.h"
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,40 +18,44 @@ namespace ulen3 {
 
 class ProductionIndex;
 
-// The thirteen fields of an observation record, in file order.
-enum class Field : int { N, DATE, TIME, DEV_TYPE, SERIAL, NB_TYPE, P, R, ZAV, TYPE, COMMENT, H, T };
-inline constexpr int kFieldCount = 13;
-
-// The field's name as stored in the file ("N", "DATE", ...).
-const char* field_name(Field field);
-// The field named `name` (any case); throws TableError for an unknown name.
-Field field_by_name(std::string_view name);
-// True for the seven numeric fields.
-bool is_numeric(Field field);
-
-// Date of a header write: year − 1900 (modulo 256), month, day.
-struct HeaderDate {
-    uint8_t year = 0, month = 1, day = 1;
-};
-using TodayFunction = std::function<HeaderDate()>;
-HeaderDate local_today();
-
-// One field descriptor as found in an open file.
-struct FieldDescriptor {
-    std::string name;
-    char type = 'C';
-    int width = 0;
-    int decimals = 0;
+// Who follows the table (the grids). Told synchronously, once an operation is over, what it
+// changed; an operation inside an update batch tells nothing until the batch ends.
+class TableListener {
+public:
+    virtual ~TableListener() = default;
+    // The current record is another one; the view is as it was.
+    virtual void CursorMoved() = 0;
+    // The view was built anew: open, close, filter, order, tags, append, delete, pack. The rows
+    // may show other records. `renumbered`: record ids name other records than before (a pack,
+    // another file); a close and a reopen of the same file keep them.
+    virtual void ViewReset(bool renumbered) = 0;
+    // A posted edit rewrote this record in place; it kept its row.
+    virtual void RecordChanged(uint32_t recordId) = 0;
 };
 
-// The observation table: closed, or open on one dBase IV table file. A record
-// reaches the file when it is posted; the view is the live records that pass the
-// filter, in physical order or in the order of the selected sort tag.
+// The visible records in view order, read without moving the cursor and without telling the
+// listeners anything. Valid until the view next changes.
+class RecordView {
+public:
+    int Count() const { return static_cast<int>(m_ids.size()); }
+    uint32_t RecordId(int row) const { return m_ids[static_cast<size_t>(row)]; }
+    bool IsNull(int row, Field field) const { return m_file.isNull(bytes(row), field); }
+    double Number(int row, Field field) const { return m_file.number(bytes(row), field); }
+    std::string Text(int row, Field field) const { return m_file.text(bytes(row), field); }
+
+private:
+    friend class ObservationTable;
+    RecordView(const DbfFile& file, const std::vector<uint32_t>& ids) : m_file(file), m_ids(ids) {}
+    const char* bytes(int row) const { return m_file.record(RecordId(row)); }
+    const DbfFile& m_file;
+    const std::vector<uint32_t>& m_ids;
+};
+
 class ObservationTable {
 public:
-    static constexpr int kHeaderLength = 449;
-    static constexpr int kRecordLength = 290;
-    static constexpr uint8_t kLanguageDriver = 0xC9;
+    static constexpr int kHeaderLength = DbfFile::kHeaderLength;
+    static constexpr int kRecordLength = DbfFile::kRecordLength;
+    static constexpr uint8_t kLanguageDriver = DbfFile::kLanguageDriver;
 
     enum class State { Closed, Browsing, Appending, Editing };
 
@@ -59,6 +68,8 @@ public:
     // object itself is not opened. A failed create deletes what it wrote.
     void CreateEmpty(const std::string& path);
     void Open(const std::string& path);
+    // Drops a record being appended or edited, writes the header and closes. When the header
+    // cannot be written the table is closed all the same and the error is raised.
     void Close();
     bool Active() const { return m_state != State::Closed; }
     State state() const { return m_state; }
@@ -87,11 +98,15 @@ public:
     void SetInteger(std::string_view name, int v) { SetInteger(field_by_name(name), v); }
     void SetText(std::string_view name, std::string_view v) { SetText(field_by_name(name), v); }
     void SetNull(std::string_view name) { SetNull(field_by_name(name)); }
+    // Bytes a text written to the field keeps.
+    int TextLimit(Field field) const { return m_file.textLimit(field); }
 
     void Append();
     void Edit();
     void Post();
     void Cancel(); // drops the record being appended or edited
+    // The operations below never drop a record being appended or edited: they refuse with an
+    // error while one is, and the caller posts or cancels it first.
     void Delete();
     void Pack();
 
@@ -112,10 +127,23 @@ public:
     bool IsNullAt(uint32_t recordId, Field field) const;
     double NumberAt(uint32_t recordId, Field field) const;
     std::string TextAt(uint32_t recordId, Field field) const;
+    // The visible records, for statistics, export and reports.
+    RecordView Records() const { return RecordView(m_file, m_view); }
 
-    // Called after every move of the cursor and every change of the view (first, next, last,
-    // goto, refresh, open, close, post, delete), as a data source tells its grids.
-    void SetCursorListener(std::function<void()> listener) { m_cursorListener = std::move(listener); }
+    // The listeners are told after every change of the cursor, the view or a record.
+    void AddListener(TableListener* listener);
+    void RemoveListener(TableListener* listener);
+    // While a batch is open the listeners hear nothing; its end tells them once what changed.
+    class UpdateBatch {
+    public:
+        explicit UpdateBatch(ObservationTable& table);
+        ~UpdateBatch();
+        UpdateBatch(const UpdateBatch&) = delete;
+        UpdateBatch& operator=(const UpdateBatch&) = delete;
+
+    private:
+        ObservationTable& m_table;
+    };
 
     // Sort tags of the production index (.mdx beside the table).
     void AddTag(const std::string& tag, const std::string& fieldName, bool descending);
@@ -125,62 +153,45 @@ public:
     // The order of the view: a sort tag's name, or empty for physical order.
     void SetIndexName(const std::string& tag);
     const std::string& IndexName() const { return m_indexName; }
-    std::string IndexPath() const;
+    std::string IndexPath() const { return m_file.indexPath(); }
 
     // What `ulen3-cli info` shows.
-    const std::string& Path() const { return m_path; }
-    uint32_t FileRecordCount() const { return m_count; }
-    const std::vector<FieldDescriptor>& Descriptors() const { return m_descriptors; }
-    const std::vector<unsigned char>& HeaderBytes() const { return m_header; }
-    int RecordLength() const { return m_recordLength; }
+    const std::string& Path() const { return m_file.path(); }
+    uint32_t FileRecordCount() const { return m_file.count(); }
+    const std::vector<FieldDescriptor>& Descriptors() const { return m_file.descriptors(); }
+    const std::vector<unsigned char>& HeaderBytes() const { return m_file.header(); }
+    int RecordLength() const { return m_file.recordLength(); }
     bool IsDeleted(uint32_t recordId) const;
 
     // Tests and benchmarks fix the date that header writes put into the file.
     void SetToday(TodayFunction today) { m_today = std::move(today); }
 
 private:
-    struct Binding {
-        int offset = 0;
-        int width = 0;     // width in the file
-        int decimals = 0;
-        int textLimit = 0; // text fields: bytes that may be written
-    };
+    enum Change : unsigned { kCursor = 1, kView = 2, kRecord = 4, kRenumbered = 8 };
+    struct Notice; // tells the listeners when the outermost operation ends
 
     const char* currentRecord() const;
     char* editableRecord(Field field);
-    std::string_view rawField(const char* record, Field field) const;
-    std::string fieldText(const char* record, Field field) const;
+    void requireBrowsing(const char* operation) const;
     bool passesFilter(const char* record) const;
-    const char* recordBytes(uint32_t recordId) const;
-    void bindFields(const std::string& path);
     void parseFilter(const std::string& filter);
     void rebuildView(uint32_t keep, size_t oldPos, const std::vector<uint32_t>& oldView);
     void placeAfterChange(uint32_t recordId);
     void selectTag();
     void refreshOrder(bool wasOrdered);
     void dropTagAt(int tag);
-    std::vector<std::string_view> fieldValues(Field field, const std::vector<char>& records) const;
     void openIndex();
     bool updateTags(uint32_t recordId, const char* oldRecord, const char* newRecord);
     void closeIndex(bool deleteFile);
-    std::string tableName() const;
     bool viewBefore(uint32_t a, uint32_t b) const;
     void insertIntoView(uint32_t recordId);
-    bool writeHeader(bool withEndMarker = true);
-    std::string checkFails(const std::string& path, const std::string& why) const;
     void resetOpenState();
+    void changed(unsigned what, uint32_t record = 0);
+    void deliver();
 
-    TableFile m_file;
-    std::string m_path;
+    DbfFile m_file;
     State m_state = State::Closed;
-    std::vector<unsigned char> m_header; // header, descriptors and terminator as in the file
-    std::vector<FieldDescriptor> m_descriptors;
-    Binding m_bind[kFieldCount];
-    int m_headerLength = 0;
-    int m_recordLength = 0;
-    uint32_t m_count = 0;
-    std::vector<char> m_records; // every record of the file, deleted ones included
-    std::vector<char> m_buffer;  // the record being appended or edited
+    std::vector<char> m_buffer; // the record being appended or edited
 
     std::vector<uint32_t> m_view; // physical record numbers, in view order
     size_t m_pos = 0;
@@ -194,8 +205,11 @@ private:
     int m_indexTag = -1; // the selected tag in m_index
 
     TodayFunction m_today = local_today;
-    std::function<void()> m_cursorListener;
-    friend struct CursorNotice;
+    std::vector<TableListener*> m_listeners;
+    int m_depth = 0;          // operations and batches in progress
+    unsigned m_changes = 0;   // what they changed so far
+    uint32_t m_changedRecord = 0;
+    std::string m_closedPath; // the file open before the last close
 };
 
 } // namespace ulen3

@@ -1,6 +1,7 @@
 #include "ProductionIndex.h"
 
 #include "Cp1251.h"
+#include "DbfFile.h"
 #include "FieldCodec.h"
 #include "RussianCollation.h"
 #include "TableError.h"
@@ -193,7 +194,7 @@ std::unique_ptr<ProductionIndex> ProductionIndex::create(const std::string& path
     h[24] = 1;
     h[25] = kTagEntries;
     h[26] = kTagEntryLength;
-    h[31] = ObservationTable::kLanguageDriver;
+    h[31] = DbfFile::kLanguageDriver;
     if (!index->flush())
         throw TableError("Не удалось записать индексный файл: " +
                          file_failure_text(index->m_file.lastFailure(), path));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ObservationTable.h"
+#include "ObservationFields.h"
 #include "TableFile.h"
 
 #include <cstdint>

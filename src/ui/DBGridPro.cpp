@@ -1,13 +1,17 @@
 #include "DBGridPro.h"
 
+#include "FieldCodec.h"
 #include "TableError.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
+#include <QFocusEvent>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QLocale>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -53,13 +57,14 @@ public:
     }
 
     QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid() || index.column() >= m_grid->m_columns.Count())
+        if (!index.isValid() || index.row() >= m_rows || index.column() >= m_grid->m_columns.Count())
             return {};
         const TgpColumn& c = m_grid->m_columns.Items(index.column());
         switch (role) {
         case Qt::DisplayRole:
-        case Qt::EditRole:
             return m_grid->CellText(index.row(), index.column());
+        case Qt::EditRole:
+            return m_grid->EditText(index.row(), index.column());
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(qt_alignment(c.Alignment));
         case Qt::BackgroundRole:
@@ -93,55 +98,60 @@ public:
         return f;
     }
 
-    // A cell edit is posted through the table: edit, set, post.
+    // A cell edit is posted through the table: edit, set, post. An editor that still holds
+    // the text it started with writes nothing.
     bool setData(const QModelIndex& index, const QVariant& value, int role) override {
         ObservationTable* t = m_grid->m_table;
-        if (role != Qt::EditRole || !t || !t->Active() || !t->GotoRow(index.row()))
+        if (role != Qt::EditRole || !t || !t->Active() || index.row() >= m_rows)
+            return false;
+        if (value.toString() == m_grid->EditText(index.row(), index.column()))
+            return true;
+        if (!t->GotoRow(index.row()))
             return false;
         try {
             const Field f = m_grid->m_fields[static_cast<std::size_t>(index.column())];
             const QString text = value.toString().trimmed();
-            t->Edit();
-            if (text.isEmpty()) {
-                t->SetNull(f);
-            } else if (is_numeric(f)) {
-                bool ok = false;
-                double v = QLocale().toDouble(text, &ok);
-                if (!ok)
-                    v = QLocale::c().toDouble(QString(text).replace(',', '.'), &ok);
-                if (!ok) {
-                    t->Cancel();
-                    if (m_grid->OnError)
-                        m_grid->OnError(QStringLiteral("'%1' is not a valid floating point value").arg(text));
-                    return false;
-                }
-                t->SetNumber(f, v);
-            } else {
-                t->SetText(f, text.toStdString());
+            double number = 0;
+            if (!text.isEmpty() && is_numeric(f) && !read_number(text, number)) {
+                if (m_grid->OnError)
+                    m_grid->OnError(QStringLiteral("«%1» не является числом; запись не изменена").arg(text));
+                return false;
             }
+            t->Edit();
+            if (text.isEmpty())
+                t->SetNull(f);
+            else if (is_numeric(f))
+                t->SetNumber(f, number);
+            else
+                t->SetText(f, text.toStdString());
             t->Post();
         } catch (const std::exception& e) {
-            if (t->state() != ObservationTable::State::Browsing)
-                t->Cancel();
+            t->Cancel();
             if (m_grid->OnError)
                 m_grid->OnError(QString::fromStdString(e.what()));
             return false;
         }
-        emit dataChanged(index, index);
         return true;
     }
 
-    void sync() {
-        const int rows = m_grid->m_table && m_grid->m_table->Active() ? m_grid->m_table->VisibleCount() : 0;
-        if (rows != m_rows) {
-            beginResetModel();
-            m_rows = rows;
-            endResetModel();
-        }
+    // A number as the user types it: the locale's form or the file's, with '.' or ','; no
+    // group separators are needed.
+    static bool read_number(const QString& text, double& value) {
+        bool ok = false;
+        value = QLocale().toDouble(text, &ok);
+        if (!ok)
+            value = QLocale::c().toDouble(QString(text).replace(',', '.'), &ok);
+        return ok && std::isfinite(value);
     }
-    void columnsChanged() {
+
+    void reset(int rows) {
         beginResetModel();
+        m_rows = rows;
         endResetModel();
+    }
+    void rowChanged(int row) {
+        if (row >= 0 && row < m_rows)
+            emit dataChanged(index(row, 0), index(row, std::max(0, columnCount() - 1)));
     }
 
 private:
@@ -149,11 +159,45 @@ private:
     int m_rows = 0;
 };
 
+// The cell editor: a line edit limited to the field's width. A focus that moves to another
+// window (a question box, a file dialog) or to a menu ends nothing: the edit stays open until
+// the user presses Enter, moves to another cell, or the window posts or drops it.
+class GridDelegate : public QStyledItemDelegate {
+public:
+    explicit GridDelegate(TDBGridPro* grid) : QStyledItemDelegate(grid), m_grid(grid) {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        auto* line = qobject_cast<QLineEdit*>(editor);
+        ObservationTable* t = m_grid->DataSource();
+        if (line && t && t->Active()) {
+            const Field f = field_of(m_grid->Columns().Items(index.column()).FieldName);
+            if (!is_numeric(f))
+                line->setMaxLength(t->TextLimit(f));
+        }
+        return editor;
+    }
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::FocusOut) {
+            const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
+            if (why == Qt::ActiveWindowFocusReason || why == Qt::PopupFocusReason)
+                return false;
+        }
+        return QStyledItemDelegate::eventFilter(object, event);
+    }
+
+private:
+    TDBGridPro* m_grid;
+};
+
 // The view: editing starts only through the keys and clicks Qt offers, never through Tab, and
 // its start is reported.
 class GridView : public QTableView {
 public:
     explicit GridView(TDBGridPro* grid) : QTableView(grid), m_grid(grid) {}
+    bool editing() const { return state() == EditingState; }
     // The open cell editor is a child of the viewport: its text is written, or dropped.
     void finishOpenEditor(bool commit) {
         if (state() != EditingState)
@@ -174,6 +218,18 @@ protected:
             m_grid->OnInitEdit(m_grid);
         return started;
     }
+
+private:
+    TDBGridPro* m_grid;
+};
+
+// The grid's ear on the table.
+class GridTableListener : public TableListener {
+public:
+    explicit GridTableListener(TDBGridPro* grid) : m_grid(grid) {}
+    void CursorMoved() override { m_grid->followCursor(); }
+    void ViewReset(bool renumbered) override { m_grid->viewReset(renumbered); }
+    void RecordChanged(uint32_t recordId) override { m_grid->recordChanged(recordId); }
 
 private:
     TDBGridPro* m_grid;
@@ -208,11 +264,12 @@ private:
     QTableView* m_view;
 };
 
-TDBGridPro::TDBGridPro(QWidget* parent) : QWidget(parent) {
+TDBGridPro::TDBGridPro(QWidget* parent) : QWidget(parent), m_listener(std::make_unique<GridTableListener>(this)) {
     m_model = new GridModel(this);
     auto* view = new GridView(this);
     m_view = view;
     m_view->setModel(m_model);
+    m_view->setItemDelegate(new GridDelegate(this));
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setSelectionMode(QAbstractItemView::SingleSelection);
     m_view->setTabKeyNavigation(false);
@@ -224,6 +281,7 @@ TDBGridPro::TDBGridPro(QWidget* parent) : QWidget(parent) {
     m_view->horizontalHeader()->setSectionsMovable(false);
     m_view->horizontalHeader()->setSectionsClickable(true);
     m_view->horizontalHeader()->setHighlightSections(false);
+    m_view->horizontalHeader()->viewport()->installEventFilter(this);
     m_view->setWordWrap(false);
     m_view->viewport()->installEventFilter(this);
     m_footer = new GridFooter(this, m_view);
@@ -237,21 +295,31 @@ TDBGridPro::TDBGridPro(QWidget* parent) : QWidget(parent) {
     connect(m_view->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
         TitleClick(section, QApplication::keyboardModifiers() & Qt::ControlModifier);
     });
-    connect(m_view->horizontalHeader(), &QHeaderView::sectionResized, m_footer, [this] { m_footer->update(); });
+    connect(m_view->horizontalHeader(), &QHeaderView::sectionResized, this, [this] {
+        m_footer->update();
+        if (!m_settingWidths)
+            userResizedColumn();
+    });
     connect(m_view->horizontalScrollBar(), &QScrollBar::valueChanged, m_footer, [this] { m_footer->update(); });
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { selectionChanged(); });
     connect(m_view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { currentRowChanged(current.row()); });
-    connect(m_model, &QAbstractItemModel::modelReset, this, [this] { selectionChanged(); });
 }
 
-TDBGridPro::~TDBGridPro() = default;
+TDBGridPro::~TDBGridPro() {
+    if (m_table)
+        m_table->RemoveListener(m_listener.get());
+}
 
 QTableView* TDBGridPro::view() const { return m_view; }
 
 void TDBGridPro::SetDataSource(ObservationTable* table) {
+    if (m_table)
+        m_table->RemoveListener(m_listener.get());
     m_table = table;
-    TableChanged();
+    if (m_table)
+        m_table->AddListener(m_listener.get());
+    viewReset(true);
 }
 
 void TDBGridPro::SetColumns(std::vector<TgpColumn> columns) {
@@ -265,15 +333,28 @@ void TDBGridPro::ColumnsChanged() {
     m_fields.clear();
     for (int i = 0; i < m_columns.Count(); ++i)
         m_fields.push_back(field_of(m_columns.Items(i).FieldName));
-    m_model->columnsChanged();
+    const std::vector<SelectedRow> kept = m_selection;
+    m_following = true;
+    m_model->reset(m_table && m_table->Active() ? m_table->VisibleCount() : 0);
+    m_following = false;
+    std::vector<uint32_t> records;
+    for (const SelectedRow& r : kept)
+        records.push_back(r.record);
+    selectRecords(records);
     applyColumns();
+}
+
+void TDBGridPro::setSectionWidth(int column, int width) {
+    m_settingWidths = true;
+    m_view->setColumnWidth(column, width);
+    m_settingWidths = false;
 }
 
 void TDBGridPro::applyColumns() {
     QHeaderView* header = m_view->horizontalHeader();
     int marked = -1;
     for (int i = 0; i < m_columns.Count(); ++i) {
-        m_view->setColumnWidth(i, m_columns.Items(i).Width);
+        setSectionWidth(i, m_columns.Items(i).Width);
         if (m_columns.Items(i).TitleState != tsSortedNone)
             marked = i;
     }
@@ -286,11 +367,24 @@ void TDBGridPro::applyColumns() {
     m_footer->update();
 }
 
+// A border dragged by the user: every column keeps the width it now has, so that the next fit
+// keeps the user's proportions. The fit waits until the mouse is let go.
+void TDBGridPro::userResizedColumn() {
+    for (int i = 0; i < m_columns.Count(); ++i)
+        m_columns.Items(i).Width = std::max(1, m_view->columnWidth(i));
+    m_userResized = true;
+    if (!(QApplication::mouseButtons() & Qt::LeftButton)) {
+        m_userResized = false;
+        if (m_autoFit)
+            fitColumns();
+    }
+}
+
 void TDBGridPro::SetBookmarkFields(const QString& fields) {
     m_bookmarks.clear();
     for (const QString& name : fields.split(';', Qt::SkipEmptyParts))
         m_bookmarks.push_back(field_of(name.trimmed()));
-    selectionChanged();
+    readSelectionValues();
 }
 
 void TDBGridPro::SetMultiSelect(bool on) {
@@ -325,7 +419,7 @@ void TDBGridPro::fitColumns() {
         const int w = i + 1 == m_columns.Count()
                           ? available - used
                           : static_cast<int>(std::lround(double(std::max(1, m_columns.Items(i).Width)) * available / total));
-        m_view->setColumnWidth(i, std::max(8, w));
+        setSectionWidth(i, std::max(8, w));
         used += w;
     }
 }
@@ -336,10 +430,17 @@ void TDBGridPro::resizeEvent(QResizeEvent* event) {
         fitColumns();
 }
 
-// The columns fill the width the rows really have, known only once the view has laid out.
+// The columns fill the width the rows really have, known only once the view has laid out; a
+// border the user dragged is fitted once the mouse is let go.
 bool TDBGridPro::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_view->viewport() && event->type() == QEvent::Resize && m_autoFit)
         fitColumns();
+    if (watched == m_view->horizontalHeader()->viewport() && event->type() == QEvent::MouseButtonRelease &&
+        m_userResized) {
+        m_userResized = false;
+        if (m_autoFit)
+            QMetaObject::invokeMethod(this, [this] { fitColumns(); }, Qt::QueuedConnection);
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -373,7 +474,7 @@ void TDBGridPro::SetColumnWidth(int column, int width) {
     if (column < 0 || column >= m_columns.Count())
         return;
     m_columns.Items(column).Width = width;
-    m_view->setColumnWidth(column, width);
+    setSectionWidth(column, width);
 }
 
 // The title-click cycle: none → up → down → up; with Ctrl any mark goes, and a column
@@ -412,29 +513,93 @@ QString TDBGridPro::CellText(int row, int column) const {
     if (!is_numeric(f))
         return QString::fromStdString(m_table->TextAt(id, f));
     const double v = m_table->NumberAt(id, f);
-    const QLocale locale;
+    // The patterns "0.0" and "0.00" and the general form print no group separators.
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
     if (c.DisplayFormat == QLatin1String("0.0"))
         return locale.toString(v, 'f', 1);
     if (c.DisplayFormat == QLatin1String("0.00"))
         return locale.toString(v, 'f', 2);
-    QString text = locale.toString(v, 'g', 15);
-    return text.remove(locale.groupSeparator());
+    return locale.toString(v, 'g', 15);
 }
 
+// The stored value as it is: a number with every decimal the file holds (trailing zeros
+// dropped) and the locale's separator, a text as stored.
+QString TDBGridPro::EditText(int row, int column) const {
+    if (!m_table || !m_table->Active() || column < 0 || column >= m_columns.Count())
+        return {};
+    const uint32_t id = m_table->ViewRecordAt(row);
+    const Field f = m_fields[static_cast<std::size_t>(column)];
+    if (id == 0 || m_table->IsNullAt(id, f))
+        return {};
+    if (!is_numeric(f))
+        return QString::fromStdString(m_table->TextAt(id, f));
+    std::string text = m_table->TextAt(id, f);
+    if (!is_decimal_text(text))
+        return QStringLiteral("0"); // what the field counts as
+    if (text.find('.') != std::string::npos) {
+        while (text.back() == '0')
+            text.pop_back();
+        if (text.back() == '.')
+            text.pop_back();
+    }
+    if (text.front() == '+')
+        text.erase(0, 1);
+    if (text == "-0")
+        text = "0";
+    return QString::fromStdString(text).replace(QLatin1Char('.'), QLocale().decimalPoint());
+}
+
+// The user changed the marks: the grid keeps them as records.
 void TDBGridPro::selectionChanged() {
+    if (m_following)
+        return;
     m_selection.clear();
     if (m_table && m_table->Active()) {
         QModelIndexList rows = m_view->selectionModel()->selectedRows();
         std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
-        for (const QModelIndex& r : rows) {
-            SelectedRow item{m_table->ViewRecordAt(r.row()), {}};
-            for (Field f : m_bookmarks)
-                item.values.push_back(m_table->NumberAt(item.record, f));
-            m_selection.push_back(std::move(item));
+        for (const QModelIndex& r : rows)
+            m_selection.push_back({m_table->ViewRecordAt(r.row()), {}});
+    }
+    readSelectionValues();
+    raiseSelectionChange();
+}
+
+void TDBGridPro::readSelectionValues() {
+    for (SelectedRow& item : m_selection) {
+        item.values.clear();
+        for (Field f : m_bookmarks)
+            item.values.push_back(m_table ? m_table->NumberAt(item.record, f) : 0.0);
+    }
+}
+
+// Marks the rows that show these records, in view order; records not in the view drop out.
+void TDBGridPro::selectRecords(const std::vector<uint32_t>& records) {
+    m_selection.clear();
+    QItemSelection selection;
+    if (!records.empty() && m_table && m_table->Active()) {
+        std::vector<uint32_t> wanted = records;
+        std::sort(wanted.begin(), wanted.end());
+        const int last = std::max(0, m_columns.Count() - 1);
+        int runStart = -1;
+        const int rows = m_model->rowCount();
+        for (int row = 0; row <= rows; ++row) {
+            const uint32_t id = row < rows ? m_table->ViewRecordAt(row) : 0;
+            const bool marked = id != 0 && std::binary_search(wanted.begin(), wanted.end(), id);
+            if (marked) {
+                m_selection.push_back({id, {}});
+                if (runStart < 0)
+                    runStart = row;
+            } else if (runStart >= 0) {
+                selection.select(m_model->index(runStart, 0), m_model->index(row - 1, last));
+                runStart = -1;
+            }
         }
     }
-    if (!m_following)
-        raiseSelectionChange();
+    m_following = true;
+    m_view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    m_following = false;
+    readSelectionValues();
 }
 
 void TDBGridPro::raiseSelectionChange() {
@@ -477,34 +642,83 @@ void TDBGridPro::DeleteSelectedRows() {
         return;
     const std::vector<SelectedRow> doomed = m_selection;
     m_view->setUpdatesEnabled(false);
-    m_following = true;
-    for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) {
-        if (m_table->GotoRecord(it->record))
-            m_table->Delete();
+    {
+        // One view reset for the whole delete, once the selection is gone.
+        const ObservationTable::UpdateBatch batch(*m_table);
+        for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) {
+            if (m_table->GotoRecord(it->record))
+                m_table->Delete();
+        }
+        m_selection.clear();
     }
-    m_following = false;
-    m_view->selectionModel()->clearSelection();
     m_view->setUpdatesEnabled(true);
-    TableChanged();
 }
 
 void TDBGridPro::PostPendingEdit() { static_cast<GridView*>(m_view)->finishOpenEditor(true); }
 
 void TDBGridPro::CancelPendingEdit() { static_cast<GridView*>(m_view)->finishOpenEditor(false); }
 
-void TDBGridPro::TableChanged() {
+bool TDBGridPro::Editing() const { return static_cast<GridView*>(m_view)->editing(); }
+
+// The table's cursor moved: the current row follows it.
+void TDBGridPro::followCursor() {
     if (m_following)
         return;
-    m_following = true;
-    m_model->sync();
     const int row = m_table && m_table->Active() ? m_table->ViewRow() : -1;
-    if (row >= 0 && row != m_view->currentIndex().row())
-        m_view->selectionModel()->setCurrentIndex(m_model->index(row, std::max(0, m_view->currentIndex().column())),
-                                                  m_multiSelect ? QItemSelectionModel::NoUpdate
-                                                                : QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    m_view->viewport()->update();
-    m_following = false;
+    if (row >= 0 && row < m_model->rowCount() && row != m_view->currentIndex().row()) {
+        m_following = true;
+        m_view->selectionModel()->setCurrentIndex(
+            m_model->index(row, std::max(0, m_view->currentIndex().column())),
+            m_multiSelect ? QItemSelectionModel::NoUpdate : QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_following = false;
+        if (!m_multiSelect)
+            selectRecords({m_table->ViewRecordAt(row)});
+    }
     raiseSelectionChange();
+}
+
+// The view was built anew: the rows are read again, the marked records stay marked wherever
+// they now are, and the current record stays current.
+void TDBGridPro::viewReset(bool renumbered) {
+    if (Editing()) {
+        // An open editor belongs to a row that may now show another record: the reset waits
+        // until the editor has closed.
+        if (!m_resetPending) {
+            m_resetPending = true;
+            QMetaObject::invokeMethod(this, [this, renumbered] {
+                m_resetPending = false;
+                viewReset(renumbered);
+            }, Qt::QueuedConnection);
+        }
+        return;
+    }
+    std::vector<uint32_t> marked;
+    if (!renumbered)
+        for (const SelectedRow& r : m_selection)
+            marked.push_back(r.record);
+    const int column = std::max(0, m_view->currentIndex().column());
+    m_following = true;
+    m_model->reset(m_table && m_table->Active() ? m_table->VisibleCount() : 0);
+    const int row = m_table && m_table->Active() ? m_table->ViewRow() : -1;
+    if (row >= 0)
+        m_view->selectionModel()->setCurrentIndex(m_model->index(row, column), QItemSelectionModel::NoUpdate);
+    m_following = false;
+    if (!m_multiSelect && row >= 0)
+        marked = {m_table->ViewRecordAt(row)};
+    selectRecords(marked);
+    m_view->viewport()->update();
+    raiseSelectionChange();
+}
+
+void TDBGridPro::recordChanged(uint32_t recordId) {
+    for (SelectedRow& item : m_selection)
+        if (item.record == recordId)
+            readSelectionValues();
+    const int row = m_table ? m_table->ViewRow() : -1;
+    if (row >= 0 && m_table->ViewRecordAt(row) == recordId)
+        m_model->rowChanged(row);
+    else
+        m_view->viewport()->update();
 }
 
 } // namespace ulen3

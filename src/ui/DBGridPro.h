@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QTableView;
@@ -60,6 +61,8 @@ private:
 class GridModel;
 class GridFooter;
 
+class GridTableListener;
+
 class TDBGridPro : public QWidget {
 public:
     explicit TDBGridPro(QWidget* parent = nullptr);
@@ -95,11 +98,11 @@ public:
 
     // Deletes the selected rows, last first, then clears the selection.
     void DeleteSelectedRows();
-    // Writes an open cell edit to the record, or drops it.
+    // Writes an open cell edit to the record, or drops it. Only these two calls, Enter and a
+    // move to another cell end an edit: another window taking the focus ends nothing.
     void PostPendingEdit();
     void CancelPendingEdit();
-    // The table's cursor moved or its view changed: follow it.
-    void TableChanged();
+    bool Editing() const;
 
     // The user's title click, with or without Ctrl.
     void TitleClick(int column, bool ctrl);
@@ -112,8 +115,10 @@ public:
     std::function<void(const QString& message)> OnError;
 
     QTableView* view() const;
-    // The text the grid shows in a cell.
+    // The text the grid shows in a cell, and the text an editor of it starts with: the stored
+    // value in full precision.
     QString CellText(int row, int column) const;
+    QString EditText(int row, int column) const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -121,11 +126,20 @@ protected:
 
 private:
     friend class GridModel;
+    friend class GridTableListener;
     void fitColumns();
+    void setSectionWidth(int column, int width);
     void applyColumns();
+    void userResizedColumn();
     void selectionChanged();
     void currentRowChanged(int row);
     void raiseSelectionChange();
+    // What the table told the grid.
+    void viewReset(bool renumbered);
+    void recordChanged(uint32_t recordId);
+    void followCursor();
+    void selectRecords(const std::vector<uint32_t>& records);
+    void readSelectionValues();
 
     ObservationTable* m_table = nullptr;
     TgpColumns m_columns;
@@ -142,7 +156,11 @@ private:
     bool m_multiSelect = false;
     bool m_autoFit = true;
     bool m_following = false; // the grid is moving itself to the table's cursor
+    bool m_settingWidths = false; // the program, not the user, sizes the columns
+    bool m_userResized = false;   // the user dragged a column border; fit once the mouse is let go
+    bool m_resetPending = false;  // a view reset waits for an open editor to close
     int m_titleLines = 2;
+    std::unique_ptr<GridTableListener> m_listener;
 };
 
 } // namespace ulen3

@@ -50,12 +50,15 @@ bool QtUserDialogs::question(QWidget* parent, const QString& caption, const QStr
     return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
-void QtUserDialogs::error(QWidget* parent, const QString& caption, const QString& text) {
-    QMessageBox::critical(parent, caption, text, QMessageBox::Ok);
-}
-
-void QtUserDialogs::information(QWidget* parent, const QString& caption, const QString& text) {
-    QMessageBox::information(parent, caption, text, QMessageBox::Ok);
+void QtUserDialogs::message(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text,
+                            const QString& details) {
+    const QMessageBox::Icon kind = icon == BoxIcon::Error     ? QMessageBox::Critical
+                                   : icon == BoxIcon::Warning ? QMessageBox::Warning
+                                                              : QMessageBox::Information;
+    QMessageBox box(kind, caption, text, QMessageBox::Ok, parent);
+    if (!details.isEmpty())
+        box.setInformativeText(details);
+    box.exec();
 }
 
 std::optional<QColor> QtUserDialogs::color(QWidget* parent, const QColor& initial) {

@@ -12,6 +12,8 @@ class QWidget;
 
 namespace ulen3 {
 
+enum class BoxIcon { Information, Warning, Error };
+
 class UserDialogs {
 public:
     virtual ~UserDialogs() = default;
@@ -21,10 +23,22 @@ public:
     // confirmOverwrite: ask before an existing file is chosen.
     virtual QString saveFile(QWidget* parent, const QString& filter, const QString& defaultExt,
                              const QString& folder, bool confirmOverwrite) = 0;
+    // Yes or No.
     virtual bool question(QWidget* parent, const QString& caption, const QString& text) = 0;
-    virtual void error(QWidget* parent, const QString& caption, const QString& text) = 0;
-    virtual void information(QWidget* parent, const QString& caption, const QString& text) = 0;
+    // A box with one OK button; `details`, when given, says more under the text.
+    virtual void message(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text,
+                         const QString& details) = 0;
     virtual std::optional<QColor> color(QWidget* parent, const QColor& initial) = 0;
+
+    void error(QWidget* parent, const QString& caption, const QString& text, const QString& details = {}) {
+        message(parent, BoxIcon::Error, caption, text, details);
+    }
+    void warning(QWidget* parent, const QString& caption, const QString& text) {
+        message(parent, BoxIcon::Warning, caption, text, {});
+    }
+    void information(QWidget* parent, const QString& caption, const QString& text) {
+        message(parent, BoxIcon::Information, caption, text, {});
+    }
 };
 
 // The platform's own dialogs.
@@ -35,8 +49,8 @@ public:
     QString saveFile(QWidget* parent, const QString& filter, const QString& defaultExt,
                      const QString& folder, bool confirmOverwrite) override;
     bool question(QWidget* parent, const QString& caption, const QString& text) override;
-    void error(QWidget* parent, const QString& caption, const QString& text) override;
-    void information(QWidget* parent, const QString& caption, const QString& text) override;
+    void message(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text,
+                 const QString& details) override;
     std::optional<QColor> color(QWidget* parent, const QColor& initial) override;
 };
 

@@ -1,6 +1,7 @@
 #include "main.h"
 
 #include "ImageDecoder.h"
+#include "Pages.h"
 #include "Settings.h"
 #include "SheetExport.h"
 #include "UserDialogs.h"
@@ -64,22 +65,11 @@ std::vector<TgpColumn> operative_columns() {
             col("H", kDiff, 58, "0.0"),       col("H", kQ, 109, "0.00"), col("COMMENT", "Примечание", 214)};
 }
 
-class DialogMessages : public DecoderMessages {
-public:
-    DialogMessages(UserDialogs& dialogs, QWidget* parent) : m_dialogs(dialogs), m_parent(parent) {}
-    void information(const std::string& caption, const std::string& text) override {
-        m_dialogs.information(m_parent, QString::fromStdString(caption), QString::fromStdString(text));
-    }
-
-private:
-    UserDialogs& m_dialogs;
-    QWidget* m_parent;
-};
-
 } // namespace
 
-TForm1::TForm1(UserDialogs& dialogs, TForm2& download, DownloadResults& results, QWidget* parent)
-    : QMainWindow(parent), m_dialogs(dialogs), m_download(download), m_results(results) {
+TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, DownloadResults& results,
+               QWidget* parent)
+    : QMainWindow(parent), m_dialogs(dialogs), m_settings(settings), m_download(download), m_results(results) {
     resize(703, 501);
     PageControl1 = new QTabWidget;
     TabSheet1 = new QWidget;
@@ -100,8 +90,10 @@ TForm1::TForm1(UserDialogs& dialogs, TForm2& download, DownloadResults& results,
     DBGridPro1->SetColumns(observation_columns());
     DBGridPro2->SetColumns(operative_columns());
     DBGridPro1->SetMultiSelect(true);
-    PageControl1->addTab(TabSheet1, QStringLiteral("Наблюдения"));
-    PageControl1->addTab(TabSheet2, QStringLiteral("Оперативный"));
+    m_pages.push_back({page_definition(PageKind::Observation), TabSheet1, DBGridPro1});
+    m_pages.push_back({page_definition(PageKind::Operative), TabSheet2, DBGridPro2});
+    for (const Page& p : m_pages)
+        PageControl1->addTab(p.sheet, QString::fromUtf8(p.def.caption));
     connect(PageControl1, &QTabWidget::currentChanged, this, [this](int page) {
         if (page == 0)
             TabSheet1Show();
@@ -114,10 +106,6 @@ TForm1::TForm1(UserDialogs& dialogs, TForm2& download, DownloadResults& results,
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(PageControl1);
     setCentralWidget(central);
-    m_table.SetCursorListener([this] {
-        DBGridPro1->TableChanged();
-        DBGridPro2->TableChanged();
-    });
     buildMenus();
     setTitle(QString::fromUtf8(kTitle));
     FormCreate();
@@ -125,7 +113,8 @@ TForm1::TForm1(UserDialogs& dialogs, TForm2& download, DownloadResults& results,
 
 TForm1::~TForm1() {
     // The table closes as the application shuts down; the grids no longer follow it.
-    m_table.SetCursorListener(nullptr);
+    DBGridPro1->SetDataSource(nullptr);
+    DBGridPro2->SetDataSource(nullptr);
 }
 
 void TForm1::buildMenus() {
@@ -243,17 +232,19 @@ void TForm1::FormCreate() {
     setWindowState(Qt::WindowMaximized);
     setBackground(false);
     PageControl1->hide();
-    default_dir = settings_value(QStringLiteral("Default_dir"));
-    if (default_dir.isEmpty()) {
+    const std::optional<QString> dir = m_settings.read(QStringLiteral("Default_dir"));
+    if (dir) {
+        default_dir = *dir;
+    } else {
         default_dir = QDir::currentPath();
-        set_settings_value(QStringLiteral("Default_dir"), default_dir);
+        m_settings.write(QStringLiteral("Default_dir"), default_dir);
     }
     m_table.Close();
     doc_open = false;
     DBGridPro1->SetBookmarkFields(QStringLiteral("P;R"));
     DBGridPro2->SetBookmarkFields(QStringLiteral("P;R"));
-    reset_sort(DBGridPro1, "tab1");
-    reset_sort(DBGridPro2, "tab2");
+    for (const Page& p : m_pages)
+        reset_sort(p.grid, p.def.sortTag);
     disable_button();
     tab_vis_dis();
 }
@@ -287,43 +278,37 @@ bool TForm1::commandEnabled(const QString& caption) const {
 void TForm1::tab_vis_en() {
     if (!m_table.Active())
         return;
+    const ObservationTable::UpdateBatch batch(m_table);
     m_table.First();
-    m_table.SetFilter("NB_TYPE=1");
-    m_table.Refresh();
-    const bool operative = m_table.VisibleCount() != 0;
-    PageControl1->setTabVisible(0, !operative);
-    PageControl1->setTabVisible(1, operative);
-    PageControl1->setCurrentIndex(operative ? 1 : 0);
-    if (operative) {
-        TabSheet2Show();
-    } else {
-        TabSheet1Show();
-    }
+    const PageKind kind = shown_page(m_table);
+    const int index = kind == PageKind::Observation ? 0 : 1;
+    for (int i = 0; i < 2; ++i)
+        PageControl1->setTabVisible(i, i == index);
+    PageControl1->setCurrentIndex(index);
+    setFilter(m_pages[static_cast<size_t>(index)].def);
     PageControl1->show();
     PageControl1->update();
 }
 
 void TForm1::tab_vis_dis() { PageControl1->hide(); }
 
-void TForm1::TabSheet1Show() {
+void TForm1::setFilter(const PageDefinition& page) {
     if (!m_table.Active())
         return;
-    m_table.SetFilter("NB_TYPE=0");
-    m_table.Refresh();
+    m_table.SetFilter(page.filter);
 }
 
-void TForm1::TabSheet2Show() {
-    if (!m_table.Active())
-        return;
-    m_table.SetFilter("NB_TYPE=1");
-    m_table.Refresh();
-}
+void TForm1::TabSheet1Show() { setFilter(m_pages[0].def); }
+
+void TForm1::TabSheet2Show() { setFilter(m_pages[1].def); }
 
 bool TForm1::pagesShown() const { return !PageControl1->isHidden(); }
 
 bool TForm1::observationPageShown() const { return PageControl1->currentIndex() == 0; }
 
-TDBGridPro* TForm1::activeGrid() const { return observationPageShown() ? DBGridPro1 : DBGridPro2; }
+const Page& TForm1::visiblePage() const { return m_pages[observationPageShown() ? 0 : 1]; }
+
+const Page& TForm1::page(PageKind kind) const { return m_pages[kind == PageKind::Observation ? 0 : 1]; }
 
 void TForm1::reset_sort(TDBGridPro* grid, const char* tag) {
     for (int i = 0; i < grid->Columns().Count(); ++i)
@@ -331,6 +316,7 @@ void TForm1::reset_sort(TDBGridPro* grid, const char* tag) {
     if (!m_table.Active())
         return;
     try {
+        const ObservationTable::UpdateBatch batch(m_table);
         m_table.SetIndexName("");
         m_table.DropTag(tag);
         m_table.Refresh();
@@ -352,6 +338,16 @@ void TForm1::N2Click() {
 }
 
 void TForm1::Create_DB(const QString& path) {
+    // An image the decoder would refuse creates nothing: an older file of that name stays as
+    // it was.
+    try {
+        check_image({m_results.flash_image.data(), m_results.image_size, m_results.dev_code, m_results.dev_serial});
+    } catch (const DecodeError& e) {
+        const QString kept = QFileInfo::exists(path)
+                                 ? QStringLiteral("Файл «%1» не изменён.").arg(QFileInfo(path).fileName())
+                                 : QStringLiteral("Таблица «%1» не создана.").arg(QFileInfo(path).fileName());
+        throw DecodeError(std::string(e.what()) + " " + kept.toStdString());
+    }
     doc_open = false;
     doc_changed = false;
     m_table.Close();
@@ -374,14 +370,23 @@ void TForm1::showDocument(bool withLayouts) {
         LoadLayouts();
 }
 
-// Runs the decoder on the last download. When it stops with an error, the document stays open
-// on what was written: the page is shown and the footers recomputed before the error is shown.
-void TForm1::decode(bool append) {
-    DialogMessages messages(m_dialogs, this);
+// The window without a document: commands off, pages hidden, the plain title and background.
+void TForm1::showNoDocument() {
+    disable_button();
+    tab_vis_dis();
+    setTitle(QString::fromUtf8(kTitle));
+    setBackground(false);
+}
+
+// Runs the decoder on the last download; the grids hear of it once, at the end. When it stops
+// with an error, the document stays open on what was written: the page is shown and the
+// footers recomputed before the error is shown.
+DecodeResult TForm1::decode(bool append) {
     try {
-        flash2ulen3(m_table,
-                    {m_results.flash_image.data(), m_results.image_size, m_results.dev_code, m_results.dev_serial},
-                    append, decimalSeparator(), messages);
+        const ObservationTable::UpdateBatch batch(m_table);
+        return flash2ulen3(m_table,
+                           {m_results.flash_image.data(), m_results.image_size, m_results.dev_code, m_results.dev_serial},
+                           append, decimalSeparator());
     } catch (const std::exception&) {
         showDocument(false);
         throw;
@@ -403,8 +408,11 @@ bool TForm1::Open_DB(const QString& path) {
         Close_DB();
     try {
         m_table.Open(path.toStdString());
-    } catch (const std::exception&) {
-        m_dialogs.error(this, QStringLiteral("Ошибка"), QStringLiteral("База данных повреждена !"));
+    } catch (const std::exception& e) {
+        // The reason the table gave (busy, no permission, not a table) is said below the
+        // program's own text, so that a sound file held by another program is not thrown away.
+        m_dialogs.error(this, QStringLiteral("Ошибка"), QStringLiteral("База данных повреждена !"),
+                        QString::fromStdString(e.what()) + '.');
         return false;
     }
     doc_open = true;
@@ -419,13 +427,15 @@ bool TForm1::Open_DB(const QString& path) {
 void TForm1::N4Click() {
     if (!doc_open)
         return;
-    if (m_download.exec() == 2)
+    // Only result 1 means a new memory image.
+    if (m_download.exec() != 1)
         return;
-    if (m_table.Active()) {
-        reset_sort(DBGridPro1, "tab1");
-        reset_sort(DBGridPro2, "tab2");
-    }
-    decode(true);
+    if (m_table.Active())
+        for (const Page& p : m_pages)
+            reset_sort(p.grid, p.def.sortTag);
+    const DecodeResult added = decode(true);
+    for (unsigned n : added.added)
+        m_dialogs.information(this, QString::fromUtf8(kAppendCaption), QString::fromStdString(added_text(n)));
     doc_open = true;
     Save_DB();
     tab_vis_en();
@@ -440,11 +450,13 @@ void TForm1::Save_DB() {
         DBGridPro1->PostPendingEdit();
         DBGridPro2->PostPendingEdit();
     }
-    // Close and open again; the filter and the sort carry over, the index file stays.
+    // Close and open again; the filter and the sort carry over, the index file stays. The grids
+    // see one change, so their marks and current record stay.
+    const ObservationTable::UpdateBatch batch(m_table);
     const std::string path = m_table.Path();
     const std::string index = m_table.IndexName();
-    m_table.Close();
     try {
+        m_table.Close();
         m_table.Open(path);
         if (!index.empty())
             m_table.SetIndexName(index);
@@ -452,10 +464,7 @@ void TForm1::Save_DB() {
         // The window must not claim a document whose table is closed.
         doc_open = false;
         doc_changed = false;
-        disable_button();
-        tab_vis_dis();
-        setTitle(QString::fromUtf8(kTitle));
-        setBackground(false);
+        showNoDocument();
         showError(std::runtime_error(std::string(e.what()) + ". Таблица закрыта; записи, сохранённые раньше, остались в файле"));
         return;
     }
@@ -469,18 +478,23 @@ void TForm1::Close_DB() {
         StoreLayouts();
     doc_open = false;
     doc_changed = false;
+    std::string failure;
     if (m_table.Active()) {
         // After "No" a cell edit still open is dropped; posted edits are in the file.
         DBGridPro1->CancelPendingEdit();
         DBGridPro2->CancelPendingEdit();
         const QFileInfo file(QString::fromStdString(m_table.Path()));
-        m_table.Close();
+        try {
+            m_table.Close();
+        } catch (const std::exception& e) {
+            // The table is closed all the same; the window must show that.
+            failure = e.what();
+        }
         QFile::remove(file.absolutePath() + "/" + file.completeBaseName() + ".mdx");
     }
-    disable_button();
-    tab_vis_dis();
-    setTitle(QString::fromUtf8(kTitle));
-    setBackground(false);
+    showNoDocument();
+    if (!failure.empty())
+        throw std::runtime_error(failure + ". Таблица закрыта; записи, сохранённые раньше, остались в файле");
 }
 
 void TForm1::N11Click() {
@@ -493,7 +507,7 @@ void TForm1::N11Click() {
 }
 
 void TForm1::FormClose() {
-    set_settings_value(QStringLiteral("Default_dir"), default_dir);
+    m_settings.write(QStringLiteral("Default_dir"), default_dir);
     Close_DB();
 }
 
@@ -506,15 +520,19 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::Excel1Click() {
     if (!doc_open || !m_table.Active() || !pagesShown())
         return;
-    const ExportPage page = observationPageShown() ? ExportPage::Observation : ExportPage::Operative;
     const QString path = m_dialogs.saveFile(this, QStringLiteral("Книга Excel|*.xls"), QStringLiteral(".xls"),
                                             default_dir, false);
     if (path.isEmpty())
         return;
-    for (TDBGridPro* grid : {DBGridPro1, DBGridPro2})
-        for (int i = 0; i < grid->Columns().Count(); ++i)
-            grid->SetTitleState(i, tsSortedNone);
-    exp2excel(m_table, page, path.toStdString());
+    {
+        // The records in the order of the file; the table ends after the last of them.
+        const ObservationTable::UpdateBatch batch(m_table);
+        for (const Page& p : m_pages)
+            reset_sort(p.grid, p.def.sortTag);
+        exp2excel(m_table.Records(), path.toStdString());
+        m_table.Last();
+        m_table.Next();
+    }
     m_dialogs.information(this, QStringLiteral("Экспорт в Excel"),
                           QString::fromStdString(export_success_text(path.toStdString())));
 }

@@ -6,6 +6,7 @@
 
 #include "DBGridPro.h"
 #include "ObservationTable.h"
+#include "Pages.h"
 
 #include <QMainWindow>
 
@@ -13,19 +14,30 @@
 #include <memory>
 
 class QAction;
+class QMenu;
 class QTabWidget;
 class QToolButton;
 
 namespace ulen3 {
 
+struct DecodeResult;
 class TForm2;
 struct DownloadResults;
+class SettingsStore;
 class UserDialogs;
+
+// One page of the window: what it shows (the page definition) and the widgets that show it.
+struct Page {
+    const PageDefinition& def;
+    QWidget* sheet;
+    TDBGridPro* grid;
+};
 
 class TForm1 : public QMainWindow {
 public:
     // The download dialog and its results are created by the start-up and outlive this window.
-    TForm1(UserDialogs& dialogs, TForm2& download, DownloadResults& results, QWidget* parent = nullptr);
+    TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, DownloadResults& results,
+           QWidget* parent = nullptr);
     ~TForm1() override;
 
     // The document state.
@@ -64,8 +76,10 @@ public:
     // The clear-sort step for one grid and one tag: marks, index, tag, refresh; failures ignored.
     void reset_sort(TDBGridPro* grid, const char* tag);
 
-    // The grid of the visible page.
-    TDBGridPro* activeGrid() const;
+    // The page shown, and each page by kind.
+    const Page& visiblePage() const;
+    const Page& page(PageKind kind) const;
+    TDBGridPro* activeGrid() const { return visiblePage().grid; }
     bool observationPageShown() const;
     bool pagesShown() const;
     bool commandEnabled(const QString& caption) const;
@@ -84,6 +98,7 @@ public:
 
     // The application's general error handler: the text in an error box with the title.
     void showError(const std::exception& e);
+    UserDialogs& dialogs() { return m_dialogs; }
 
     TDBGridPro* DBGridPro1;
     TDBGridPro* DBGridPro2;
@@ -93,19 +108,25 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // The toolbar has no context menu: it could hide the toolbar for good.
+    QMenu* createPopupMenu() override { return nullptr; }
 
 private:
     void buildMenus();
-    void decode(bool append);
+    DecodeResult decode(bool append);
     void showDocument(bool withLayouts);
+    void showNoDocument();
+    void setFilter(const PageDefinition& page);
     void setTitle(const QString& title);
     void setBackground(bool documentOpen);
     template <class Work> void guarded(Work work);
 
     UserDialogs& m_dialogs;
+    SettingsStore& m_settings;
     TForm2& m_download;
     DownloadResults& m_results;
     ObservationTable m_table;
+    std::vector<Page> m_pages;
     std::vector<QAction*> m_documentCommands;
     std::vector<QAction*> m_allCommands;
     bool m_exiting = false;

@@ -62,12 +62,12 @@ std::vector<unsigned char> timed_image(unsigned count1, unsigned count2) {
     return image_of(s1, s2);
 }
 
-class Messages : public DecoderMessages {
-public:
+// What the window shows after an append: one message per section.
+struct Messages {
     std::vector<std::string> shown;
-    void information(const std::string& caption, const std::string& text) override {
-        EXPECT_EQ(caption, "Дополнение");
-        shown.push_back(text);
+    void show(const DecodeResult& r) {
+        for (unsigned added : r.added)
+            shown.push_back(added_text(added));
     }
 };
 
@@ -83,7 +83,9 @@ protected:
 
     void decode(const std::vector<unsigned char>& image, bool append, char sep = '.',
                 std::uint16_t serial = 1234, std::uint8_t code = 0x21) {
-        flash2ulen3(table, {image.data(), image.size(), code, serial}, append, sep, messages);
+        const DecodeResult r = flash2ulen3(table, {image.data(), image.size(), code, serial}, append, sep);
+        if (append)
+            messages.show(r);
     }
 
     // Every live record, in file order: "N|DATE|TIME|TYPE".
@@ -306,7 +308,7 @@ TEST_F(DecoderTest, ImageWhoseSectionsDoNotFitIsRefusedWhole) {
     const auto refuse = [&](const std::vector<unsigned char>& bytes, std::size_t size,
                             const std::string& words) {
         try {
-            flash2ulen3(table, {bytes.data(), size, 0x21, 1234}, true, '.', messages);
+            flash2ulen3(table, {bytes.data(), size, 0x21, 1234}, true, '.');
             ADD_FAILURE() << "accepted " << size;
         } catch (const DecodeError& e) {
             EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();

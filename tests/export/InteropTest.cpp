@@ -1,5 +1,6 @@
 // Exported workbooks read back by readers this program did not write.
 
+#include "Pages.h"
 #include "SheetExport.h"
 #include "vteExcel.h"
 #include "../table/TableTestSupport.h"
@@ -60,13 +61,15 @@ TEST_F(ExportInterop, XlrdOlefileAndSsconvertReadTheExport) {
     table.AddTag("tab1", "P", true);
     table.SetIndexName("tab1");
     const std::string xls = dir.file("june.xls");
-    exp2excel(table, ExportPage::Observation, xls);
+    show_page_in_file_order(table, PageKind::Observation);
+    exp2excel(table.Records(), xls);
     EXPECT_EQ(table.IndexName(), "");
     EXPECT_TRUE(table.TagNames().empty());
 
     // The stream alone, to compare with what olefile finds in the file.
     TvteXLSWorkbook book;
-    fill_export_sheet(table, ExportPage::Observation, book);
+    show_page_in_file_order(table, PageKind::Observation);
+    fill_export_sheet(table.Records(), book);
     const auto stream = TvteExcelWriter().WorkbookStream(book);
     write_file(dir.file("stream.bin"), std::vector<unsigned char>(stream.begin(), stream.end()));
 
@@ -96,7 +99,8 @@ TEST_F(ExportInterop, XlrdOlefileAndSsconvertReadTheExport) {
 TEST_F(ExportInterop, HeaderOnlyExportLivesInTheMiniStream) {
     table.Open(createTable());
     const std::string xls = dir.file("empty.xls");
-    exp2excel(table, ExportPage::Operative, xls);
+    show_page_in_file_order(table, PageKind::Operative);
+    exp2excel(table.Records(), xls);
     EXPECT_LT(read_file(xls).size(), 8192u);
     EXPECT_EQ(readBack(xls), "1 ВЕСКОР\nN|Дата|Время|Tн, °C|Tв, °С|Tв-Тн, °С|q, Вт/кв.м|Примечание\n");
     const std::string csv = dir.file("empty.csv");
@@ -119,7 +123,8 @@ TEST_F(ExportInterop, LargeExportNeedsDifatSectors) {
         table.Post();
     }
     const std::string xls = dir.file("big.xls");
-    exp2excel(table, ExportPage::Observation, xls);
+    show_page_in_file_order(table, PageKind::Observation);
+    exp2excel(table.Records(), xls);
     const auto bytes = read_file(xls);
     ASSERT_GT(bytes.size(), 7u << 20);
     // The header counts DIFAT sectors.

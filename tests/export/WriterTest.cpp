@@ -1,6 +1,7 @@
 // The BIFF8 workbook stream, read back record by record.
 
 #include "CompoundFile.h"
+#include "Pages.h"
 #include "SheetExport.h"
 #include "TempDir.h"
 #include "vteExcel.h"
@@ -123,7 +124,8 @@ protected:
 
 TEST_F(WriterTest, ExportFileHasTheFixedTables) {
     tableWith({"Плита 1", "", "Плита 1"});
-    fill_export_sheet(table, ExportPage::Observation, book);
+    show_page_in_file_order(table, PageKind::Observation);
+    fill_export_sheet(table.Records(), book);
     const auto all = written();
 
     const auto fonts = only(all, 0x0031);
@@ -348,7 +350,8 @@ TEST_F(WriterTest, TooManyRecordsForASheetAreRefusedBeforeWriting) {
         table.SetInteger(Field::NB_TYPE, 1);
         table.Post();
     }
-    EXPECT_THROW(exp2excel(table, ExportPage::Operative, dir.file("big.xls")), ExportError);
+    show_page_in_file_order(table, PageKind::Operative);
+    EXPECT_THROW(exp2excel(table.Records(), dir.file("big.xls")), ExportError);
     EXPECT_FALSE(::access(dir.file("big.xls").c_str(), F_OK) == 0);
 }
 

@@ -44,7 +44,6 @@ protected:
             table.SetText(Field::COMMENT, "Плита " + std::to_string(i + 1));
             table.Post();
         }
-        table.SetCursorListener([this] { grid.TableChanged(); });
         grid.SetColumns({column("N", "N"), column("P", "Tн, °C", "0.0"), column("R", "Tв, °С"),
                          column("H", "Tв-Тн, °С", "0.0"), column("H", "q, Вт/кв.м", "0.00"),
                          column("COMMENT", "Примечание")});
@@ -56,7 +55,7 @@ protected:
         table.First();
     }
     void TearDown() override {
-        table.SetCursorListener(nullptr);
+        grid.SetDataSource(nullptr);
         QLocale::setDefault(QLocale::c());
     }
 };

@@ -48,12 +48,12 @@ public:
             answers.pop_front();
         return a;
     }
-    void error(QWidget*, const QString& caption, const QString& text) override {
-        asked.push_back("error|" + caption + "|" + text);
+    void message(QWidget*, BoxIcon icon, const QString& caption, const QString& text, const QString& details) override {
+        const char* kind = icon == BoxIcon::Error ? "error|" : icon == BoxIcon::Warning ? "warning|" : "information|";
+        asked.push_back(kind + caption + "|" + text);
+        lastDetails = details;
     }
-    void information(QWidget*, const QString& caption, const QString& text) override {
-        asked.push_back("information|" + caption + "|" + text);
-    }
+    QString lastDetails;
     std::optional<QColor> color(QWidget*, const QColor&) override { return std::nullopt; }
 
 private:
@@ -69,6 +69,7 @@ private:
 class MainWindowTest : public TableFixture {
 protected:
     ScriptedDialogs dialogs;
+    UserSettings settings;
     std::unique_ptr<DownloadResults> results = std::make_unique<DownloadResults>();
     std::unique_ptr<TForm2> download;
     std::unique_ptr<TForm1> form;
@@ -79,7 +80,7 @@ protected:
         download->setErrorBox([this](QWidget*, const QString& caption, const QString& text) {
             dialogs.asked.push_back("error|" + caption + "|" + text);
         });
-        form = std::make_unique<TForm1>(dialogs, *download, *results);
+        form = std::make_unique<TForm1>(dialogs, settings, *download, *results);
         form->QuitApplication = [this] { ++quits; };
     }
     int quits = 0;
@@ -304,15 +305,39 @@ TEST_F(MainWindowTest, CreateAndAppendOverThePseudoTerminal) {
 
 namespace {
 
-TEST_F(MainWindowTest, DecoderErrorLeavesTheDocumentOpenOnWhatWasWritten) {
+TEST_F(MainWindowTest, CreateWithARefusedImageLeavesTheOlderFileAsItWas) {
+    const QString older = tableFile("older.db", std::vector<int>(40, 0));
+    const auto before = read_file(older.toStdString());
     // A download whose sections do not fit the bytes it delivered.
     results->flash_image[0] = 5;
     results->image_size = 20;
-    EXPECT_THROW(form->Create_DB(QString::fromStdString(dir.file("bad.db"))), std::exception);
+    const auto refused = [&](const QString& path) {
+        try {
+            form->Create_DB(path);
+        } catch (const std::exception& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    const std::string why = refused(older);
+    EXPECT_NE(why.find("Образ памяти прибора повреждён"), std::string::npos) << why;
+    EXPECT_NE(why.find("Файл «older.db» не изменён."), std::string::npos) << why;
+    EXPECT_EQ(read_file(older.toStdString()), before);
+    EXPECT_FALSE(form->doc_open);
+    EXPECT_FALSE(form->pagesShown());
+    // A new name: no file at all.
+    const QString fresh = QString::fromStdString(dir.file("fresh.db"));
+    EXPECT_NE(refused(fresh).find("Таблица «fresh.db» не создана."), std::string::npos);
+    EXPECT_FALSE(QFileInfo::exists(fresh));
+
+    // An accepted image still replaces the older file.
+    const auto image = sample_image({.count1 = 3, .count2 = 2});
+    std::copy(image.begin(), image.end(), results->flash_image.begin());
+    results->image_size = image.size();
+    form->Create_DB(older);
     EXPECT_TRUE(form->doc_open);
-    EXPECT_TRUE(form->pagesShown());
-    EXPECT_TRUE(form->commandEnabled(QStringLiteral("Сохранить")));
-    EXPECT_EQ(form->table().VisibleCount(), 0);
+    EXPECT_EQ(form->table().VisibleCount(), 5);
+    EXPECT_EQ(form->table().FileRecordCount(), 5u);
 }
 
 TEST_F(MainWindowTest, SaveWhoseReopenFailsClosesTheDocument) {

@@ -1,0 +1,465 @@
+#include "DbfFile.h"
+
+#include "Cp1251.h"
+#include "FieldCodec.h"
+#include "TableError.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+
+namespace ulen3 {
+namespace {
+
+struct FieldDef {
+    const char* name;
+    char type;
+    int width;
+    int decimals;
+};
+
+// The observation record as the program creates it.
+constexpr FieldDef kFields[kFieldCount] = {
+    {"N", 'N', 18, 9},       {"DATE", 'C', 10, 0},   {"TIME", 'C', 8, 0},
+    {"DEV_TYPE", 'N', 4, 0}, {"SERIAL", 'N', 18, 9}, {"NB_TYPE", 'N', 4, 0},
+    {"P", 'N', 18, 9},       {"R", 'N', 18, 9},      {"ZAV", 'C', 8, 0},
+    {"TYPE", 'C', 15, 0},    {"COMMENT", 'C', 100, 0}, {"H", 'N', 18, 9},
+    {"T", 'C', 50, 0},
+};
+
+constexpr char kDeleted = '*';
+constexpr char kEndMarker = 0x1A;
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const char x = (a[i] >= 'a' && a[i] <= 'z') ? static_cast<char>(a[i] - 32) : a[i];
+        if (x != b[i])
+            return false;
+    }
+    return true;
+}
+
+void putU32(unsigned char* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+uint32_t getU32(const unsigned char* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint16_t getU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+void putDate(unsigned char* h, HeaderDate date) {
+    h[1] = date.year;
+    h[2] = date.month;
+    h[3] = date.day;
+}
+
+// The header, descriptors and terminator of a new table.
+std::vector<unsigned char> newHeader(HeaderDate date) {
+    std::vector<unsigned char> h(DbfFile::kHeaderLength, 0);
+    h[0] = 0x03;
+    putDate(h.data(), date);
+    h[8] = DbfFile::kHeaderLength & 0xFF;
+    h[9] = DbfFile::kHeaderLength >> 8;
+    h[10] = DbfFile::kRecordLength & 0xFF;
+    h[11] = DbfFile::kRecordLength >> 8;
+    h[29] = DbfFile::kLanguageDriver;
+    for (int i = 0; i < kFieldCount; ++i) {
+        unsigned char* d = &h[32 + 32 * i];
+        std::memcpy(d, kFields[i].name, std::strlen(kFields[i].name));
+        d[11] = static_cast<unsigned char>(kFields[i].type);
+        d[16] = static_cast<unsigned char>(kFields[i].width);
+        d[17] = static_cast<unsigned char>(kFields[i].decimals);
+    }
+    h[DbfFile::kHeaderLength - 1] = 0x0D;
+    return h;
+}
+
+// Where the file name's extension starts (its '.'), or the path's length when
+// the name has none.
+size_t extensionStart(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return path.size();
+    return dot;
+}
+
+} // namespace
+
+const char* field_name(Field field) { return kFields[static_cast<int>(field)].name; }
+
+bool find_field(std::string_view name, Field& field) {
+    for (int i = 0; i < kFieldCount; ++i)
+        if (equalsIgnoreCase(name, kFields[i].name)) {
+            field = static_cast<Field>(i);
+            return true;
+        }
+    return false;
+}
+
+Field field_by_name(std::string_view name) {
+    Field f;
+    if (!find_field(name, f))
+        throw TableError("Поле «" + std::string(name) + "» не найдено в таблице");
+    return f;
+}
+
+bool is_numeric(Field field) { return kFields[static_cast<int>(field)].type == 'N'; }
+
+int field_width(Field field) { return kFields[static_cast<int>(field)].width; }
+
+HeaderDate local_today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    return {static_cast<uint8_t>(tm.tm_year & 0xFF), static_cast<uint8_t>(tm.tm_mon + 1),
+            static_cast<uint8_t>(tm.tm_mday)};
+}
+
+// ---------------------------------------------------------------- create, open, close
+
+void DbfFile::createEmpty(const std::string& path, HeaderDate date) {
+    // Take the file's lock before cutting it, so a table open in another program
+    // is never destroyed.
+    const bool existed = file_exists(path);
+    TableFile file;
+    FileFailure failure;
+    if (!file.open(path, true, failure))
+        throw TableError("Не удалось создать таблицу: " + file_failure_text(failure, path));
+    std::vector<unsigned char> bytes = newHeader(date);
+    bytes.push_back(kEndMarker);
+    if (!file.truncate(0) || !file.writeAt(0, bytes.data(), bytes.size())) {
+        const FileFailure why = file.lastFailure();
+        file.close();
+        remove_file(path);
+        throw TableError("Не удалось создать таблицу: " + file_failure_text(why, path) +
+                         (existed ? "; прежний файл удалён" : ""));
+    }
+}
+
+void DbfFile::refuse(const std::string& why) const {
+    throw TableError("Не удалось открыть таблицу «" + m_path + "»: " + why);
+}
+
+void DbfFile::open(const std::string& path) {
+    release();
+    m_path = path;
+    FileFailure failure;
+    if (!m_file.open(path, false, failure)) {
+        const std::string why = file_failure_text(failure, path);
+        m_path.clear();
+        throw TableError("Не удалось открыть таблицу «" + path + "»: " + why);
+    }
+    try {
+        bindFields();
+    } catch (...) {
+        release();
+        throw;
+    }
+}
+
+void DbfFile::release() {
+    m_file.close();
+    m_path.clear();
+    m_header.clear();
+    m_descriptors.clear();
+    m_records.clear();
+    m_records.shrink_to_fit();
+    m_count = 0;
+}
+
+bool DbfFile::close(HeaderDate date, FileFailure& why) {
+    if (!isOpen())
+        return true;
+    const bool written = writeHeader(date);
+    why = m_file.lastFailure();
+    release();
+    return written;
+}
+
+void DbfFile::bindFields() {
+    const int64_t size = m_file.size();
+    unsigned char head[32];
+    if (size < 32 || !m_file.readAt(0, head, 32))
+        refuse("файл не является таблицей dBase");
+    if ((head[0] & 0x07) != 3)
+        refuse("файл не является таблицей dBase III/IV");
+    m_headerLength = getU16(&head[8]);
+    m_recordLength = getU16(&head[10]);
+    if (m_headerLength == 0 || m_recordLength == 0)
+        refuse("в заголовке нулевая длина заголовка или записи");
+    if (m_headerLength < 33 || m_headerLength > size)
+        refuse("заголовок таблицы повреждён");
+    m_header.assign(static_cast<size_t>(m_headerLength), 0);
+    if (!m_file.readAt(0, m_header.data(), m_header.size()))
+        refuse("заголовок таблицы не читается");
+
+    // Descriptors run up to the terminator or the end of the header.
+    m_descriptors.clear();
+    std::vector<int> offsets;
+    int offset = 1;
+    for (int pos = 32; pos + 32 <= m_headerLength && m_header[pos] != 0x0D; pos += 32) {
+        const unsigned char* d = &m_header[pos];
+        FieldDescriptor fd;
+        fd.name.assign(reinterpret_cast<const char*>(d), strnlen(reinterpret_cast<const char*>(d), 11));
+        fd.type = static_cast<char>(d[11]);
+        fd.width = d[16];
+        fd.decimals = d[17];
+        if (fd.type == 'C') {
+            fd.width = d[16] | (d[17] << 8);
+            fd.decimals = 0;
+        }
+        offsets.push_back(offset);
+        offset += fd.width;
+        m_descriptors.push_back(std::move(fd));
+    }
+    if (offset > m_recordLength)
+        refuse("поля не помещаются в длину записи");
+
+    // Bind the thirteen fields by name and kind; other fields are ignored.
+    for (int i = 0; i < kFieldCount; ++i) {
+        const FieldDef& def = kFields[i];
+        int found = -1;
+        for (size_t k = 0; k < m_descriptors.size(); ++k)
+            if (equalsIgnoreCase(m_descriptors[k].name, def.name)) {
+                found = static_cast<int>(k);
+                break;
+            }
+        if (found < 0)
+            refuse(std::string("нет поля ") + def.name);
+        const FieldDescriptor& fd = m_descriptors[static_cast<size_t>(found)];
+        bool kindOk;
+        if (def.type == 'C')
+            kindOk = fd.type == 'C' && fd.width > 0;
+        else if (def.decimals > 0)
+            kindOk = (fd.type == 'N' || fd.type == 'F') && fd.decimals >= 1 && fd.width > 0;
+        else
+            kindOk = (fd.type == 'N' || fd.type == 'F') && fd.decimals == 0 && fd.width >= 1 &&
+                     fd.width <= 9;
+        if (!kindOk)
+            refuse(std::string("поле ") + def.name + " другого типа или размера");
+        Binding& b = m_bind[i];
+        b.offset = offsets[static_cast<size_t>(found)];
+        b.width = fd.width;
+        b.decimals = fd.decimals;
+        b.textLimit = std::min(fd.width, def.width);
+    }
+
+    // The number of records comes from the file size.
+    const int64_t body = size - m_headerLength;
+    m_count = static_cast<uint32_t>(body / m_recordLength);
+    // Room for a few downloads more, so that posting does not copy the table.
+    m_records.reserve((static_cast<size_t>(m_count) + 8192) * static_cast<size_t>(m_recordLength));
+    m_records.resize(static_cast<size_t>(m_count) * static_cast<size_t>(m_recordLength));
+    if (!m_records.empty() && !m_file.readAt(m_headerLength, m_records.data(), m_records.size()))
+        refuse("записи таблицы не читаются");
+}
+
+bool DbfFile::headerCountDisagrees() const { return getU32(&m_header[4]) != m_count; }
+
+std::string DbfFile::tableName() const {
+    const std::string stem = m_path.substr(0, extensionStart(m_path));
+    const size_t slash = stem.find_last_of('/');
+    return slash == std::string::npos ? stem : stem.substr(slash + 1);
+}
+
+std::string DbfFile::indexPath() const { return m_path.substr(0, extensionStart(m_path)) + ".mdx"; }
+
+bool DbfFile::writeHeader(HeaderDate date, bool withEndMarker) {
+    putDate(m_header.data(), date);
+    putU32(&m_header[4], m_count);
+    const int64_t end = m_headerLength + static_cast<int64_t>(m_count) * m_recordLength;
+    return m_file.writeHead(m_header.data(), 32) &&
+           (!withEndMarker || m_file.writeAt(end, &kEndMarker, 1));
+}
+
+// ---------------------------------------------------------------- reading fields
+
+const char* DbfFile::record(uint32_t id) const {
+    if (id == 0 || id > m_count)
+        return nullptr;
+    return m_records.data() + static_cast<size_t>(id - 1) * m_recordLength;
+}
+
+std::string_view DbfFile::raw(const char* record, Field field) const {
+    const Binding& b = m_bind[static_cast<int>(field)];
+    return {record + b.offset, static_cast<size_t>(b.width)};
+}
+
+bool DbfFile::isNull(const char* record, Field field) const {
+    return raw(record, field).find_first_not_of(' ') == std::string_view::npos;
+}
+
+double DbfFile::number(const char* record, Field field) const {
+    return decode_number(raw(record, field)).value_or(0.0);
+}
+
+std::string DbfFile::text(const char* record, Field field) const {
+    const std::string_view r = raw(record, field);
+    if (is_numeric(field)) {
+        char scratch[256];
+        return std::string(trim_number(r.substr(0, std::min<size_t>(r.size(), 255)), scratch));
+    }
+    return cp1251_to_utf8(decode_text(r));
+}
+
+std::vector<std::string_view> DbfFile::fieldValues(Field field, const std::vector<char>& records) const {
+    std::vector<std::string_view> values(records.size() / static_cast<size_t>(m_recordLength));
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = raw(records.data() + i * static_cast<size_t>(m_recordLength), field);
+    return values;
+}
+
+// ---------------------------------------------------------------- writing fields
+
+std::vector<char> DbfFile::blankRecord() const { return std::vector<char>(static_cast<size_t>(m_recordLength), ' '); }
+
+void DbfFile::checkPut(char*, Field field, bool numeric) const {
+    if (numeric && !is_numeric(field))
+        throw TableError(std::string("Поле ") + field_name(field) + " текстовое, а не числовое");
+    if (!numeric && is_numeric(field))
+        throw TableError(std::string("Поле ") + field_name(field) + " числовое, а не текстовое");
+}
+
+void DbfFile::putNumber(char* record, Field field, double value) const {
+    checkPut(record, field, true);
+    const Binding& b = m_bind[static_cast<int>(field)];
+    char* out = record + b.offset;
+    bool ok;
+    if (b.decimals == 0) {
+        const double r = std::round(value);
+        ok = std::isfinite(r) && std::fabs(r) < 1e15 && encode_integer(static_cast<long>(r), b.width, out);
+    } else {
+        ok = encode_fixed(value, b.width, b.decimals, out);
+    }
+    if (!ok) {
+        char text[64];
+        auto res = std::to_chars(text, text + sizeof text, value);
+        throw TableError("Значение " + std::string(text, res.ptr) + " не помещается в поле " +
+                         field_name(field) + " (" + std::to_string(b.width) + " знаков, из них " +
+                         std::to_string(b.decimals) + " после точки); запись не изменена");
+    }
+}
+
+void DbfFile::putInteger(char* record, Field field, int value) const {
+    const Binding& b = m_bind[static_cast<int>(field)];
+    if (b.decimals > 0) {
+        putNumber(record, field, value);
+        return;
+    }
+    checkPut(record, field, true);
+    if (value < -32768 || value > 32767 || !encode_integer(value, b.width, record + b.offset))
+        throw TableError("Значение " + std::to_string(value) + " не помещается в поле " +
+                         field_name(field) + " (" + std::to_string(b.width) +
+                         " знака); запись не изменена");
+}
+
+void DbfFile::putText(char* record, Field field, std::string_view utf8) const {
+    checkPut(record, field, false);
+    const Binding& b = m_bind[static_cast<int>(field)];
+    std::string bytes = utf8_to_cp1251(utf8);
+    if (bytes.size() > static_cast<size_t>(b.textLimit))
+        bytes.resize(static_cast<size_t>(b.textLimit));
+    encode_text(bytes, b.width, record + b.offset);
+}
+
+void DbfFile::putNull(char* record, Field field) const {
+    const Binding& b = m_bind[static_cast<int>(field)];
+    encode_blank(b.width, record + b.offset);
+}
+
+// ---------------------------------------------------------------- writing records
+
+uint32_t DbfFile::appendRecord(const std::vector<char>& bytes, HeaderDate date) {
+    const int64_t offset = m_headerLength + static_cast<int64_t>(m_count) * m_recordLength;
+    std::vector<char> out(bytes);
+    out.push_back(kEndMarker);
+    const bool recordWritten = m_file.writeAt(offset, out.data(), out.size());
+    ++m_count;
+    // The end marker went out with the record.
+    if (!recordWritten || !writeHeader(date, false)) {
+        // The record is not counted: cut what reached the file and put the end marker back
+        // where it was.
+        --m_count;
+        m_file.truncate(offset);
+        writeHeader(date);
+        throw TableError(kDiskFullMessage);
+    }
+    m_records.insert(m_records.end(), bytes.begin(), bytes.end());
+    return m_count;
+}
+
+void DbfFile::unappend(HeaderDate date) {
+    if (m_count == 0)
+        return;
+    m_records.resize(m_records.size() - static_cast<size_t>(m_recordLength));
+    --m_count;
+    m_file.truncate(m_headerLength + static_cast<int64_t>(m_count) * m_recordLength);
+    writeHeader(date);
+}
+
+void DbfFile::rewriteRecord(uint32_t id, const char* bytes) {
+    const int64_t offset = m_headerLength + static_cast<int64_t>(id - 1) * m_recordLength;
+    char* cached = m_records.data() + static_cast<size_t>(id - 1) * m_recordLength;
+    if (!m_file.writeAt(offset, bytes, static_cast<size_t>(m_recordLength))) {
+        m_file.writeAt(offset, cached, static_cast<size_t>(m_recordLength));
+        throw TableError(kDiskFullMessage);
+    }
+    std::memcpy(cached, bytes, static_cast<size_t>(m_recordLength));
+}
+
+void DbfFile::markDeleted(uint32_t id) {
+    const int64_t offset = m_headerLength + static_cast<int64_t>(id - 1) * m_recordLength;
+    if (!m_file.writeAt(offset, &kDeleted, 1))
+        throw TableError(kDiskFullMessage);
+    m_records[static_cast<size_t>(id - 1) * m_recordLength] = kDeleted;
+}
+
+// ---------------------------------------------------------------- pack
+
+DbfFile::Packed DbfFile::writePacked(const std::string& temp, HeaderDate date) const {
+    Packed p;
+    // Copy the live records, in physical order, behind a copy of the header.
+    p.records.reserve(m_records.size());
+    for (uint32_t id = 1; id <= m_count; ++id) {
+        const char* r = record(id);
+        if (!isDeleted(r)) {
+            p.records.insert(p.records.end(), r, r + m_recordLength);
+            ++p.count;
+        }
+    }
+    p.header = m_header;
+    putDate(p.header.data(), date);
+    putU32(&p.header[4], p.count);
+
+    FileFailure failure;
+    if (!p.file.open(temp, true, failure))
+        throw TableError("Не удалось сжать таблицу: " + file_failure_text(failure, temp) +
+                         "; таблица не изменена");
+    const int64_t end = m_headerLength + static_cast<int64_t>(p.records.size());
+    const bool written = p.file.writeAt(0, p.header.data(), p.header.size()) &&
+                         (p.records.empty() || p.file.writeAt(m_headerLength, p.records.data(), p.records.size())) &&
+                         p.file.writeAt(end, &kEndMarker, 1);
+    const FileFailure why = written ? FileFailure::Io : p.file.lastFailure();
+    if (!written || !p.file.sync()) {
+        p.file.close();
+        remove_file(temp);
+        throw TableError("Не удалось сжать таблицу: " + file_failure_text(why, temp) +
+                         "; таблица не изменена");
+    }
+    return p;
+}
+
+void DbfFile::adopt(Packed&& packed) {
+    m_file = std::move(packed.file);
+    m_header = std::move(packed.header);
+    m_records = std::move(packed.records);
+    m_count = packed.count;
+}
+
+} // namespace ulen3

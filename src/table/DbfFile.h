@@ -1,0 +1,118 @@
+#pragma once
+
+// The dBase IV file of an observation table: header, field descriptors and record bytes, the
+// binding of the thirteen fields to the file's descriptors, and the encoding of values into a
+// record. It knows nothing of cursors, views, filters or sort tags.
+
+#include "ObservationFields.h"
+#include "TableFile.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ulen3 {
+
+class DbfFile {
+public:
+    static constexpr int kHeaderLength = 449;
+    static constexpr int kRecordLength = 290;
+    static constexpr uint8_t kLanguageDriver = 0xC9;
+
+    // Writes the empty 450-byte table, replacing a file of that name. A failed create deletes
+    // what it wrote.
+    static void createEmpty(const std::string& path, HeaderDate date);
+
+    // Opens the file with its write lock, checks the header and binds the fields. Throws
+    // TableError naming the reason; the file is then closed and left as it was.
+    void open(const std::string& path);
+    // Writes the header and the end marker, then closes. False when the write failed; the file
+    // is closed either way.
+    bool close(HeaderDate date, FileFailure& why);
+    // Closes without writing anything.
+    void release();
+    bool isOpen() const { return m_file.isOpen(); }
+
+    const std::string& path() const { return m_path; }
+    // The table file's name without folder and extension, and its index file beside it.
+    std::string tableName() const;
+    std::string indexPath() const;
+
+    uint32_t count() const { return m_count; }
+    bool headerCountDisagrees() const;
+    uint8_t indexFlag() const { return m_header[28]; }
+    void setIndexFlag(uint8_t flag) { m_header[28] = flag; }
+    const std::vector<unsigned char>& header() const { return m_header; }
+    const std::vector<FieldDescriptor>& descriptors() const { return m_descriptors; }
+    int recordLength() const { return m_recordLength; }
+    // Every record of the file, deleted ones included, in physical order.
+    const std::vector<char>& records() const { return m_records; }
+    FileFailure lastFailure() const { return m_file.lastFailure(); }
+
+    // The bytes of record `id` (1-based), or nullptr outside the file.
+    const char* record(uint32_t id) const;
+    static bool isDeleted(const char* record) { return record[0] == '*'; }
+    std::string_view raw(const char* record, Field field) const;
+    bool isNull(const char* record, Field field) const;
+    double number(const char* record, Field field) const; // no value and non-numbers count as 0
+    std::string text(const char* record, Field field) const; // UTF-8
+    // Bytes a text written to the field keeps (the smaller of the file's and the design width).
+    int textLimit(Field field) const { return m_bind[static_cast<int>(field)].textLimit; }
+    int width(Field field) const { return m_bind[static_cast<int>(field)].width; }
+    // The field's raw bytes in each of `records` (a block of whole records).
+    std::vector<std::string_view> fieldValues(Field field, const std::vector<char>& records) const;
+
+    // Values into a record buffer; a value that does not fit throws TableError and writes nothing.
+    std::vector<char> blankRecord() const;
+    void putNumber(char* record, Field field, double value) const;
+    void putInteger(char* record, Field field, int value) const;
+    void putText(char* record, Field field, std::string_view utf8) const;
+    void putNull(char* record, Field field) const;
+
+    // Puts the date, count and index flag into the file, and the end marker after the last record.
+    bool writeHeader(HeaderDate date, bool withEndMarker = true);
+    // Writes a new record after the last one and counts it; throws the disk-full message and
+    // leaves the file as it was when that fails.
+    uint32_t appendRecord(const std::vector<char>& bytes, HeaderDate date);
+    // Takes the last record back out (its keys could not be written).
+    void unappend(HeaderDate date);
+    // Rewrites record `id` in place; throws the disk-full message.
+    void rewriteRecord(uint32_t id, const char* bytes);
+    void markDeleted(uint32_t id);
+
+    // A packed copy of the table written under `temp`: every live record in physical order.
+    struct Packed {
+        TableFile file;
+        std::vector<unsigned char> header;
+        std::vector<char> records;
+        uint32_t count = 0;
+    };
+    // Throws TableError naming `temp`; then nothing is left under that name.
+    Packed writePacked(const std::string& temp, HeaderDate date) const;
+    // The packed copy, renamed over the table by the caller, becomes the table.
+    void adopt(Packed&& packed);
+
+private:
+    struct Binding {
+        int offset = 0;
+        int width = 0;     // width in the file
+        int decimals = 0;
+        int textLimit = 0; // text fields: bytes that may be written
+    };
+    void bindFields();
+    [[noreturn]] void refuse(const std::string& why) const;
+    void checkPut(char* record, Field field, bool numeric) const;
+
+    TableFile m_file;
+    std::string m_path;
+    std::vector<unsigned char> m_header; // header, descriptors and terminator as in the file
+    std::vector<FieldDescriptor> m_descriptors;
+    Binding m_bind[kFieldCount];
+    int m_headerLength = 0;
+    int m_recordLength = 0;
+    uint32_t m_count = 0;
+    std::vector<char> m_records;
+};
+
+} // namespace ulen3
