@@ -309,6 +309,9 @@ TDBGridPro::TDBGridPro(QWidget* parent) : QWidget(parent), m_listener(std::make_
 TDBGridPro::~TDBGridPro() {
     if (m_table)
         m_table->RemoveListener(m_listener.get());
+    // The view and the footer read the columns while they go: they go first.
+    delete m_footer;
+    delete m_view;
 }
 
 QTableView* TDBGridPro::view() const { return m_view; }

@@ -99,6 +99,8 @@ public:
     // The application's general error handler: the text in an error box with the title.
     void showError(const std::exception& e);
     UserDialogs& dialogs() { return m_dialogs; }
+    // The toolbar has no context menu: it could hide the toolbar for good.
+    QMenu* createPopupMenu() override { return nullptr; }
 
     TDBGridPro* DBGridPro1;
     TDBGridPro* DBGridPro2;
@@ -108,8 +110,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    // The toolbar has no context menu: it could hide the toolbar for good.
-    QMenu* createPopupMenu() override { return nullptr; }
 
 private:
     void buildMenus();

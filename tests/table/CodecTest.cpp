@@ -77,6 +77,11 @@ TEST(FieldCodec, ReadingNumbers) {
     // Text that does not read as a number gives 0.
     EXPECT_EQ(decode_number("  abc "), 0.0);
     EXPECT_EQ(decode_number(" 1.5x"), 0.0);
+    // Only decimal text is a number: what from_chars would also take is not.
+    for (const char* text : {"nan", "NAN", "inf", "-inf", "infinity", "1e5", "1e300", "1.5E-3", "0x10", ".", "-", "+-1"})
+        EXPECT_EQ(decode_number(text), 0.0) << text;
+    EXPECT_EQ(decode_number(".5"), 0.5);
+    EXPECT_EQ(decode_number("5."), 5.0);
 }
 
 TEST(FieldCodec, TextIsCutPaddedAndKeepsLeadingSpaces) {

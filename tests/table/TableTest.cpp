@@ -479,3 +479,106 @@ TEST_F(OpenChecks, ExtraFieldsAndOtherTextWidthsAreTolerated) {
     table.Close();
     EXPECT_EQ(read_file(path).size(), static_cast<size_t>(headerLength + recordLength + 1));
 }
+
+namespace {
+
+// Remembers what the table told it, as "cursor", "view", "view renumbered" or "record N".
+class Recorder : public TableListener {
+public:
+    std::vector<std::string> heard;
+    void CursorMoved() override { heard.push_back("cursor"); }
+    void ViewReset(bool renumbered) override { heard.push_back(renumbered ? "view renumbered" : "view"); }
+    void RecordChanged(uint32_t id) override { heard.push_back("record " + std::to_string(id)); }
+    std::vector<std::string> take() { return std::exchange(heard, {}); }
+};
+
+using Strings = std::vector<std::string>;
+
+} // namespace
+
+TEST_F(TableFixture, ListenersHearWhatChangedOnceAnOperationIsOver) {
+    const std::string path = createTable();
+    Recorder r;
+    table.AddListener(&r);
+    table.Open(path);
+    EXPECT_EQ(r.take(), Strings{"view renumbered"});
+    appendRecords({3, 1, 2});
+    EXPECT_EQ(r.take(), (Strings{"view", "view", "view"}));
+    table.First();
+    table.Next();
+    EXPECT_EQ(r.take(), (Strings{"cursor", "cursor"}));
+    // An edit that keeps its row tells of that record only.
+    table.Edit();
+    table.SetText(Field::COMMENT, "x");
+    table.Post();
+    EXPECT_EQ(r.take(), Strings{"record 2"});
+    // An edit that moves the record in a sorted view resets the view.
+    table.AddTag("tab1", "P", false);
+    table.SetIndexName("tab1");
+    r.take();
+    table.First();
+    table.Edit();
+    table.SetNumber(Field::P, 9);
+    table.Post();
+    EXPECT_EQ(r.take(), (Strings{"cursor", "view"}));
+    table.SetFilter("NB_TYPE=0");
+    EXPECT_EQ(r.take(), Strings{"view"});
+    // A batch tells once; a reopen of the same file keeps the record ids.
+    {
+        const ObservationTable::UpdateBatch batch(table);
+        table.Close();
+        table.Open(path);
+        table.Last();
+        EXPECT_TRUE(r.heard.empty());
+    }
+    EXPECT_EQ(r.take(), Strings{"view"});
+    // The record view reads without moving the cursor or telling anybody.
+    const RecordView records = table.Records();
+    ASSERT_EQ(records.Count(), 3);
+    EXPECT_EQ(records.Number(0, Field::P), 2.0);
+    EXPECT_EQ(records.RecordId(2), 2u);
+    EXPECT_EQ(records.Text(2, Field::COMMENT), "x");
+    EXPECT_EQ(table.ViewRow(), 2);
+    EXPECT_TRUE(r.heard.empty());
+    // A pack gives the records other ids.
+    table.First();
+    table.Delete();
+    table.Pack();
+    r.take();
+    table.Delete();
+    r.take();
+    table.Pack();
+    EXPECT_EQ(r.take(), Strings{"view renumbered"});
+    table.RemoveListener(&r);
+    table.First();
+    EXPECT_TRUE(r.heard.empty());
+}
+
+TEST_F(TableFixture, ARecordBeingChangedIsNeverDroppedBehindTheCallersBack) {
+    table.Open(createTable());
+    appendRecords({1, 2, 3});
+    table.First();
+    table.Edit();
+    table.SetNumber(Field::P, 10);
+    // Every operation that would lose the edit refuses while it is open.
+    EXPECT_THROW(table.Refresh(), TableError);
+    EXPECT_THROW(table.SetFilter("NB_TYPE=0"), TableError);
+    EXPECT_THROW(table.SetIndexName(""), TableError);
+    EXPECT_THROW(table.AddTag("tab1", "P", false), TableError);
+    EXPECT_THROW(table.Delete(), TableError);
+    EXPECT_THROW(table.Pack(), TableError);
+    EXPECT_THROW(table.Next(), TableError);
+    EXPECT_THROW(table.Append(), TableError);
+    EXPECT_EQ(table.state(), ObservationTable::State::Editing);
+    // The edit is still the caller's to post, and it reaches the record it began on.
+    table.Post();
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{1, 2, 3}));
+    table.First();
+    EXPECT_EQ(table.Number(Field::P), 10.0);
+    table.Next();
+    EXPECT_EQ(table.Number(Field::P), 2.0);
+    table.Append();
+    EXPECT_THROW(table.First(), TableError);
+    table.Cancel();
+    EXPECT_EQ(table.VisibleCount(), 3);
+}

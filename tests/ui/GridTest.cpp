@@ -2,9 +2,12 @@
 // editing through the table.
 
 #include "DBGridPro.h"
+#include "UiTestSupport.h"
 #include "../table/TableTestSupport.h"
 
 #include <QAbstractItemModelTester>
+#include <QLineEdit>
+#include <QTest>
 #include <QLocale>
 #include <QTableView>
 
@@ -155,6 +158,141 @@ TEST_F(GridTest, CellEditsArePostedThroughTheTable) {
     EXPECT_FALSE(model->setData(model->index(2, 2), QStringLiteral("abc")));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(table.Number(Field::R), 7.5);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(GridTest, EditorStartsFromTheStoredValueAndWritesOnlyWhatTheUserTyped) {
+    table.First();
+    table.Edit();
+    table.SetNumber(Field::P, 12.345);
+    table.SetNumber(Field::H, 1234567.125);
+    table.Post();
+    const auto before = read_file(table.Path());
+    grid.resize(700, 300);
+    grid.show();
+    QTableView* view = grid.view();
+    QAbstractItemModel* model = view->model();
+    // "0.0" shows one decimal; the editor starts from all the file holds.
+    EXPECT_EQ(grid.CellText(0, 1), "12,3");
+    EXPECT_EQ(model->data(model->index(0, 1), Qt::EditRole).toString(), "12,345");
+    EXPECT_EQ(model->data(model->index(0, 4), Qt::EditRole).toString(), "1234567,125");
+    EXPECT_EQ(model->data(model->index(0, 0), Qt::EditRole).toString(), "1");
+    grid.Columns().Items(1).ReadOnly = false;
+    for (int column : {1, 4, 5}) {
+        view->setCurrentIndex(model->index(0, column));
+        view->edit(model->index(0, column));
+        QLineEdit* editor = open_editor(view);
+        ASSERT_NE(editor, nullptr);
+        EXPECT_EQ(editor->text(), model->data(model->index(0, column), Qt::EditRole).toString());
+        // Leaving the cell for another one ends the edit: nothing was typed, nothing is written.
+        view->setCurrentIndex(model->index(1, column));
+        EXPECT_EQ(open_editor(view), nullptr);
+    }
+    EXPECT_EQ(read_file(table.Path()), before);
+    EXPECT_EQ(initEdits, 3);
+
+    // What the user types is written when Enter ends the edit.
+    view->setCurrentIndex(model->index(2, 2));
+    view->edit(model->index(2, 2));
+    QLineEdit* editor = open_editor(view);
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    QTest::keyClicks(editor, "7,25");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents(); // the delegate commits on the next turn of the loop
+    EXPECT_EQ(table.NumberAt(table.ViewRecordAt(2), Field::R), 7.25);
+    // A text editor takes no more than the field holds.
+    view->setCurrentIndex(model->index(2, 5));
+    view->edit(model->index(2, 5));
+    ASSERT_NE(open_editor(view), nullptr);
+    EXPECT_EQ(open_editor(view)->maxLength(), 100);
+    grid.CancelPendingEdit();
+}
+
+TEST_F(GridTest, NumbersShowNoGroupSeparators) {
+    table.First();
+    table.Edit();
+    table.SetNumber(Field::P, 1234.56);
+    table.SetNumber(Field::R, 4294967.3);
+    table.SetNumber(Field::H, -98765.4321);
+    table.Post();
+    for (QLocale locale : {QLocale(QLocale::Russian, QLocale::Russia), QLocale(QLocale::English, QLocale::UnitedStates)}) {
+        QLocale::setDefault(locale);
+        const QString sep = locale.decimalPoint();
+        EXPECT_EQ(grid.CellText(0, 1), "1234" + sep + "6");
+        EXPECT_EQ(grid.CellText(0, 2), "4294967" + sep + "3");
+        EXPECT_EQ(grid.CellText(0, 3), "-98765" + sep + "4");
+        EXPECT_EQ(grid.CellText(0, 4), "-98765" + sep + "43");
+    }
+}
+
+// The marks belong to records: a new order, another filter or a reopen moves them with their
+// records, and a delete removes exactly the records that are highlighted.
+TEST_F(GridTest, MarksFollowTheirRecordsAcrossAReorder) {
+    QAbstractItemModelTester tester(grid.view()->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    grid.SetMultiSelect(true);
+    grid.resize(700, 300);
+    grid.show();
+    QTableView* view = grid.view();
+    const auto highlighted = [&] {
+        std::vector<int> numbers;
+        for (const QModelIndex& row : view->selectionModel()->selectedRows())
+            numbers.push_back(static_cast<int>(table.NumberAt(table.ViewRecordAt(row.row()), Field::N)));
+        std::sort(numbers.begin(), numbers.end());
+        return numbers;
+    };
+    const auto marked = [&] {
+        std::vector<int> numbers;
+        for (int i = 0; i < grid.SelectionCount(); ++i) {
+            numbers.push_back(static_cast<int>(table.NumberAt(grid.SelectionRecord(i), Field::N)));
+            EXPECT_EQ(grid.SelectionValue(i, 0), table.NumberAt(grid.SelectionRecord(i), Field::P));
+        }
+        std::sort(numbers.begin(), numbers.end());
+        return numbers;
+    };
+    grid.SelectRows({0, 1});
+    table.GotoRecord(2);
+    const std::vector<int> oneTwo{1, 2};
+    // A sort through a tag: the same row count, another order.
+    table.AddTag("tab1", "N", true);
+    table.SetIndexName("tab1");
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{5, 4, 3, 2, 1}));
+    table.GotoRecord(2);
+    EXPECT_EQ(view->currentIndex().row(), 3);
+    EXPECT_EQ(highlighted(), oneTwo);
+    EXPECT_EQ(marked(), oneTwo);
+    // One more Ctrl-click adds that record.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      view->visualRect(view->model()->index(0, 0)).center());
+    EXPECT_EQ(highlighted(), (std::vector<int>{1, 2, 5}));
+    EXPECT_EQ(marked(), (std::vector<int>{1, 2, 5}));
+    // Another filter and back, and a reopen of the same file as "Сохранить" does it.
+    table.SetFilter("NB_TYPE=0");
+    {
+        const ObservationTable::UpdateBatch batch(table);
+        const std::string path = table.Path();
+        table.Close();
+        table.Open(path);
+        table.SetIndexName("tab1");
+    }
+    EXPECT_EQ(highlighted(), (std::vector<int>{1, 2, 5}));
+    EXPECT_EQ(marked(), (std::vector<int>{1, 2, 5}));
+    // A filter that hides a marked record drops it from the marks.
+    table.Edit();
+    EXPECT_NO_THROW(table.Cancel());
+    table.GotoRecord(5);
+    table.Edit();
+    table.SetInteger(Field::NB_TYPE, 1);
+    table.Post();
+    EXPECT_EQ(marked(), oneTwo);
+    grid.DeleteSelectedRows();
+    EXPECT_EQ(grid.SelectionCount(), 0);
+    EXPECT_TRUE(view->selectionModel()->selectedRows().empty());
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{4, 3}));
+    EXPECT_EQ(view->model()->rowCount(), 2);
 }
 
 } // namespace

@@ -3,13 +3,21 @@
 #include "Emulator.h"
 #include "SampleImage.h"
 #include "Settings.h"
+#include "Translations.h"
 #include "UserDialogs.h"
 #include "main.h"
 #include "receive.h"
+#include "UiTestSupport.h"
 #include "../table/TableTestSupport.h"
 
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
+#include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTableView>
@@ -238,6 +246,76 @@ TEST_F(MainWindowTest, CloseWithAnEditInProgressKeepsItOnlyOnYes) {
         t.Open(path.toStdString());
         EXPECT_EQ(t.Text(Field::COMMENT), yes ? "да" : "") << yes;
     }
+}
+
+// Answers the next message box that opens with the given button, and remembers its text.
+void answer_next_box(QMessageBox::StandardButton button, QString& text) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, button, &text] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        text = box->text();
+        box->button(button)->click();
+        timer->deleteLater();
+    });
+    timer->start(20);
+}
+
+// A real question box takes the focus from a real editor: the edit stays open until the answer,
+// and only Yes writes it.
+TEST_F(MainWindowTest, TheAnswerToTheSaveQuestionDecidesAnEditStillOpen) {
+    const QString path = tableFile("survey.db", {0, 0});
+    QtUserDialogs real;
+    auto window = std::make_unique<TForm1>(real, settings, *download, *results);
+    window->setWindowState(Qt::WindowNoState);
+    window->resize(900, 500);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    for (bool yes : {false, true}) {
+        const auto before = read_file(path.toStdString());
+        ASSERT_TRUE(window->Open_DB(path));
+        QTableView* view = window->DBGridPro1->view();
+        const QModelIndex cell = view->model()->index(1, 8);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(cell).center());
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(cell).center());
+        QLineEdit* editor = open_editor(view);
+        ASSERT_NE(editor, nullptr);
+        type_text(editor, yes ? QStringLiteral("Плита да") : QStringLiteral("Плита нет"));
+        EXPECT_TRUE(window->doc_changed);
+        QString asked;
+        answer_next_box(yes ? QMessageBox::Yes : QMessageBox::No, asked);
+        window->N7Click();
+        EXPECT_EQ(asked, "Сохранить изменения в таблицах ?");
+        EXPECT_FALSE(window->doc_open);
+        if (!yes) {
+            EXPECT_TRUE(read_file(path.toStdString()) == before) << "the edit reached the file";
+        } else {
+            ObservationTable t;
+            t.Open(path.toStdString());
+            t.Next();
+            EXPECT_EQ(t.Text(Field::COMMENT), "Плита да");
+        }
+    }
+}
+
+// Qt's own texts speak Russian: the buttons of a question box and the file dialog.
+TEST_F(MainWindowTest, QtsOwnTextsAreRussian) {
+    ASSERT_TRUE(install_qt_translations(*QCoreApplication::instance()));
+    QMessageBox box(QMessageBox::Question, "ВЕСКОР", "?", QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text().remove('&'), "Да");
+    EXPECT_EQ(box.button(QMessageBox::No)->text().remove('&'), "Нет");
+    QFileDialog dialog(nullptr, QString(), QString::fromStdString(dir.path()));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    QStringList texts;
+    for (QPushButton* b : dialog.findChildren<QPushButton*>())
+        texts << b->text().remove('&');
+    for (QLabel* l : dialog.findChildren<QLabel*>())
+        texts << l->text().remove('&');
+    EXPECT_TRUE(texts.contains("Отмена")) << texts.join('|').toStdString();
+    EXPECT_TRUE(texts.contains("Имя файла:")) << texts.join('|').toStdString();
+    // The toolbar offers no menu that could hide it.
+    EXPECT_EQ(form->createPopupMenu(), nullptr);
 }
 
 TEST_F(MainWindowTest, DefaultFolderIsWrittenOnWindowCloseNotOnExit) {
