@@ -32,6 +32,8 @@ int usage() {
 } // namespace
 
 int decode_into_table(const std::string& tablePath, const DownloadedImage& image, bool append) {
+    // An image the decoder refuses creates and changes nothing.
+    check_image(image);
     ObservationTable table;
     if (!append) {
         if (::access(tablePath.c_str(), F_OK) == 0) {

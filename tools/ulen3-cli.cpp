@@ -155,6 +155,10 @@ int exportPage(const std::string& path, const std::string& out, const std::strin
 
 // A small table with the kinds of records a download gives, for demonstrations.
 int demo(const std::string& path, int count) {
+    if (file_exists(path)) {
+        std::cerr << "ulen3-cli: файл " << path << " уже существует и не изменён\n";
+        return 1;
+    }
     ObservationTable table;
     table.CreateEmpty(path);
     table.Open(path);

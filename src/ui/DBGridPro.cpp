@@ -1,5 +1,6 @@
 #include "DBGridPro.h"
 
+#include "Cp1251.h"
 #include "FieldCodec.h"
 #include "TableError.h"
 
@@ -117,6 +118,14 @@ public:
                     m_grid->OnError(QStringLiteral("«%1» не является числом; запись не изменена").arg(text));
                 return false;
             }
+            // A character the table's code page cannot hold would be written as '?'.
+            const QString lost = not_in_code_page(text);
+            if (!is_numeric(f) && !lost.isEmpty()) {
+                if (m_grid->OnError)
+                    m_grid->OnError(QStringLiteral("Знак «%1» нельзя записать в таблицу (кодировка Windows-1251); "
+                                                   "запись не изменена").arg(lost));
+                return false;
+            }
             t->Edit();
             if (text.isEmpty())
                 t->SetNull(f);
@@ -142,6 +151,18 @@ public:
         if (!ok)
             value = QLocale::c().toDouble(QString(text).replace(',', '.'), &ok);
         return ok && std::isfinite(value);
+    }
+
+    // The first character of the text that Windows-1251 cannot hold, or empty.
+    static QString not_in_code_page(const QString& text) {
+        for (int i = 0; i < text.size();) {
+            const int n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+            const std::string one = text.mid(i, n).toStdString();
+            if (cp1251_to_utf8(utf8_to_cp1251(one)) != one)
+                return text.mid(i, n);
+            i += n;
+        }
+        return {};
     }
 
     void reset(int rows) {

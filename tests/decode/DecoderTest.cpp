@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <cstring>
 
 using namespace ulen3;
@@ -375,6 +377,30 @@ TEST(DecoderEndToEnd, EmulatorDownloadDecodedTableReadsBackInDbfread) {
     write_file(py, std::vector<unsigned char>(kCheck, kCheck + std::strlen(kCheck)));
     EXPECT_EQ(run_command("/usr/bin/python3 " + py + " " + table + " " + image + " 2>&1"),
               "1000 1000 ok\n");
+}
+
+// The command line refuses what it cannot use and leaves every file as it was.
+TEST(DecoderEndToEnd, RefusedDownloadsAndExistingTablesChangeNothing) {
+    TempDir dir;
+    // A well-framed dump whose first section claims five records in twenty bytes.
+    std::vector<unsigned char> bytes(20, 0);
+    bytes[0] = 5;
+    const std::string image = dir.file("bad.bin");
+    write_file(image, bytes);
+    Emulator emu(image, {"--downloads", "1"});
+    int status = 0;
+    const std::string table = dir.file("survey.db");
+    std::string out = run_command(std::string(ULEN3_CLI) + " download --port " + emu.device() + " --table " +
+                                      table + " 2>&1",
+                                  &status);
+    EXPECT_NE(status, 0) << out;
+    EXPECT_NE(out.find("Образ памяти прибора повреждён"), std::string::npos) << out;
+    EXPECT_FALSE(std::ifstream(table).good());
+    // The demo does not replace a table that is there.
+    write_file(table, {1, 2, 3});
+    out = run_command(std::string(ULEN3_CLI) + " demo " + table + " 2>&1", &status);
+    EXPECT_NE(status, 0) << out;
+    EXPECT_EQ(read_file(table), (std::vector<unsigned char>{1, 2, 3}));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "../table/TableTestSupport.h"
 
 #include <QAbstractItemModelTester>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QTest>
 #include <QLocale>
@@ -156,8 +157,14 @@ TEST_F(GridTest, CellEditsArePostedThroughTheTable) {
     QString error;
     grid.OnError = [&](const QString& e) { error = e; };
     EXPECT_FALSE(model->setData(model->index(2, 2), QStringLiteral("abc")));
-    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(error, "«abc» не является числом; запись не изменена");
     EXPECT_EQ(table.Number(Field::R), 7.5);
+    // A character the code page cannot hold is refused, not written as '?'.
+    EXPECT_FALSE(model->setData(model->index(2, 5), QStringLiteral("Плита \u6f22")));
+    EXPECT_TRUE(error.startsWith("Знак «\u6f22»")) << error.toStdString();
+    EXPECT_EQ(table.Text(Field::COMMENT), "Новая плита");
+    EXPECT_TRUE(model->setData(model->index(2, 5), QStringLiteral("Цена 5 € — «ок»")));
+    EXPECT_EQ(table.Text(Field::COMMENT), "Цена 5 € — «ок»");
 }
 
 } // namespace
@@ -293,6 +300,46 @@ TEST_F(GridTest, MarksFollowTheirRecordsAcrossAReorder) {
     EXPECT_TRUE(view->selectionModel()->selectedRows().empty());
     EXPECT_EQ(viewNumbers(), (std::vector<int>{4, 3}));
     EXPECT_EQ(view->model()->rowCount(), 2);
+}
+
+} // namespace
+
+namespace {
+
+// A border the user drags keeps its width as the column's Width; fitting afterwards, at a
+// resize or a title click, keeps the user's proportions.
+TEST_F(GridTest, ADraggedWidthIsKeptThroughLaterFits) {
+    grid.SetAutoColumnFit(true);
+    grid.resize(700, 300);
+    grid.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
+    QHeaderView* header = grid.view()->horizontalHeader();
+    const auto total = [&] {
+        int sum = 0;
+        for (int i = 0; i < header->count(); ++i)
+            sum += header->sectionSize(i);
+        return sum;
+    };
+    const int fitted = total();
+    EXPECT_EQ(fitted, grid.view()->viewport()->width());
+    const int before = header->sectionSize(2);
+    const int border = header->sectionViewportPosition(2) + before - 1;
+    const int y = header->height() / 2;
+    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(border, y));
+    for (int dx = 10; dx <= 80; dx += 10)
+        QTest::mouseMove(header->viewport(), QPoint(border + dx, y));
+    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(border + 80, y));
+    QCoreApplication::processEvents();
+    // The columns fill the width again, the dragged one wider than before.
+    EXPECT_EQ(total(), fitted);
+    const double share = double(header->sectionSize(2)) / total();
+    EXPECT_GT(header->sectionSize(2), before + 40);
+    EXPECT_EQ(grid.Columns().Items(2).Width > 0, true);
+    grid.resize(900, 300);
+    QCoreApplication::processEvents();
+    EXPECT_NEAR(double(header->sectionSize(2)) / total(), share, 0.01);
+    grid.TitleClick(0, false);
+    EXPECT_NEAR(double(header->sectionSize(2)) / total(), share, 0.01);
 }
 
 } // namespace

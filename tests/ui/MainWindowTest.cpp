@@ -185,9 +185,20 @@ TEST_F(MainWindowTest, OpenFailureAndCancel) {
     dialogs.files = {QString::fromStdString(dir.file("broken.db"))};
     form->N3Click();
     EXPECT_EQ(dialogs.asked.back(), "error|Ошибка|База данных повреждена !");
+    EXPECT_NE(dialogs.lastDetails.indexOf("не является таблицей"), -1) << dialogs.lastDetails.toStdString();
     EXPECT_FALSE(form->doc_open);
     EXPECT_FALSE(form->pagesShown());
     EXPECT_EQ(form->title(), "ВЕСКОР");
+    // A sound table that another program holds: the same text, and the reason under it, so that
+    // nobody throws a good file away.
+    const QString held = tableFile("held.db", {0});
+    ObservationTable other;
+    other.Open(held.toStdString());
+    dialogs.files = {held};
+    form->N3Click();
+    EXPECT_EQ(dialogs.asked.back(), "error|Ошибка|База данных повреждена !");
+    EXPECT_NE(dialogs.lastDetails.indexOf("занят другой программой"), -1) << dialogs.lastDetails.toStdString();
+    EXPECT_FALSE(form->doc_open);
 }
 
 TEST_F(MainWindowTest, CloseAsksOnlyWhenChangedAndDeletesTheIndex) {
