@@ -526,16 +526,23 @@ void TDBGridPro::TitleClick(int column, bool ctrl) {
         OnTitleStateChange(this, column);
 }
 
-QString TDBGridPro::CellText(int row, int column) const {
+// The record and the field of a cell; false for a cell that holds no value.
+bool TDBGridPro::cellField(int row, int column, uint32_t& id, Field& field) const {
     if (!m_table || !m_table->Active() || column < 0 || column >= m_columns.Count())
-        return {};
-    const TgpColumn& c = m_columns.Items(column);
-    const uint32_t id = m_table->ViewRecordAt(row);
-    const Field f = m_fields[static_cast<std::size_t>(column)];
-    if (id == 0 || m_table->IsNullAt(id, f))
+        return false;
+    id = m_table->ViewRecordAt(row);
+    field = m_fields[static_cast<std::size_t>(column)];
+    return id != 0 && !m_table->IsNullAt(id, field);
+}
+
+QString TDBGridPro::CellText(int row, int column) const {
+    uint32_t id;
+    Field f;
+    if (!cellField(row, column, id, f))
         return {};
     if (!is_numeric(f))
         return QString::fromStdString(m_table->TextAt(id, f));
+    const TgpColumn& c = m_columns.Items(column);
     const double v = m_table->NumberAt(id, f);
     // The patterns "0.0" and "0.00" and the general form print no group separators.
     QLocale locale;
@@ -550,11 +557,9 @@ QString TDBGridPro::CellText(int row, int column) const {
 // The stored value as it is: a number with every decimal the file holds (trailing zeros
 // dropped) and the locale's separator, a text as stored.
 QString TDBGridPro::EditText(int row, int column) const {
-    if (!m_table || !m_table->Active() || column < 0 || column >= m_columns.Count())
-        return {};
-    const uint32_t id = m_table->ViewRecordAt(row);
-    const Field f = m_fields[static_cast<std::size_t>(column)];
-    if (id == 0 || m_table->IsNullAt(id, f))
+    uint32_t id;
+    Field f;
+    if (!cellField(row, column, id, f))
         return {};
     if (!is_numeric(f))
         return QString::fromStdString(m_table->TextAt(id, f));

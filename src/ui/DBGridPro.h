@@ -127,6 +127,7 @@ protected:
 private:
     friend class GridModel;
     friend class GridTableListener;
+    bool cellField(int row, int column, uint32_t& id, Field& field) const;
     void fitColumns();
     void setSectionWidth(int column, int width);
     void applyColumns();
