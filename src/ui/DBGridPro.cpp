@@ -701,9 +701,19 @@ void TDBGridPro::followCursor() {
             m_multiSelect ? QItemSelectionModel::NoUpdate : QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         m_following = false;
         if (!m_multiSelect)
-            selectRecords({m_table->ViewRecordAt(row)});
+            markCurrentRow(row);
     }
     raiseSelectionChange();
+}
+
+// The single-selection grid marks its current row, whose place is known: no walk of the view.
+void TDBGridPro::markCurrentRow(int row) {
+    m_selection = {{m_table->ViewRecordAt(row), {}}};
+    m_following = true;
+    m_view->selectionModel()->select(m_model->index(row, 0),
+                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_following = false;
+    readSelectionValues();
 }
 
 // The view was built anew: the rows are read again, the marked records stay marked wherever
@@ -733,8 +743,9 @@ void TDBGridPro::viewReset(bool renumbered) {
         m_view->selectionModel()->setCurrentIndex(m_model->index(row, column), QItemSelectionModel::NoUpdate);
     m_following = false;
     if (!m_multiSelect && row >= 0)
-        marked = {m_table->ViewRecordAt(row)};
-    selectRecords(marked);
+        markCurrentRow(row);
+    else
+        selectRecords(marked);
     m_view->viewport()->update();
     raiseSelectionChange();
 }

@@ -140,6 +140,7 @@ private:
     void recordChanged(uint32_t recordId);
     void followCursor();
     void selectRecords(const std::vector<uint32_t>& records);
+    void markCurrentRow(int row);
     void readSelectionValues();
 
     ObservationTable* m_table = nullptr;
