@@ -701,18 +701,20 @@ void TDBGridPro::followCursor() {
             m_multiSelect ? QItemSelectionModel::NoUpdate : QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         m_following = false;
         if (!m_multiSelect)
-            markCurrentRow(row);
+            markCurrentRow(row, false); // the move above has marked it in the view
     }
     raiseSelectionChange();
 }
 
 // The single-selection grid marks its current row, whose place is known: no walk of the view.
-void TDBGridPro::markCurrentRow(int row) {
+void TDBGridPro::markCurrentRow(int row, bool inView) {
     m_selection = {{m_table->ViewRecordAt(row), {}}};
-    m_following = true;
-    m_view->selectionModel()->select(m_model->index(row, 0),
-                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    m_following = false;
+    if (inView) {
+        m_following = true;
+        m_view->selectionModel()->select(m_model->index(row, 0),
+                                         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_following = false;
+    }
     readSelectionValues();
 }
 
@@ -743,7 +745,7 @@ void TDBGridPro::viewReset(bool renumbered) {
         m_view->selectionModel()->setCurrentIndex(m_model->index(row, column), QItemSelectionModel::NoUpdate);
     m_following = false;
     if (!m_multiSelect && row >= 0)
-        markCurrentRow(row);
+        markCurrentRow(row, true);
     else
         selectRecords(marked);
     m_view->viewport()->update();

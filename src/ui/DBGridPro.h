@@ -140,7 +140,7 @@ private:
     void recordChanged(uint32_t recordId);
     void followCursor();
     void selectRecords(const std::vector<uint32_t>& records);
-    void markCurrentRow(int row);
+    void markCurrentRow(int row, bool inView);
     void readSelectionValues();
 
     ObservationTable* m_table = nullptr;
