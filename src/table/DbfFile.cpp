@@ -420,6 +420,19 @@ void DbfFile::markDeleted(uint32_t id) {
     m_records[static_cast<size_t>(id - 1) * m_recordLength] = kDeleted;
 }
 
+void DbfFile::rewriteAll(std::vector<char> records) {
+    if (records.size() != m_records.size())
+        throw TableError("Число записей изменилось; таблица не изменена");
+    if (records.empty())
+        return;
+    if (!m_file.writeAt(m_headerLength, records.data(), records.size())) {
+        m_file.writeAt(m_headerLength, m_records.data(), m_records.size());
+        throw TableError(kDiskFullMessage);
+    }
+    records.reserve(m_records.capacity());
+    m_records = std::move(records);
+}
+
 // ---------------------------------------------------------------- pack
 
 DbfFile::Packed DbfFile::writePacked(const std::string& temp, HeaderDate date) const {

@@ -80,6 +80,9 @@ public:
     // Rewrites record `id` in place; throws the disk-full message.
     void rewriteRecord(uint32_t id, const char* bytes);
     void markDeleted(uint32_t id);
+    // Replaces every record by `records` (the same count) in one write; throws the disk-full
+    // message and puts the old bytes back when that fails.
+    void rewriteAll(std::vector<char> records);
 
     // A packed copy of the table written under `temp`: every live record in physical order.
     struct Packed {

@@ -399,6 +399,32 @@ void ObservationTable::Delete() {
     m_eof = m_view.empty();
 }
 
+void ObservationTable::Renumber(const std::vector<uint32_t>& records) {
+    requireBrowsing("перенумеровать записи");
+    if (records.empty())
+        return;
+    const Notice notice(*this);
+    std::vector<char> bytes = m_file.records();
+    const size_t length = static_cast<size_t>(m_file.recordLength());
+    double n = 0;
+    for (uint32_t id : records) {
+        if (m_file.record(id) == nullptr)
+            throw TableError("Нет записи " + std::to_string(id) + "; номера не изменены");
+        m_file.putNumber(bytes.data() + (id - 1) * length, Field::N, ++n);
+    }
+    m_file.rewriteAll(std::move(bytes));
+    changed(kView);
+    if (m_index) {
+        for (int i = 0; i < m_index->tagCount(); ++i)
+            if (field_by_name(m_index->tag(i).field) == Field::N)
+                m_index->rebuild(i, m_file.fieldValues(Field::N, m_file.records()));
+        if (!m_index->flush())
+            throw TableError(kIndexDiskFullMessage);
+    }
+    const std::vector<uint32_t> old = m_view;
+    rebuildView(RecordId(), m_pos, old);
+}
+
 // ---------------------------------------------------------------- filter and view
 
 void ObservationTable::parseFilter(const std::string& filter) {

@@ -34,6 +34,31 @@ Qt::Alignment qt_alignment(TgpAlignment a) {
 
 Field field_of(const QString& name) { return field_by_name(name.toStdString()); }
 
+// A number as the user types it: the locale's form or the file's, with '.' or ','; no group
+// separators are needed.
+bool read_number(const QString& text, double& value) {
+    bool ok = false;
+    value = QLocale().toDouble(text, &ok);
+    if (!ok)
+        value = QLocale::c().toDouble(QString(text).replace(',', '.'), &ok);
+    return ok && std::isfinite(value);
+}
+
+// The first character of the text that Windows-1251 cannot hold, or empty.
+QString not_in_code_page(const QString& text) {
+    for (int i = 0; i < text.size();) {
+        const int n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const std::string one = text.mid(i, n).toStdString();
+        if (cp1251_to_utf8(utf8_to_cp1251(one)) != one)
+            return text.mid(i, n);
+        i += n;
+    }
+    return {};
+}
+
+// The record an open editor began on.
+const char* const kEditorRecord = "ulen3-record";
+
 } // namespace
 
 int TgpColumns::ByFieldName(const QString& field) const {
@@ -99,70 +124,11 @@ public:
         return f;
     }
 
-    // A cell edit is posted through the table: edit, set, post. An editor that still holds
-    // the text it started with writes nothing.
+    // A cell edit is posted through the table, to the record the row shows.
     bool setData(const QModelIndex& index, const QVariant& value, int role) override {
-        ObservationTable* t = m_grid->m_table;
-        if (role != Qt::EditRole || !t || !t->Active() || index.row() >= m_rows)
+        if (role != Qt::EditRole || index.row() >= m_rows || !m_grid->m_table)
             return false;
-        if (value.toString() == m_grid->EditText(index.row(), index.column()))
-            return true;
-        if (!t->GotoRow(index.row()))
-            return false;
-        try {
-            const Field f = m_grid->m_fields[static_cast<std::size_t>(index.column())];
-            const QString text = value.toString().trimmed();
-            double number = 0;
-            if (!text.isEmpty() && is_numeric(f) && !read_number(text, number)) {
-                if (m_grid->OnError)
-                    m_grid->OnError(QStringLiteral("«%1» не является числом; запись не изменена").arg(text));
-                return false;
-            }
-            // A character the table's code page cannot hold would be written as '?'.
-            const QString lost = not_in_code_page(text);
-            if (!is_numeric(f) && !lost.isEmpty()) {
-                if (m_grid->OnError)
-                    m_grid->OnError(QStringLiteral("Знак «%1» нельзя записать в таблицу (кодировка Windows-1251); "
-                                                   "запись не изменена").arg(lost));
-                return false;
-            }
-            t->Edit();
-            if (text.isEmpty())
-                t->SetNull(f);
-            else if (is_numeric(f))
-                t->SetNumber(f, number);
-            else
-                t->SetText(f, text.toStdString());
-            t->Post();
-        } catch (const std::exception& e) {
-            t->Cancel();
-            if (m_grid->OnError)
-                m_grid->OnError(QString::fromStdString(e.what()));
-            return false;
-        }
-        return true;
-    }
-
-    // A number as the user types it: the locale's form or the file's, with '.' or ','; no
-    // group separators are needed.
-    static bool read_number(const QString& text, double& value) {
-        bool ok = false;
-        value = QLocale().toDouble(text, &ok);
-        if (!ok)
-            value = QLocale::c().toDouble(QString(text).replace(',', '.'), &ok);
-        return ok && std::isfinite(value);
-    }
-
-    // The first character of the text that Windows-1251 cannot hold, or empty.
-    static QString not_in_code_page(const QString& text) {
-        for (int i = 0; i < text.size();) {
-            const int n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-            const std::string one = text.mid(i, n).toStdString();
-            if (cp1251_to_utf8(utf8_to_cp1251(one)) != one)
-                return text.mid(i, n);
-            i += n;
-        }
-        return {};
+        return m_grid->writeCell(m_grid->m_table->ViewRecordAt(index.row()), index.column(), value.toString());
     }
 
     void reset(int rows) {
@@ -195,8 +161,20 @@ public:
             const Field f = field_of(m_grid->Columns().Items(index.column()).FieldName);
             if (!is_numeric(f))
                 line->setMaxLength(t->TextLimit(f));
+            line->setProperty(kEditorRecord, t->ViewRecordAt(index.row()));
         }
         return editor;
+    }
+
+    // The text goes to the record the edit began on, wherever the rows have moved meanwhile.
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override {
+        auto* line = qobject_cast<QLineEdit*>(editor);
+        const QVariant record = editor->property(kEditorRecord);
+        if (!line || !record.isValid()) {
+            QStyledItemDelegate::setModelData(editor, model, index);
+            return;
+        }
+        m_grid->writeCell(record.toUInt(), index.column(), line->text());
     }
 
 protected:
@@ -557,9 +535,14 @@ QString TDBGridPro::CellText(int row, int column) const {
 // The stored value as it is: a number with every decimal the file holds (trailing zeros
 // dropped) and the locale's separator, a text as stored.
 QString TDBGridPro::EditText(int row, int column) const {
-    uint32_t id;
-    Field f;
-    if (!cellField(row, column, id, f))
+    return m_table ? editText(m_table->ViewRecordAt(row), column) : QString();
+}
+
+QString TDBGridPro::editText(uint32_t id, int column) const {
+    if (!m_table || !m_table->Active() || id == 0 || column < 0 || column >= m_columns.Count())
+        return {};
+    const Field f = m_fields[static_cast<std::size_t>(column)];
+    if (m_table->IsNullAt(id, f))
         return {};
     if (!is_numeric(f))
         return QString::fromStdString(m_table->TextAt(id, f));
@@ -577,6 +560,47 @@ QString TDBGridPro::EditText(int row, int column) const {
     if (text == "-0")
         text = "0";
     return QString::fromStdString(text).replace(QLatin1Char('.'), QLocale().decimalPoint());
+}
+
+// An edit ended by the user: edit, set, post. Text that is still what the editor started with
+// writes nothing; text the field cannot take is refused with a message and writes nothing.
+bool TDBGridPro::writeCell(uint32_t record, int column, const QString& typed) {
+    ObservationTable* t = m_table;
+    if (!t || !t->Active() || record == 0 || column < 0 || column >= m_columns.Count())
+        return false;
+    if (typed == editText(record, column))
+        return true;
+    const auto refuse = [this](const QString& message) {
+        if (OnError)
+            OnError(message);
+        return false;
+    };
+    const Field f = m_fields[static_cast<std::size_t>(column)];
+    const QString text = typed.trimmed();
+    double number = 0;
+    if (!text.isEmpty() && is_numeric(f) && !read_number(text, number))
+        return refuse(QStringLiteral("«%1» не является числом; запись не изменена").arg(text));
+    // A character the table's code page cannot hold would be written as '?'.
+    const QString lost = is_numeric(f) ? QString() : not_in_code_page(text);
+    if (!lost.isEmpty())
+        return refuse(QStringLiteral("Знак «%1» нельзя записать в таблицу (кодировка Windows-1251); "
+                                     "запись не изменена").arg(lost));
+    if (!t->GotoRecord(record))
+        return refuse(QStringLiteral("Запись, которую изменяли, больше не показана; изменение не записано"));
+    try {
+        t->Edit();
+        if (text.isEmpty())
+            t->SetNull(f);
+        else if (is_numeric(f))
+            t->SetNumber(f, number);
+        else
+            t->SetText(f, text.toStdString());
+        t->Post();
+    } catch (const std::exception& e) {
+        t->Cancel();
+        return refuse(QString::fromStdString(e.what()));
+    }
+    return true;
 }
 
 // The user changed the marks: the grid keeps them as records.

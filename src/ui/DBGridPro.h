@@ -126,8 +126,11 @@ protected:
 
 private:
     friend class GridModel;
+    friend class GridDelegate;
     friend class GridTableListener;
     bool cellField(int row, int column, uint32_t& id, Field& field) const;
+    QString editText(uint32_t record, int column) const;
+    bool writeCell(uint32_t record, int column, const QString& text);
     void fitColumns();
     void setSectionWidth(int column, int width);
     void applyColumns();

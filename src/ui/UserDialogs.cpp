@@ -46,8 +46,9 @@ QString QtUserDialogs::saveFile(QWidget* parent, const QString& filter, const QS
     return chosen;
 }
 
-bool QtUserDialogs::question(QWidget* parent, const QString& caption, const QString& text) {
-    return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+bool QtUserDialogs::ask(QWidget* parent, const QString& caption, const QString& text, bool yesIsDefault) {
+    return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No,
+                                 yesIsDefault ? QMessageBox::Yes : QMessageBox::No) == QMessageBox::Yes;
 }
 
 void QtUserDialogs::message(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text,

@@ -23,13 +23,16 @@ public:
     // confirmOverwrite: ask before an existing file is chosen.
     virtual QString saveFile(QWidget* parent, const QString& filter, const QString& defaultExt,
                              const QString& folder, bool confirmOverwrite) = 0;
-    // Yes or No.
-    virtual bool question(QWidget* parent, const QString& caption, const QString& text) = 0;
+    // Yes or No; Enter gives Yes when `yesIsDefault`, No otherwise.
+    virtual bool ask(QWidget* parent, const QString& caption, const QString& text, bool yesIsDefault) = 0;
     // A box with one OK button; `details`, when given, says more under the text.
     virtual void message(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text,
                          const QString& details) = 0;
     virtual std::optional<QColor> color(QWidget* parent, const QColor& initial) = 0;
 
+    bool question(QWidget* parent, const QString& caption, const QString& text) {
+        return ask(parent, caption, text, true);
+    }
     void error(QWidget* parent, const QString& caption, const QString& text, const QString& details = {}) {
         message(parent, BoxIcon::Error, caption, text, details);
     }
@@ -48,7 +51,7 @@ public:
                      const QString& folder) override;
     QString saveFile(QWidget* parent, const QString& filter, const QString& defaultExt,
                      const QString& folder, bool confirmOverwrite) override;
-    bool question(QWidget* parent, const QString& caption, const QString& text) override;
+    bool ask(QWidget* parent, const QString& caption, const QString& text, bool yesIsDefault) override;
     void message(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text,
                  const QString& details) override;
     std::optional<QColor> color(QWidget* parent, const QColor& initial) override;

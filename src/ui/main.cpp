@@ -25,8 +25,6 @@ namespace ulen3 {
 
 namespace {
 
-const char* const kTitle = "ВЕСКОР";
-
 // The image list: seven 16 × 16 icons drawn for this program (resources/icons).
 QIcon list_icon(int index) {
     static const char* const names[] = {"0-create", "1-open", "2-save", "3-preview", "4-print", "5-help", "6-delete-rows"};
@@ -85,6 +83,21 @@ TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, 
         grid->SetShowFooters(true);
         grid->SetDataSource(&m_table);
         grid->OnInitEdit = [this](TDBGridPro*) { doc_changed = true; };
+        grid->OnSelectionChange = [this](TDBGridPro* g) { selectionChange(g); };
+        grid->OnTitleStateChange = [this](TDBGridPro* g, int column) {
+            guarded([&] {
+                if (g == DBGridPro1)
+                    DBGridPro1TitleStateChange(g, column);
+                else
+                    DBGridPro2TitleStateChange(g, column);
+            });
+        };
+        grid->AfterDelete = [this](TDBGridPro* g) {
+            if (g == DBGridPro1)
+                DBGridPro1AfterDelete(g);
+            else
+                DBGridPro2AfterDelete(g);
+        };
         grid->OnError = [this](const QString& message) { showError(std::runtime_error(message.toStdString())); };
     }
     DBGridPro1->SetColumns(observation_columns());
@@ -130,7 +143,7 @@ void TForm1::buildMenus() {
         m_allCommands.push_back(a);
         return a;
     };
-    const auto later = [] {}; // commands of the grid, printing: they arrive with their own work
+    const auto later = [] {}; // printing arrives with its own work
     QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
     QAction* N2 = action("Создать", [this] { N2Click(); }, 0, QKeySequence(Qt::CTRL | Qt::Key_N));
     QAction* N3 = action("Открыть", [this] { N3Click(); }, 1, QKeySequence(Qt::CTRL | Qt::Key_O));
@@ -146,22 +159,22 @@ void TForm1::buildMenus() {
     file->addSeparator();
     file->addAction(N11);
     QMenu* view = menuBar()->addMenu(QStringLiteral("Вид"));
-    QAction* N27 = action("Выровнять столбцы", later);
-    QAction* N29 = action("Задать цвет", later);
-    QAction* N30 = action("Убрать цвет", later);
-    QAction* N31 = action("Убрать все цвета", later);
-    QAction* N33 = action("Убрать сортировку", later);
+    QAction* N27 = action("Выровнять столбцы", [this] { N23Click(); });
+    QAction* N29 = action("Задать цвет", [this] { N17Click(); });
+    QAction* N30 = action("Убрать цвет", [this] { N18Click(); });
+    QAction* N31 = action("Убрать все цвета", [this] { N19Click(); });
+    QAction* N33 = action("Убрать сортировку", [this] { N33Click(); });
     view->addAction(N27);
     view->addSeparator();
     view->addActions({N29, N30, N31});
     view->addSeparator();
     view->addAction(N33);
     QMenu* edit = menuBar()->addMenu(QStringLiteral("Правка"));
-    QAction* N34 = action("Удалить строки", later, 6);
+    QAction* N34 = action("Удалить строки", [this] { N21Click(); }, 6);
     edit->addAction(N34);
     QMenu* tools = menuBar()->addMenu(QStringLiteral("Сервис"));
     QAction* Excel1 = action("Экспорт в Excel", [this] { Excel1Click(); });
-    QAction* N37 = action("Перенумеровать строки", later);
+    QAction* N37 = action("Перенумеровать строки", [this] { N37Click(); });
     tools->addActions({Excel1, N37});
     QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
     QAction* N24 = action("Помощь", [this] { if (ShowHelp) ShowHelp(); }, 5, QKeySequence(Qt::Key_F1));
@@ -171,17 +184,16 @@ void TForm1::buildMenus() {
     help->addAction(N26);
     m_documentCommands = {N4, N5, N7, N8, N9, N27, N29, N30, N31, N33, N34, N37, Excel1};
 
-    // The popup menu of both grids; its items are never disabled.
+    // The popup menu of both grids: the menu bar's own actions where the captions agree (the
+    // popup opens only over a page, while a document is open and they are enabled).
     auto* popup = new QMenu(this);
     popup->addAction(action("Печать", later));
     popup->addSeparator();
-    popup->addAction(action("Задать цвет", later));
-    popup->addAction(action("Убрать цвет", later));
-    popup->addAction(action("Убрать все цвета", later));
+    popup->addActions({N29, N30, N31});
     popup->addSeparator();
-    popup->addAction(action("Выровнять столбцы", later));
+    popup->addAction(N27);
     popup->addSeparator();
-    popup->addAction(action("Удалить", later));
+    popup->addAction(action("Удалить", [this] { N21Click(); }));
     for (TDBGridPro* grid : {DBGridPro1, DBGridPro2}) {
         grid->view()->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(grid->view(), &QWidget::customContextMenuRequested, this,
@@ -364,8 +376,7 @@ void TForm1::Create_DB(const QString& path) {
 void TForm1::showDocument(bool withLayouts) {
     enable_button();
     tab_vis_en();
-    if (RecomputeFooters)
-        RecomputeFooters();
+    recompute_footers();
     if (withLayouts && LoadLayouts)
         LoadLayouts();
 }
@@ -439,8 +450,7 @@ void TForm1::N4Click() {
     doc_open = true;
     Save_DB();
     tab_vis_en();
-    if (RecomputeFooters)
-        RecomputeFooters();
+    recompute_footers();
 }
 
 void TForm1::Save_DB() {
@@ -450,16 +460,9 @@ void TForm1::Save_DB() {
         DBGridPro1->PostPendingEdit();
         DBGridPro2->PostPendingEdit();
     }
-    // Close and open again; the filter and the sort carry over, the index file stays. The grids
-    // see one change, so their marks and current record stay.
-    const ObservationTable::UpdateBatch batch(m_table);
-    const std::string path = m_table.Path();
-    const std::string index = m_table.IndexName();
+    // Close and open again; the filter and the sort carry over, the index file stays.
     try {
-        m_table.Close();
-        m_table.Open(path);
-        if (!index.empty())
-            m_table.SetIndexName(index);
+        reopen();
     } catch (const std::exception& e) {
         // The window must not claim a document whose table is closed.
         doc_open = false;
@@ -469,6 +472,17 @@ void TForm1::Save_DB() {
         return;
     }
     doc_changed = false;
+}
+
+void TForm1::reopen() {
+    // The grids see one change, so their marks and current record stay.
+    const ObservationTable::UpdateBatch batch(m_table);
+    const std::string path = m_table.Path();
+    const std::string index = m_table.IndexName();
+    m_table.Close();
+    m_table.Open(path);
+    if (!index.empty())
+        m_table.SetIndexName(index);
 }
 
 void TForm1::Close_DB() {

@@ -6,6 +6,7 @@
 
 #include "DBGridPro.h"
 #include "ObservationTable.h"
+#include "PageStatistics.h"
 #include "Pages.h"
 
 #include <QMainWindow>
@@ -25,6 +26,9 @@ class TForm2;
 struct DownloadResults;
 class SettingsStore;
 class UserDialogs;
+
+// The application's title, the caption of its boxes.
+inline constexpr const char* kTitle = "ВЕСКОР";
 
 // One page of the window: what it shows (the page definition) and the widgets that show it.
 struct Page {
@@ -76,6 +80,30 @@ public:
     // The clear-sort step for one grid and one tag: marks, index, tag, refresh; failures ignored.
     void reset_sort(TDBGridPro* grid, const char* tag);
 
+    // Grid commands (GridCommands.cpp).
+    void DBGridPro1TitleStateChange(TDBGridPro* grid, int column);
+    void DBGridPro2TitleStateChange(TDBGridPro* grid, int column);
+    void N33Click(); // "Убрать сортировку"
+    void N17Click(); // "Задать цвет"
+    void N18Click(); // "Убрать цвет"
+    void N19Click(); // "Убрать все цвета"
+    void N23Click(); // "Выровнять столбцы"
+    void N21Click(); // "Удалить строки", "Удалить"
+    void N37Click(); // "Перенумеровать строки"
+    void clear_colors(TDBGridPro* grid);
+    void fit_columns(TDBGridPro* grid);
+    void delete_rows(TDBGridPro* grid);
+
+    // Footer statistics (PageFooters.cpp): the page statistics of the last recomputation.
+    PageStatistics page_stats;
+    void find_mma();
+    void DBGridPro1SelectionChange(TDBGridPro* grid);
+    void DBGridPro2SelectionChange(TDBGridPro* grid);
+    void DBGridPro1AfterDelete(TDBGridPro* grid);
+    void DBGridPro2AfterDelete(TDBGridPro* grid);
+    // find_mma, then the footers of the visible page's grid.
+    void recompute_footers();
+
     // The page shown, and each page by kind.
     const Page& visiblePage() const;
     const Page& page(PageKind kind) const;
@@ -86,8 +114,7 @@ public:
     bool commandHasIcon(const QString& caption) const;
     QColor backgroundColor() const;
 
-    // Hooks for the commands that come with the page statistics and the stored layouts.
-    std::function<void()> RecomputeFooters;
+    // Hooks for the stored layouts.
     std::function<void()> LoadLayouts;
     std::function<void()> StoreLayouts;
     // Ends the message loop for "Выход"; tests replace it.
@@ -117,6 +144,11 @@ private:
     void showDocument(bool withLayouts);
     void showNoDocument();
     void setFilter(const PageDefinition& page);
+    // Close and open the table again; the grids see one change.
+    void reopen();
+    void titleStateChange(const Page& page, int column);
+    void writeFooters(TDBGridPro* grid, const Figures& p, const Figures& r);
+    void selectionChange(TDBGridPro* grid);
     void setTitle(const QString& title);
     void setBackground(bool documentOpen);
     template <class Work> void guarded(Work work);

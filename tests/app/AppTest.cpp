@@ -85,7 +85,7 @@ TEST(Help, MissingHelpIsSaidInAWarningBox) {
         QStringList shown;
         QString openFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
         QString saveFile(QWidget*, const QString&, const QString&, const QString&, bool) override { return {}; }
-        bool question(QWidget*, const QString&, const QString&) override { return false; }
+        bool ask(QWidget*, const QString&, const QString&, bool) override { return false; }
         void message(QWidget*, BoxIcon icon, const QString& caption, const QString& text, const QString&) override {
             shown << QString::number(static_cast<int>(icon)) + "|" + caption + "|" + text;
         }

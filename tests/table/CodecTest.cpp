@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <random>
+
 #include <clocale>
 #include <limits>
 #include <string>
@@ -111,4 +115,24 @@ TEST(Cp1251, UnmappableAndBrokenInputBecomeQuestionMarks) {
     EXPECT_EQ(utf8_to_cp1251("日本"), "??");
     EXPECT_EQ(utf8_to_cp1251("a\xC3"), "a?");
     EXPECT_EQ(utf8_to_cp1251("\xFF"), "?");
+}
+
+// The fast reading of the program's own fixed-point text gives exactly what a full decimal
+// reader gives, for every magnitude a field holds.
+TEST(FieldCodec, FixedPointReadsAsAFullDecimalReaderDoes) {
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    char out[18];
+    for (int i = 0; i < 200000; ++i) {
+        const double scale = std::pow(10.0, static_cast<int>(random() % 17) - 9);
+        const double value = unit(random) * scale;
+        if (!encode_fixed(value, 18, 9, out))
+            continue;
+        const std::string text(out, 18);
+        std::string_view t(text);
+        t.remove_prefix(t.find_first_not_of(' '));
+        double expected = 0;
+        std::from_chars(t.data(), t.data() + t.size(), expected);
+        ASSERT_EQ(decode_number(text), expected) << text;
+    }
 }

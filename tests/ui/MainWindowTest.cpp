@@ -49,7 +49,7 @@ public:
         lastConfirmOverwrite = confirm;
         return next();
     }
-    bool question(QWidget*, const QString& caption, const QString& text) override {
+    bool ask(QWidget*, const QString& caption, const QString& text, bool) override {
         asked.push_back("question|" + caption + "|" + text);
         const bool a = answers.empty() ? false : answers.front();
         if (!answers.empty())
