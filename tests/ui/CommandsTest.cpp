@@ -1,0 +1,259 @@
+// The commands on a page's records, used through the window: title clicks, colours, fitting,
+// delete, renumber, the footers and the export.
+
+#include "WindowFixture.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLocale>
+#include <QTableView>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace ulen3;
+using namespace ulen3::test;
+
+namespace {
+
+struct Row {
+    double n;
+    int kind;
+    double p, r;
+};
+
+class CommandsTest : public WindowFixture {
+protected:
+    // A table of these records, opened in the window.
+    QString open(const std::vector<Row>& rows, const std::string& name = "survey.db") {
+        ObservationTable t;
+        const std::string path = dir.file(name);
+        t.CreateEmpty(path);
+        t.Open(path);
+        for (const Row& row : rows) {
+            t.Append();
+            t.SetNumber(Field::N, row.n);
+            t.SetInteger(Field::NB_TYPE, row.kind);
+            t.SetNumber(Field::P, row.p);
+            t.SetNumber(Field::R, row.r);
+            t.SetText(Field::COMMENT, "Плита " + std::to_string(static_cast<int>(row.n)));
+            t.Post();
+        }
+        t.Close();
+        EXPECT_TRUE(form->Open_DB(QString::fromStdString(path)));
+        return QString::fromStdString(path);
+    }
+    // N of the records the page shows, in its order.
+    std::vector<int> shown() {
+        std::vector<int> out;
+        const RecordView v = form->table().Records();
+        for (int i = 0; i < v.Count(); ++i)
+            out.push_back(static_cast<int>(v.Number(i, Field::N)));
+        return out;
+    }
+    QString footer(TDBGridPro* grid, const char* field) {
+        return grid->Columns().Items(grid->Columns().ByFieldName(field)).FooterText;
+    }
+    // The rows the user marked, as N, in any order.
+    std::vector<int> marked(TDBGridPro* grid) {
+        std::vector<int> out;
+        for (int i = 0; i < grid->SelectionCount(); ++i)
+            out.push_back(static_cast<int>(form->table().NumberAt(grid->SelectionRecord(i), Field::N)));
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+};
+
+const std::vector<Row> kFive = {{3, 0, 30, 3}, {1, 0, 10, 1}, {5, 0, 50, 5}, {2, 0, 20, 2}, {4, 0, 40, 4}};
+
+TEST_F(CommandsTest, TitleClicksSortLargestFirstThenSmallestThenTheFileOrder) {
+    const QString path = open(kFive);
+    TDBGridPro* grid = form->DBGridPro1;
+    grid->resize(800, 400);
+    grid->show();
+    QHeaderView* header = grid->view()->horizontalHeader();
+    const int n = grid->Columns().ByFieldName("N");
+    const QPoint title(header->sectionViewportPosition(n) + header->sectionSize(n) / 2, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, title);
+    EXPECT_EQ(shown(), (std::vector<int>{5, 4, 3, 2, 1}));
+    EXPECT_EQ(form->table().IndexName(), "tab1");
+    // The index file is a dBase IV one that an independent reader walks in the same order.
+    const QString mdx = QFileInfo(path).absolutePath() + "/survey.mdx";
+    ASSERT_TRUE(QFileInfo::exists(mdx));
+    // It opens the file for writing, so it reads a copy; it walks record numbers in tag order.
+    const std::string copy = dir.file("copy.mdx");
+    write_file(copy, read_file(mdx.toStdString()));
+    const std::string perl = "perl -MXBase::Index -e '$i = XBase::Index->new(\"" + copy +
+                             "\", tag => \"TAB1\") or die; $i->prepare_select; while (($k, $r) = $i->fetch) { print \"$r \" }'";
+    EXPECT_EQ(run_command(perl + " 2>&1"), "3 5 1 4 2 "); // N 5, 4, 3, 2, 1
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, title);
+    EXPECT_EQ(shown(), (std::vector<int>{1, 2, 3, 4, 5}));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::ControlModifier, title);
+    EXPECT_EQ(shown(), (std::vector<int>{3, 1, 5, 2, 4}));
+    EXPECT_EQ(form->table().IndexName(), "");
+    EXPECT_FALSE(QFileInfo::exists(mdx));
+    for (int i = 0; i < grid->Columns().Count(); ++i)
+        EXPECT_EQ(grid->Columns().Items(i).TitleState, tsSortedNone);
+}
+
+TEST_F(CommandsTest, TheOperativePageSortsThroughItsOwnTag) {
+    open({{2, 1, 5, 1}, {1, 1, 7, 2}, {9, 0, 1, 1}, {3, 1, 6, 3}});
+    ASSERT_FALSE(form->observationPageShown());
+    TDBGridPro* grid = form->DBGridPro2;
+    const int p = grid->Columns().ByFieldName("P");
+    grid->TitleClick(p, false);
+    EXPECT_EQ(form->table().IndexName(), "tab2");
+    EXPECT_EQ(shown(), (std::vector<int>{1, 3, 2})); // P 7, 6, 5
+    grid->TitleClick(p, false);
+    EXPECT_EQ(shown(), (std::vector<int>{2, 3, 1}));
+    form->N33Click();
+    EXPECT_EQ(shown(), (std::vector<int>{2, 1, 3}));
+    EXPECT_EQ(grid->Columns().Items(p).TitleState, tsSortedNone);
+    // With no sort in force it changes nothing.
+    form->N33Click();
+    EXPECT_EQ(shown(), (std::vector<int>{2, 1, 3}));
+}
+
+TEST_F(CommandsTest, MarksAndFootersNameTheSameRecordsAfterASort) {
+    open(kFive);
+    TDBGridPro* grid = form->DBGridPro1;
+    EXPECT_EQ(footer(grid, "P"), "10/30/50");
+    EXPECT_EQ(footer(grid, "R"), "1/3/5");
+    EXPECT_EQ(footer(grid, "N"), "5");
+    grid->SelectRows({0, 1}); // N 3 and 1
+    EXPECT_EQ(footer(grid, "P"), "10/20/30");
+    EXPECT_EQ(footer(grid, "N"), "5"); // the page's count, not the marks'
+    grid->TitleClick(grid->Columns().ByFieldName("P"), false);
+    EXPECT_EQ(shown(), (std::vector<int>{5, 4, 3, 2, 1}));
+    EXPECT_EQ(marked(grid), (std::vector<int>{1, 3}));
+    EXPECT_EQ(footer(grid, "P"), "10/20/30");
+    grid->SelectRows({});
+    EXPECT_EQ(footer(grid, "P"), "10/30/50");
+}
+
+TEST_F(CommandsTest, FootersOfEmptySingleAndNegativePages) {
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    open({});
+    EXPECT_EQ(footer(form->DBGridPro1, "P"), "0/0/0");
+    EXPECT_EQ(footer(form->DBGridPro1, "N"), "0");
+    open({{1, 0, 12.34, -0.5}}, "one.db");
+    EXPECT_EQ(footer(form->DBGridPro1, "P"), "12,34/12,34/12,34");
+    EXPECT_EQ(footer(form->DBGridPro1, "R"), "-0,5/-0,5/-0,5");
+    EXPECT_EQ(footer(form->DBGridPro1, "N"), "1");
+    open({{1, 0, 1, -1.2}, {2, 0, 2, -1.3}, {3, 0, 2, -1.25}}, "three.db");
+    EXPECT_EQ(footer(form->DBGridPro1, "P"), "1/1,7/2");
+    EXPECT_EQ(footer(form->DBGridPro1, "R"), "-1,3/-1,2/-1,2");
+    // Two marked rows: R −1.2 and −1.3 give the mean −1.25, rounded upward to −1.2.
+    form->DBGridPro1->SelectRows({0, 1});
+    EXPECT_EQ(footer(form->DBGridPro1, "R"), "-1,3/-1,2/-1,2");
+    EXPECT_EQ(footer(form->DBGridPro1, "P"), "1/1,5/2");
+    QLocale::setDefault(QLocale::c());
+}
+
+TEST_F(CommandsTest, DeleteAsksThenRemovesExactlyTheMarkedRecords) {
+    const QString path = open({{1, 0, 1, 1}, {2, 0, 2, 2}, {3, 0, 3, 3}, {4, 0, 4, 4}, {5, 0, 5, 5}, {6, 0, 6, 6}});
+    TDBGridPro* grid = form->DBGridPro1;
+    grid->TitleClick(grid->Columns().ByFieldName("N"), false); // 6 5 4 3 2 1
+    grid->SelectRows({0, 2, 5});                                // N 6, 4, 1
+    // No keeps everything.
+    dialogs.answers = {false};
+    form->N21Click();
+    EXPECT_EQ(dialogs.asked.back(), "question|ВЕСКОР|Удалить выбранные записи: 3?");
+    EXPECT_EQ(form->table().FileRecordCount(), 6u);
+    EXPECT_EQ(marked(grid), (std::vector<int>{1, 4, 6}));
+    form->doc_changed = true;
+    dialogs.answers = {true};
+    form->N21Click();
+    EXPECT_EQ(form->table().FileRecordCount(), 3u); // packed
+    EXPECT_EQ(shown(), (std::vector<int>{2, 3, 5}));  // unsorted
+    EXPECT_EQ(form->table().IndexName(), "");
+    EXPECT_EQ(grid->Columns().Items(grid->Columns().ByFieldName("N")).TitleState, tsSortedNone);
+    EXPECT_EQ(footer(grid, "N"), "3");
+    EXPECT_EQ(footer(grid, "P"), "2/3.3/5"); // the tests' locale writes a point
+    EXPECT_FALSE(form->doc_changed);
+    EXPECT_EQ(grid->SelectionCount(), 0);
+    // An independent reader finds the other records as they were.
+    const std::string py = "/usr/bin/python3 -c \"import dbfread; print([(int(r['N']), r['COMMENT']) for r in dbfread.DBF('" +
+                           path.toStdString() + "', encoding='cp1251')])\"";
+    EXPECT_EQ(run_command(py + " 2>&1"), "[(2, 'Плита 2'), (3, 'Плита 3'), (5, 'Плита 5')]\n");
+}
+
+TEST_F(CommandsTest, RenumberFollowsThePagesOrderAndVisitsEachRecordOnce) {
+    open({{7, 0, 1, 3}, {8, 0, 1, 9}, {9, 1, 1, 5}, {10, 0, 1, 1}, {11, 0, 1, 5}});
+    // The operative page shows the one record of kind 1; take the observation page.
+    form->PageControl1->setTabVisible(0, true);
+    form->PageControl1->setCurrentIndex(0);
+    TDBGridPro* grid = form->DBGridPro1;
+    grid->TitleClick(grid->Columns().ByFieldName("R"), false); // R descending: 9, 5, 3, 1
+    form->N37Click();
+    EXPECT_EQ(form->table().IndexName(), "tab1"); // the reopen keeps the sort
+    EXPECT_EQ(shown(), (std::vector<int>{1, 2, 3, 4}));
+    const RecordView v = form->table().Records();
+    EXPECT_EQ(v.Number(0, Field::R), 9);
+    // Sorted by N itself, largest first: each record gets one number, in the order shown, so
+    // the one shown last (R 1) becomes 1 and the order turns round.
+    grid->TitleClick(grid->Columns().ByFieldName("N"), false); // 4 3 2 1: R 1, 3, 5, 9
+    form->N37Click();
+    EXPECT_EQ(shown(), (std::vector<int>{4, 3, 2, 1}));
+    std::vector<double> rs;
+    for (int i = 0; i < form->table().Records().Count(); ++i)
+        rs.push_back(form->table().Records().Number(i, Field::R));
+    EXPECT_EQ(rs, (std::vector<double>{9, 5, 3, 1}));
+    // The record of the other kind keeps its number.
+    form->table().SetFilter("NB_TYPE=1");
+    EXPECT_EQ(shown(), (std::vector<int>{9}));
+}
+
+TEST_F(CommandsTest, ColoursAndFitting) {
+    open(kFive);
+    TDBGridPro* grid = form->DBGridPro1;
+    const int time = grid->Columns().ByFieldName("TIME");
+    grid->view()->setCurrentIndex(grid->view()->model()->index(0, time));
+    dialogs.colours = {std::nullopt, QColor(255, 255, 0)};
+    form->N17Click(); // cancelled
+    EXPECT_EQ(grid->Columns().Items(time).Color, clNone);
+    form->N17Click();
+    EXPECT_EQ(grid->Columns().Items(time).Color, 0x00FFFFu); // red in the lowest byte
+    EXPECT_EQ(grid->view()->model()->data(grid->view()->model()->index(3, time), Qt::BackgroundRole).value<QColor>(),
+              QColor(255, 255, 0));
+    grid->view()->setCurrentIndex(grid->view()->model()->index(0, time + 1));
+    form->N18Click();
+    EXPECT_EQ(grid->Columns().Items(time).Color, 0x00FFFFu);
+    form->N19Click();
+    EXPECT_EQ(grid->Columns().Items(time).Color, clNone);
+
+    grid->resize(905, 300);
+    form->N23Click();
+    for (int i = 0; i < grid->Columns().Count(); ++i)
+        EXPECT_EQ(grid->Columns().Items(i).Width, 100) << i;
+}
+
+TEST_F(CommandsTest, ExportWritesThePagesRecordsInFileOrderAndClearsBothGridsMarks) {
+    open({{2, 1, 5, 1}, {1, 0, 7, 2}, {3, 1, 6, 3}, {4, 1, 8, 4}});
+    TDBGridPro* grid = form->DBGridPro2;
+    grid->TitleClick(grid->Columns().ByFieldName("P"), false);
+    form->DBGridPro1->SetTitleState(0, tsSortedUp);
+    EXPECT_EQ(shown(), (std::vector<int>{4, 3, 2}));
+    const std::string xls = dir.file("june.xls");
+    dialogs.files = {QString::fromStdString(xls)};
+    form->Excel1Click();
+    EXPECT_EQ(dialogs.asked.back(), "information|Экспорт в Excel|Экспорт в файл june.xls завершен успешно.");
+    for (TDBGridPro* g : {form->DBGridPro1, form->DBGridPro2})
+        for (int i = 0; i < g->Columns().Count(); ++i)
+            EXPECT_EQ(g->Columns().Items(i).TitleState, tsSortedNone);
+    EXPECT_TRUE(form->table().Eof());
+    const std::string py = "/usr/bin/python3 -c \"import xlrd; s = xlrd.open_workbook('" + xls +
+                           "').sheet_by_index(0); print(s.name, [int(s.cell_value(r, 0)) for r in range(1, s.nrows)])\"";
+    EXPECT_EQ(run_command(py + " 2>&1"), "ВЕСКОР [2, 3, 4]\n");
+    // A failure reaches the general error handler through the menu item, and no success is told.
+    dialogs.files = {QString::fromStdString(dir.file("no-folder/x.xls"))};
+    dialogs.asked.clear();
+    for (QAction* a : form->findChildren<QAction*>())
+        if (a->text() == "Экспорт в Excel")
+            a->trigger();
+    ASSERT_EQ(dialogs.asked.size(), 2u);
+    EXPECT_TRUE(dialogs.asked[1].startsWith("error|ВЕСКОР|")) << dialogs.asked[1].toStdString();
+}
+
+} // namespace
