@@ -12,9 +12,6 @@
 
 namespace ulen3 {
 
-namespace {
-
-// The decimal separator of the user's locale, as the program's TYPE texts use it.
 char user_decimal_separator() {
     const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
     std::setlocale(LC_NUMERIC, "");
@@ -22,6 +19,8 @@ char user_decimal_separator() {
     std::setlocale(LC_NUMERIC, previous.c_str());
     return sep ? sep : '.';
 }
+
+namespace {
 
 int usage() {
     std::cerr << "Использование: ulen3-cli decode ОБРАЗ.bin ТАБЛИЦА.db [--append] "

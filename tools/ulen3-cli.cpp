@@ -3,6 +3,7 @@
 #include "CliDecode.h"
 #include "CliDownload.h"
 #include "ObservationTable.h"
+#include "PageStatistics.h"
 #include "Pages.h"
 #include "SheetExport.h"
 #include "TableError.h"
@@ -34,7 +35,9 @@ int usage() {
                  "  ulen3-cli download [--port УСТРОЙСТВО] [--image ОБРАЗ.bin]\n"
                  "                    [--table ТАБЛИЦА.db [--append]]\n"
                  "  ulen3-cli decode ОБРАЗ.bin ТАБЛИЦА.db [--append] [--dev-code КОД --serial НОМЕР]\n"
-                 "  ulen3-cli export ТАБЛИЦА.db КНИГА.xls [--page observation|operative]\n";
+                 "  ulen3-cli export ТАБЛИЦА.db КНИГА.xls [--page observation|operative]\n"
+                 "  ulen3-cli stats ТАБЛИЦА.db [--page observation|operative]\n"
+                 "  ulen3-cli renumber ТАБЛИЦА.db [--page observation|operative]\n";
     return 2;
 }
 
@@ -139,14 +142,48 @@ int sortTable(const std::string& path, const std::string& field, const std::stri
     return 0;
 }
 
+// The page the user named, or the one the program would show.
+PageKind page_of(ObservationTable& table, const std::string& page) {
+    const PageKind kind = page.empty()          ? shown_page(table)
+                          : page == "operative" ? PageKind::Operative
+                                                : PageKind::Observation;
+    table.SetFilter(page_definition(kind).filter);
+    return kind;
+}
+
+// The footer texts the window shows for the page, with the user's decimal separator.
+int stats(const std::string& path, const std::string& page) {
+    ObservationTable table;
+    table.Open(path);
+    page_of(table, page);
+    const PageStatistics s = page_statistics(table.Records());
+    const std::string sep(1, user_decimal_separator());
+    std::printf("P: %s\nR: %s\nN: %d\n", figures_text(s.p, sep).c_str(), figures_text(s.r, sep).c_str(),
+                table.VisibleCount());
+    table.Close();
+    return 0;
+}
+
+// "Перенумеровать строки" over the page's records in the order of the file.
+int renumber(const std::string& path, const std::string& page) {
+    ObservationTable table;
+    table.Open(path);
+    page_of(table, page);
+    const RecordView records = table.Records();
+    std::vector<uint32_t> order;
+    for (int row = 0; row < records.Count(); ++row)
+        order.push_back(records.RecordId(row));
+    table.Renumber(order);
+    table.Close();
+    std::printf("Перенумеровано записей: %zu\n", order.size());
+    return 0;
+}
+
 // Writes the records of one page to an .xls workbook, as "Экспорт в Excel" does.
 int exportPage(const std::string& path, const std::string& out, const std::string& page) {
     ObservationTable table;
     table.Open(path);
-    const PageKind kind = page.empty()        ? shown_page(table)
-                          : page == "operative" ? PageKind::Operative
-                                                : PageKind::Observation;
-    show_page_in_file_order(table, kind);
+    show_page_in_file_order(table, page_of(table, page));
     exp2excel(table.Records(), out);
     table.Close();
     std::printf("%s\n", export_success_text(out).c_str());
@@ -229,6 +266,18 @@ int main(int argc, char** argv) {
                     return usage();
             }
             return sortTable(path, args[2], tag, descending);
+        }
+        if ((command == "stats" || command == "renumber") && args.size() >= 2) {
+            std::string page;
+            for (size_t i = 2; i < args.size(); ++i) {
+                if (args[i] == "--page" && i + 1 < args.size())
+                    page = args[++i];
+                else
+                    return usage();
+            }
+            if (!page.empty() && page != "observation" && page != "operative")
+                return usage();
+            return command == "stats" ? stats(path, page) : renumber(path, page);
         }
         if (command == "export" && args.size() >= 3) {
             std::string page;

@@ -63,3 +63,21 @@ TEST_F(TableFixture, PageStatisticsReadEmptyValuesAsZeroAndLeaveRValuesAlone) {
 }
 
 } // namespace
+
+namespace {
+
+// The command line prints what the footers show, in the user's locale.
+TEST_F(TableFixture, CliStatsPrintsTheFooterTextsOfAPage) {
+    const std::string path = createTable();
+    table.Open(path);
+    appendRecords({12.5, 13.1, 14});
+    table.Close();
+    const std::string cli = std::string("LC_ALL=ru_RU.UTF-8 ") + ULEN3_CLI + " stats " + path;
+    EXPECT_EQ(run_command(cli + " 2>&1"), "P: 12,5/13,2/14\nR: 0/0/0\nN: 3\n");
+    EXPECT_EQ(run_command(cli + " --page operative 2>&1"), "P: 0/0/0\nR: 0/0/0\nN: 0\n");
+    int status = 0;
+    run_command(cli + " --page nowhere 2>&1", &status);
+    EXPECT_EQ(status, 2);
+}
+
+} // namespace
