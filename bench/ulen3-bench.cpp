@@ -3,6 +3,7 @@
 
 #include "BenchRecords.h"
 #include "BenchDownload.h"
+#include "BenchWindow.h"
 #include "ImageDecoder.h"
 #include "ObservationTable.h"
 #include "SampleImage.h"
@@ -124,6 +125,12 @@ int runWorkload(const std::string& name) {
     }
     if (name == "grid-200000")
         return bench_grid(tablePath("large.db"));
+    if (name == "window-200000") {
+        // A copy: the window deletes and renumbers.
+        if (std::system(("cp " + tablePath("large.db") + " " + tablePath("window.db")).c_str()) != 0)
+            return 1;
+        return bench_window(tablePath("window.db"), tablePath("config"));
+    }
     if (name == "exchange-feed")
         return bench_exchange_feed();
     if (name == "download-full")
@@ -181,6 +188,7 @@ int main(int argc, char** argv) {
     measure(exe.c_str(), "post-2tags-small", "tags: 2,000 posts with two tags on 2,978", 2000);
     measure(exe.c_str(), "post-2tags", "tags: 2,000 posts with two tags on 200,000", 2000);
     measure(exe.c_str(), "grid-200000", "grid: 202,000 records, paint, last, 1,000 moves", 202000);
+    measure(exe.c_str(), "window-200000", "window: 202,000 records, sorts, footers, delete, renumber", 202000);
     measure(exe.c_str(), "decode-2978", "decode: 2,978-record image into a new table [20 ms]", 2978);
     measure(exe.c_str(), "decode-append-100", "decode: append 100 records onto 202,000", 100);
     measure(exe.c_str(), "export-table", "export: prepare a table of 65,535 records", 65535);

@@ -171,6 +171,7 @@ void DbfFile::release() {
     m_records.clear();
     m_records.shrink_to_fit();
     m_count = 0;
+    forgetNumbers();
 }
 
 bool DbfFile::close(HeaderDate date, FileFailure& why) {
@@ -299,6 +300,23 @@ double DbfFile::number(const char* record, Field field) const {
     return decode_number(raw(record, field)).value_or(0.0);
 }
 
+double DbfFile::numberOf(uint32_t id, Field field) const {
+    std::vector<double>& column = m_numbers[static_cast<int>(field)];
+    if (column.size() != m_count) {
+        column.resize(m_count);
+        for (uint32_t i = 1; i <= m_count; ++i)
+            column[i - 1] = number(record(i), field);
+    }
+    return id >= 1 && id <= m_count ? column[id - 1] : 0.0;
+}
+
+void DbfFile::forgetNumbers() const {
+    for (std::vector<double>& column : m_numbers) {
+        column.clear();
+        column.shrink_to_fit();
+    }
+}
+
 std::string DbfFile::text(const char* record, Field field) const {
     const std::string_view r = raw(record, field);
     if (is_numeric(field)) {
@@ -308,7 +326,7 @@ std::string DbfFile::text(const char* record, Field field) const {
     return cp1251_to_utf8(decode_text(r));
 }
 
-std::vector<std::string_view> DbfFile::fieldValues(Field field, const std::vector<char>& records) const {
+std::vector<std::string_view> DbfFile::fieldValues(Field field, const RecordBytes& records) const {
     std::vector<std::string_view> values(records.size() / static_cast<size_t>(m_recordLength));
     for (size_t i = 0; i < values.size(); ++i)
         values[i] = raw(records.data() + i * static_cast<size_t>(m_recordLength), field);
@@ -391,6 +409,9 @@ uint32_t DbfFile::appendRecord(const std::vector<char>& bytes, HeaderDate date) 
         throw TableError(kDiskFullMessage);
     }
     m_records.insert(m_records.end(), bytes.begin(), bytes.end());
+    for (int f = 0; f < kFieldCount; ++f)
+        if (m_numbers[f].size() + 1 == m_count)
+            m_numbers[f].push_back(number(record(m_count), static_cast<Field>(f)));
     return m_count;
 }
 
@@ -399,6 +420,9 @@ void DbfFile::unappend(HeaderDate date) {
         return;
     m_records.resize(m_records.size() - static_cast<size_t>(m_recordLength));
     --m_count;
+    for (std::vector<double>& column : m_numbers)
+        if (column.size() == m_count + 1)
+            column.pop_back();
     m_file.truncate(m_headerLength + static_cast<int64_t>(m_count) * m_recordLength);
     writeHeader(date);
 }
@@ -411,6 +435,9 @@ void DbfFile::rewriteRecord(uint32_t id, const char* bytes) {
         throw TableError(kDiskFullMessage);
     }
     std::memcpy(cached, bytes, static_cast<size_t>(m_recordLength));
+    for (int f = 0; f < kFieldCount; ++f)
+        if (m_numbers[f].size() == m_count)
+            m_numbers[f][id - 1] = number(cached, static_cast<Field>(f));
 }
 
 void DbfFile::markDeleted(uint32_t id) {
@@ -420,7 +447,7 @@ void DbfFile::markDeleted(uint32_t id) {
     m_records[static_cast<size_t>(id - 1) * m_recordLength] = kDeleted;
 }
 
-void DbfFile::rewriteAll(std::vector<char> records) {
+void DbfFile::rewriteAll(RecordBytes records) {
     if (records.size() != m_records.size())
         throw TableError("Число записей изменилось; таблица не изменена");
     if (records.empty())
@@ -431,6 +458,7 @@ void DbfFile::rewriteAll(std::vector<char> records) {
     }
     records.reserve(m_records.capacity());
     m_records = std::move(records);
+    forgetNumbers();
 }
 
 // ---------------------------------------------------------------- pack
@@ -473,6 +501,7 @@ void DbfFile::adopt(Packed&& packed) {
     m_header = std::move(packed.header);
     m_records = std::move(packed.records);
     m_count = packed.count;
+    forgetNumbers();
 }
 
 } // namespace ulen3

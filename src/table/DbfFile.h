@@ -8,11 +8,29 @@
 #include "TableFile.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace ulen3 {
+
+// Leaves new elements uninitialised: a buffer about to be filled from the file is not first
+// cleared, which for a large table is as costly as the read.
+template <class T> struct UninitialisedAllocator : std::allocator<T> {
+    template <class U> struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <class U> UninitialisedAllocator(const UninitialisedAllocator<U>&) {}
+    template <class U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }
+    template <class U, class... Args> void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+// Whole records, one after another, as in the file.
+using RecordBytes = std::vector<char, UninitialisedAllocator<char>>;
 
 class DbfFile {
 public:
@@ -47,7 +65,7 @@ public:
     const std::vector<FieldDescriptor>& descriptors() const { return m_descriptors; }
     int recordLength() const { return m_recordLength; }
     // Every record of the file, deleted ones included, in physical order.
-    const std::vector<char>& records() const { return m_records; }
+    const RecordBytes& records() const { return m_records; }
     FileFailure lastFailure() const { return m_file.lastFailure(); }
 
     // The bytes of record `id` (1-based), or nullptr outside the file.
@@ -56,12 +74,15 @@ public:
     std::string_view raw(const char* record, Field field) const;
     bool isNull(const char* record, Field field) const;
     double number(const char* record, Field field) const; // no value and non-numbers count as 0
+    // number() of record `id` (1-based), from a column of the field's values read once in file
+    // order, so that a walk in another order does not touch every record's bytes.
+    double numberOf(uint32_t id, Field field) const;
     std::string text(const char* record, Field field) const; // UTF-8
     // Bytes a text written to the field keeps (the smaller of the file's and the design width).
     int textLimit(Field field) const { return m_bind[static_cast<int>(field)].textLimit; }
     int width(Field field) const { return m_bind[static_cast<int>(field)].width; }
     // The field's raw bytes in each of `records` (a block of whole records).
-    std::vector<std::string_view> fieldValues(Field field, const std::vector<char>& records) const;
+    std::vector<std::string_view> fieldValues(Field field, const RecordBytes& records) const;
 
     // Values into a record buffer; a value that does not fit throws TableError and writes nothing.
     std::vector<char> blankRecord() const;
@@ -82,13 +103,13 @@ public:
     void markDeleted(uint32_t id);
     // Replaces every record by `records` (the same count) in one write; throws the disk-full
     // message and puts the old bytes back when that fails.
-    void rewriteAll(std::vector<char> records);
+    void rewriteAll(RecordBytes records);
 
     // A packed copy of the table written under `temp`: every live record in physical order.
     struct Packed {
         TableFile file;
         std::vector<unsigned char> header;
-        std::vector<char> records;
+        RecordBytes records;
         uint32_t count = 0;
     };
     // Throws TableError naming `temp`; then nothing is left under that name.
@@ -107,15 +128,18 @@ private:
     [[noreturn]] void refuse(const std::string& why) const;
     void checkPut(char* record, Field field, bool numeric) const;
 
+    void forgetNumbers() const;
+
     TableFile m_file;
     std::string m_path;
+    mutable std::vector<double> m_numbers[kFieldCount]; // read on first use; empty = not read
     std::vector<unsigned char> m_header; // header, descriptors and terminator as in the file
     std::vector<FieldDescriptor> m_descriptors;
     Binding m_bind[kFieldCount];
     int m_headerLength = 0;
     int m_recordLength = 0;
     uint32_t m_count = 0;
-    std::vector<char> m_records;
+    RecordBytes m_records;
 };
 
 } // namespace ulen3

@@ -85,40 +85,52 @@ bool is_decimal_text(std::string_view t) {
 }
 
 std::optional<double> decode_number(std::string_view raw) {
+    // One pass over the form the program writes: spaces, an optional sign, digits, a point and
+    // digits, spaces. The digits make one integer and the decimals a power of ten; both are
+    // exact doubles, so their quotient is the correctly rounded value, as a full decimal reader
+    // gives it, at a fraction of the cost.
+    static constexpr double kTens[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15};
+    size_t i = 0, end = raw.size();
+    while (i < end && raw[i] == ' ')
+        ++i;
+    while (end > i && raw[end - 1] == ' ')
+        --end;
+    if (i == end)
+        return std::nullopt;
+    const bool negative = raw[i] == '-';
+    if (raw[i] == '-' || raw[i] == '+')
+        ++i;
+    uint64_t mantissa = 0;
+    int digits = 0, decimals = -1;
+    bool plain = i < end;
+    for (; i < end && plain; ++i) {
+        const char c = raw[i];
+        if (c >= '0' && c <= '9') {
+            if (++digits <= 15)
+                mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+            if (decimals >= 0)
+                ++decimals;
+        } else if (c == '.' && decimals < 0) {
+            decimals = 0;
+        } else {
+            plain = false;
+        }
+    }
+    if (plain && digits > 0 && digits <= 15) {
+        const double v = static_cast<double>(mantissa) / kTens[decimals < 0 ? 0 : decimals];
+        return negative ? -v : v;
+    }
+
+    // Anything else: the padding after a sign ("-  5"), long digit strings, or not a number.
     char scratch[256];
     if (raw.size() > sizeof scratch)
         raw = raw.substr(0, sizeof scratch);
     std::string_view t = trim_number(raw, scratch);
-    if (t.empty())
-        return std::nullopt;
     if (!is_decimal_text(t))
         return 0.0;
     if (t[0] == '+')
         t.remove_prefix(1);
-    // The fixed-point text the program writes: the digits as one integer, divided by the power
-    // of ten of the decimals. Both are exact doubles, so the quotient is the correctly rounded
-    // value, as from_chars gives it, at a fraction of the cost.
-    {
-        static constexpr double kTens[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
-                                           1e12, 1e13, 1e14, 1e15};
-        const bool negative = t[0] == '-';
-        uint64_t mantissa = 0;
-        int digits = 0, decimals = -1;
-        for (size_t i = negative ? 1 : 0; i < t.size(); ++i) {
-            if (t[i] == '.') {
-                decimals = 0;
-                continue;
-            }
-            mantissa = mantissa * 10 + static_cast<uint64_t>(t[i] - '0');
-            ++digits;
-            if (decimals >= 0)
-                ++decimals;
-        }
-        if (digits <= 15) {
-            const double v = static_cast<double>(mantissa) / kTens[decimals < 0 ? 0 : decimals];
-            return negative ? -v : v;
-        }
-    }
     double v = 0;
     auto res = std::from_chars(t.data(), t.data() + t.size(), v);
     if (res.ec != std::errc() || res.ptr != t.data() + t.size())

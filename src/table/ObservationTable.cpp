@@ -91,6 +91,7 @@ void ObservationTable::resetOpenState() {
     m_state = State::Closed;
     m_buffer.clear();
     m_view.clear();
+    m_passes.clear();
     m_pos = 0;
     m_eof = true;
 }
@@ -122,6 +123,7 @@ void ObservationTable::Open(const std::string& path) {
         throw TableError("Не удалось открыть таблицу «" + path + "»: " + file_failure_text(why, path));
     }
     selectTag();
+    matchAll();
     rebuildView(0, 0, {});
     m_pos = 0;
     m_eof = m_view.empty();
@@ -392,6 +394,7 @@ void ObservationTable::Delete() {
     if (recordId == 0)
         return;
     m_file.markDeleted(recordId);
+    match(recordId);
     changed(kView);
     m_view.erase(m_view.begin() + static_cast<std::ptrdiff_t>(m_pos));
     if (m_pos >= m_view.size())
@@ -404,7 +407,7 @@ void ObservationTable::Renumber(const std::vector<uint32_t>& records) {
     if (records.empty())
         return;
     const Notice notice(*this);
-    std::vector<char> bytes = m_file.records();
+    RecordBytes bytes = m_file.records();
     const size_t length = static_cast<size_t>(m_file.recordLength());
     double n = 0;
     for (uint32_t id : records) {
@@ -413,6 +416,7 @@ void ObservationTable::Renumber(const std::vector<uint32_t>& records) {
         m_file.putNumber(bytes.data() + (id - 1) * length, Field::N, ++n);
     }
     m_file.rewriteAll(std::move(bytes));
+    matchAll();
     changed(kView);
     if (m_index) {
         for (int i = 0; i < m_index->tagCount(); ++i)
@@ -462,8 +466,22 @@ void ObservationTable::SetFilter(const std::string& filter) {
         requireBrowsing("сменить фильтр");
     parseFilter(filter);
     m_filter = filter;
-    if (Active())
+    if (Active()) {
+        matchAll();
         Refresh();
+    }
+}
+
+void ObservationTable::matchAll() {
+    m_passes.resize(m_file.count());
+    for (uint32_t id = 1; id <= m_file.count(); ++id)
+        m_passes[id - 1] = passesFilter(m_file.record(id));
+}
+
+void ObservationTable::match(uint32_t recordId) {
+    if (m_passes.size() < recordId)
+        m_passes.resize(recordId);
+    m_passes[recordId - 1] = passesFilter(m_file.record(recordId));
 }
 
 bool ObservationTable::passesFilter(const char* record) const {
@@ -489,13 +507,15 @@ void ObservationTable::Refresh() {
 void ObservationTable::rebuildView(uint32_t keep, size_t oldPos,
                                    const std::vector<uint32_t>& oldView) {
     m_view.clear();
+    if (m_passes.size() != m_file.count())
+        matchAll();
     if (m_indexTag >= 0) {
         for (uint32_t id : m_index->order(m_indexTag))
-            if (passesFilter(m_file.record(id)))
+            if (m_passes[id - 1])
                 m_view.push_back(id);
     } else {
         for (uint32_t id = 1; id <= m_file.count(); ++id)
-            if (passesFilter(m_file.record(id)))
+            if (m_passes[id - 1])
                 m_view.push_back(id);
     }
 
@@ -531,7 +551,8 @@ void ObservationTable::placeAfterChange(uint32_t recordId) {
     const bool inView = m_pos < m_view.size() && m_view[m_pos] == recordId;
     if (inView)
         m_view.erase(m_view.begin() + static_cast<std::ptrdiff_t>(m_pos));
-    if (passesFilter(m_file.record(recordId)))
+    match(recordId);
+    if (m_passes[recordId - 1])
         insertIntoView(recordId);
     else if (m_pos >= m_view.size())
         m_pos = m_view.empty() ? 0 : m_view.size() - 1;
@@ -666,9 +687,16 @@ void ObservationTable::RebuildTags() {
         return;
     requireBrowsing("перестроить теги сортировки");
     const Notice notice(*this);
-    for (int i = 0; i < m_index->tagCount(); ++i)
+    // Every change of a record reaches the tags at its post, so a tag built from the records
+    // and not changed since is what a rebuild would give: a rebuild right after AddTag is free.
+    bool rebuilt = false;
+    for (int i = 0; i < m_index->tagCount(); ++i) {
+        if (m_index->builtFromRecords(i))
+            continue;
         m_index->rebuild(i, m_file.fieldValues(field_by_name(m_index->tag(i).field), m_file.records()));
-    if (!m_index->flush())
+        rebuilt = true;
+    }
+    if (rebuilt && !m_index->flush())
         throw TableError(kIndexDiskFullMessage);
     refreshOrder(m_indexTag >= 0);
 }
@@ -739,6 +767,7 @@ void ObservationTable::Pack() {
         fail(FileFailure::Io);
     }
     m_file.adopt(std::move(packed));
+    matchAll();
     m_indexTag = -1;
     if (packedIndex) {
         m_index = std::move(packedIndex);

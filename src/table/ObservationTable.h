@@ -40,7 +40,7 @@ public:
     int Count() const { return static_cast<int>(m_ids.size()); }
     uint32_t RecordId(int row) const { return m_ids[static_cast<size_t>(row)]; }
     bool IsNull(int row, Field field) const { return m_file.isNull(bytes(row), field); }
-    double Number(int row, Field field) const { return m_file.number(bytes(row), field); }
+    double Number(int row, Field field) const { return m_file.numberOf(RecordId(row), field); }
     std::string Text(int row, Field field) const { return m_file.text(bytes(row), field); }
 
 private:
@@ -177,6 +177,8 @@ private:
     char* editableRecord(Field field);
     void requireBrowsing(const char* operation) const;
     bool passesFilter(const char* record) const;
+    void matchAll();
+    void match(uint32_t recordId);
     void parseFilter(const std::string& filter);
     void rebuildView(uint32_t keep, size_t oldPos, const std::vector<uint32_t>& oldView);
     void placeAfterChange(uint32_t recordId);
@@ -197,6 +199,7 @@ private:
     std::vector<char> m_buffer; // the record being appended or edited
 
     std::vector<uint32_t> m_view; // physical record numbers, in view order
+    std::vector<uint8_t> m_passes; // for each record: live and passing the filter
     size_t m_pos = 0;
     bool m_eof = true;
 

@@ -59,6 +59,7 @@ struct ProductionIndex::Tag {
     uint32_t rootPage = 0;
     uint32_t pages = 0;   // pages of the tag's blocks, its header block included
     bool changed = true;  // the tag header needs writing
+    bool built = false;   // filled from the records and not changed since
 };
 
 struct ProductionIndex::Split {
@@ -244,6 +245,8 @@ int ProductionIndex::findTag(std::string_view name) const {
     return -1;
 }
 
+bool ProductionIndex::builtFromRecords(int i) const { return m_tags[static_cast<size_t>(i)]->built; }
+
 const ProductionIndex::TagInfo& ProductionIndex::tag(int i) const {
     return m_tags[static_cast<size_t>(i)]->info;
 }
@@ -359,22 +362,19 @@ bool ProductionIndex::flush() {
     }
     std::sort(m_dirty.begin(), m_dirty.end());
     m_dirty.erase(std::unique(m_dirty.begin(), m_dirty.end()), m_dirty.end());
-    // Contiguous blocks go out in one write.
-    std::vector<uint8_t> run;
+    // Contiguous blocks go out in one write, each from where it lies.
+    static const uint8_t kZeroBlock[kBlock] = {};
+    std::vector<const void*> run;
     bool ok = true;
     for (size_t i = 0; i < m_dirty.size() && ok;) {
         size_t j = i;
         run.clear();
         while (j < m_dirty.size() && m_dirty[j] == m_dirty[i] + (j - i) * kPagesPerBlock) {
             const auto it = m_nodes.find(m_dirty[j]);
-            const uint8_t* b = it != m_nodes.end() ? it->second->block : nullptr;
-            if (b)
-                run.insert(run.end(), b, b + kBlock);
-            else
-                run.insert(run.end(), kBlock, 0);
+            run.push_back(it != m_nodes.end() ? it->second->block : kZeroBlock);
             ++j;
         }
-        ok = m_file.writeAt(static_cast<int64_t>(m_dirty[i]) * 512, run.data(), run.size());
+        ok = m_file.writeBlocksAt(static_cast<int64_t>(m_dirty[i]) * 512, run, kBlock);
         i = j;
     }
     for (uint32_t p : m_free)
@@ -465,26 +465,38 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         }
         std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return rank[id[a]] < rank[id[b]]; });
     } else {
-        // Sort by the value read as a double; keys that read alike are then
-        // compared exactly.
+        // Sort by the value read as a double, as one unsigned integer whose order is the
+        // value's (ties keep record order); runs of equal doubles whose exact keys differ
+        // (more digits than a double holds) are then put in key order.
         numericKeys.resize(count);
-        std::vector<std::pair<double, uint32_t>> byValue(count);
+        std::vector<std::pair<uint64_t, uint32_t>> byValue(count);
         for (uint32_t r = 0; r < count; ++r) {
             numericKeys[r] = numericKey(values[r]);
             keys[r] = numericKeys[r];
-            byValue[r] = {decode_number(values[r]).value_or(0.0), r};
+            const double v = decode_number(values[r]).value_or(0.0);
+            uint64_t bits;
+            std::memcpy(&bits, &v, sizeof bits);
+            if (v == 0)
+                bits = 0; // -0 and 0 are one value
+            byValue[r] = {bits & 0x8000000000000000ull ? ~bits : bits | 0x8000000000000000ull, r};
         }
-        std::sort(byValue.begin(), byValue.end(), [&](const auto& a, const auto& b) {
-            if (a.first != b.first)
-                return a.first < b.first;
-            if (keys[a.second] != keys[b.second]) {
-                const int c = compareKeys(tag, reinterpret_cast<const uint8_t*>(keys[a.second].data()),
-                                          reinterpret_cast<const uint8_t*>(keys[b.second].data()));
-                if (c != 0)
-                    return c < 0;
+        std::sort(byValue.begin(), byValue.end());
+        for (size_t a = 0; a < count;) {
+            size_t b = a + 1;
+            bool mixed = false;
+            while (b < count && byValue[b].first == byValue[a].first) {
+                mixed = mixed || keys[byValue[b].second] != keys[byValue[a].second];
+                ++b;
             }
-            return a.second < b.second;
-        });
+            if (mixed)
+                std::sort(byValue.begin() + static_cast<std::ptrdiff_t>(a), byValue.begin() + static_cast<std::ptrdiff_t>(b),
+                          [&](const auto& x, const auto& y) {
+                              const int c = compareKeys(tag, reinterpret_cast<const uint8_t*>(keys[x.second].data()),
+                                                        reinterpret_cast<const uint8_t*>(keys[y.second].data()));
+                              return c != 0 ? c < 0 : x.second < y.second;
+                          });
+            a = b;
+        }
         for (uint32_t r = 0; r < count; ++r)
             order[r] = byValue[r].second;
     }
@@ -536,6 +548,7 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
     }
     tag.rootPage = level.front().page;
     tag.changed = true;
+    tag.built = true;
     m_headerDirty = true;
 }
 
@@ -633,6 +646,7 @@ std::optional<ProductionIndex::Split> ProductionIndex::insertInto(Tag& tag, uint
 
 void ProductionIndex::insert(int i, std::string_view field, uint32_t record) {
     Tag& t = *m_tags[static_cast<size_t>(i)];
+    t.built = false;
     const std::string key = makeKey(t, field);
     auto split = insertInto(t, t.rootPage, key, record);
     if (split) {
@@ -672,6 +686,7 @@ bool ProductionIndex::removeFrom(Tag& tag, uint32_t page, const std::string& key
 
 void ProductionIndex::remove(int i, std::string_view field, uint32_t record) {
     Tag& t = *m_tags[static_cast<size_t>(i)];
+    t.built = false;
     removeFrom(t, t.rootPage, makeKey(t, field), record);
 }
 

@@ -48,6 +48,9 @@ public:
     void addTag(const TagInfo& info, const FieldValues& values);
     void dropTag(int i);
     void rebuild(int i, const FieldValues& values);
+    // True while the tag is exactly as a build from the records made it: nothing was inserted
+    // or removed since, so a rebuild from unchanged records would give the same tree.
+    bool builtFromRecords(int i) const;
     void insert(int i, std::string_view field, uint32_t record);
     void remove(int i, std::string_view field, uint32_t record);
     // Record numbers in tag order.

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
+#include <climits>
+#include <algorithm>
 #include <unistd.h>
 #include <utility>
 
@@ -141,6 +144,36 @@ bool TableFile::writeAt(int64_t offset, const void* data, size_t n) {
         p += put;
         n -= static_cast<size_t>(put);
         offset += put;
+    }
+    return true;
+}
+
+bool TableFile::writeBlocksAt(int64_t offset, const std::vector<const void*>& blocks, size_t blockSize) {
+    // pwritev takes at most IOV_MAX pieces at a time; a short write goes on from where it stopped.
+    std::vector<iovec> pieces;
+    for (size_t first = 0; first < blocks.size();) {
+        const size_t n = std::min<size_t>(blocks.size() - first, IOV_MAX);
+        pieces.resize(n);
+        for (size_t i = 0; i < n; ++i)
+            pieces[i] = {const_cast<void*>(blocks[first + i]), blockSize};
+        const ssize_t put = ::pwritev(m_fd, pieces.data(), static_cast<int>(n), offset);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            m_lastFailure = put < 0 ? failureFromErrno(errno) : FileFailure::NoSpace;
+            return false;
+        }
+        const size_t whole = static_cast<size_t>(put) / blockSize;
+        const size_t part = static_cast<size_t>(put) % blockSize;
+        if (part != 0) {
+            // Finish the block that was cut, then go on with the next ones.
+            const auto* rest = static_cast<const char*>(blocks[first + whole]) + part;
+            if (!writeAt(offset + put, rest, blockSize - part))
+                return false;
+        }
+        const size_t done = whole + (part != 0 ? 1 : 0);
+        offset += static_cast<int64_t>(done * blockSize);
+        first += done;
     }
     return true;
 }

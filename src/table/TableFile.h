@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ulen3 {
 
@@ -38,6 +39,9 @@ public:
     bool readAt(int64_t offset, void* data, size_t n) const;
     // Writes exactly `n` bytes; false (with `lastFailure`) when not all reached the file.
     bool writeAt(int64_t offset, const void* data, size_t n);
+    // Writes blocks of `blockSize` bytes one after another from `offset`, from where they lie
+    // in memory, without copying them together first.
+    bool writeBlocksAt(int64_t offset, const std::vector<const void*>& blocks, size_t blockSize);
     // Writes the first bytes of the file (a header that never moves). They go
     // through a shared mapping of the first page: the same page cache a write
     // reaches, without a system call for each of the many header writes.

@@ -684,9 +684,19 @@ uint32_t TDBGridPro::SelectionRecord(int item) const {
 }
 
 void TDBGridPro::SelectRows(const std::vector<int>& rows) {
+    // Rows that follow one another make one range, as a Shift-click does.
+    std::vector<int> sorted = rows;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
     QItemSelection selection;
-    for (int r : rows)
-        selection.select(m_model->index(r, 0), m_model->index(r, std::max(0, m_columns.Count() - 1)));
+    const int last = std::max(0, m_columns.Count() - 1);
+    for (size_t i = 0; i < sorted.size();) {
+        size_t j = i;
+        while (j + 1 < sorted.size() && sorted[j + 1] == sorted[j] + 1)
+            ++j;
+        selection.select(m_model->index(sorted[i], 0), m_model->index(sorted[j], last));
+        i = j + 1;
+    }
     m_view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 

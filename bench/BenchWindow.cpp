@@ -1,0 +1,107 @@
+#include "BenchWindow.h"
+
+#include "Settings.h"
+#include "UserDialogs.h"
+#include "main.h"
+#include "receive.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <QTableView>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <sys/resource.h>
+
+namespace ulen3 {
+
+namespace {
+
+// Every question answered Yes, nothing else asked.
+class YesDialogs : public UserDialogs {
+public:
+    QString openFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+    QString saveFile(QWidget*, const QString&, const QString&, const QString&, bool) override { return {}; }
+    bool ask(QWidget*, const QString&, const QString&, bool) override { return true; }
+    void message(QWidget*, BoxIcon, const QString&, const QString& text, const QString&) override {
+        std::fprintf(stderr, "    box: %s\n", text.toUtf8().constData());
+    }
+    std::optional<QColor> color(QWidget*, const QColor&) override { return std::nullopt; }
+};
+
+double ms_since(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
+}
+
+double peak_mib() {
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+} // namespace
+
+int bench_window(const std::string& tablePath, const std::string& configDir) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("XDG_CONFIG_HOME", configDir.c_str(), 1);
+    int argc = 1;
+    char name[] = "ulen3-bench";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    YesDialogs dialogs;
+    UserSettings settings;
+    auto results = std::make_unique<DownloadResults>();
+    TForm2 download(*results);
+    TForm1 form(dialogs, settings, download, *results);
+    form.setWindowState(Qt::WindowNoState);
+    form.resize(1000, 700);
+    form.show();
+
+    std::fprintf(stderr, "    the window shown: peak %.0f MiB\n", peak_mib());
+    auto t = std::chrono::steady_clock::now();
+    if (!form.Open_DB(QString::fromStdString(tablePath)))
+        return 1;
+    form.grab();
+    std::fprintf(stderr, "    open with the page shown and painted: %.0f ms (peak %.0f MiB)\n", ms_since(t), peak_mib());
+    TDBGridPro* grid = form.DBGridPro1;
+    for (const char* field : {"P", "COMMENT"}) {
+        t = std::chrono::steady_clock::now();
+        grid->TitleClick(grid->Columns().ByFieldName(field), false);
+        grid->grab();
+        std::fprintf(stderr, "    title click on %s to the grid painted in the new order: %.0f ms (peak %.0f MiB)\n",
+                     field, ms_since(t), peak_mib());
+    }
+    std::fprintf(stderr, "    peak memory with the table open and sorted by COMMENT: %.0f MiB\n", peak_mib());
+
+    t = std::chrono::steady_clock::now();
+    const PageStatistics alone = page_statistics(form.table().Records());
+    std::fprintf(stderr, "    page statistics alone: %.1f ms (P mean %g)\n", ms_since(t), alone.p.mean);
+    t = std::chrono::steady_clock::now();
+    form.recompute_footers();
+    std::fprintf(stderr, "    find_mma and the footers: %.1f ms\n", ms_since(t));
+    // A shift-click marks a run of rows.
+    std::vector<int> rows(10000);
+    for (int i = 0; i < 10000; ++i)
+        rows[static_cast<size_t>(i)] = i;
+    grid->SelectRows(rows);
+    t = std::chrono::steady_clock::now();
+    form.DBGridPro1SelectionChange(grid);
+    std::fprintf(stderr, "    footers of a %d-row selection: %.2f ms\n", grid->SelectionCount(), ms_since(t));
+
+    grid->SelectRows({10, 20, 30});
+    t = std::chrono::steady_clock::now();
+    form.N21Click();
+    grid->grab();
+    std::fprintf(stderr, "    delete of 3 marked rows (pack, reopen, footers): %.0f ms\n", ms_since(t));
+    t = std::chrono::steady_clock::now();
+    form.N37Click();
+    grid->grab();
+    std::fprintf(stderr, "    renumber of the whole page (%d records): %.0f ms\n", form.table().VisibleCount(),
+                 ms_since(t));
+    form.N7Click();
+    return 0;
+}
+
+} // namespace ulen3
