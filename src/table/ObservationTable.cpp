@@ -498,8 +498,10 @@ void ObservationTable::Refresh() {
     requireBrowsing("перечитать таблицу");
     const Notice notice(*this);
     changed(kView);
-    const std::vector<uint32_t> old = m_view;
-    rebuildView(RecordId(), m_pos, old);
+    std::vector<uint32_t> old;
+    old.swap(m_view);
+    m_view.reserve(old.size());
+    rebuildView(old.empty() || m_pos >= old.size() ? 0 : old[m_pos], m_pos, old);
 }
 
 // Builds the view and keeps the current record current when it is still in the
@@ -523,24 +525,19 @@ void ObservationTable::rebuildView(uint32_t keep, size_t oldPos,
     m_eof = m_view.empty();
     if (keep == 0 || m_view.empty())
         return;
-    std::vector<int32_t> where(static_cast<size_t>(m_file.count()) + 1, -1);
-    for (size_t i = 0; i < m_view.size(); ++i)
-        where[m_view[i]] = static_cast<int32_t>(i);
-    const auto placeAt = [&](uint32_t id) {
-        if (id <= m_file.count() && where[id] >= 0) {
-            m_pos = static_cast<size_t>(where[id]);
-            return true;
-        }
-        return false;
-    };
-    if (placeAt(keep))
+    // Every live record that passes the filter is in the view, whatever its order: the record
+    // to keep is found in the old view by that test, and then looked up once in the new one.
+    const auto inView = [&](uint32_t id) { return id >= 1 && id <= m_passes.size() && m_passes[id - 1]; };
+    uint32_t target = inView(keep) ? keep : 0;
+    for (size_t i = oldPos + 1; target == 0 && i < oldView.size(); ++i)
+        if (inView(oldView[i]))
+            target = oldView[i];
+    for (size_t i = std::min(oldPos, oldView.size()); target == 0 && i-- > 0;)
+        if (inView(oldView[i]))
+            target = oldView[i];
+    if (target == 0)
         return;
-    for (size_t i = oldPos + 1; i < oldView.size(); ++i)
-        if (placeAt(oldView[i]))
-            return;
-    for (size_t i = std::min(oldPos, oldView.size()); i-- > 0;)
-        if (placeAt(oldView[i]))
-            return;
+    m_pos = static_cast<size_t>(std::find(m_view.begin(), m_view.end(), target) - m_view.begin());
 }
 
 // After a post the record is current, at its place in the view's order; one

@@ -40,6 +40,24 @@ void putU16(uint8_t* p, uint16_t v) {
 }
 uint16_t getU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
+// Sorts by the key, keeping the order of equal keys: a byte at a time from the lowest, leaving
+// out the bytes every key shares.
+void radix_sort(std::vector<std::pair<uint64_t, uint32_t>>& items) {
+    std::vector<std::pair<uint64_t, uint32_t>> spare(items.size());
+    for (int shift = 0; shift < 64; shift += 8) {
+        size_t counts[257] = {};
+        for (const auto& item : items)
+            ++counts[(item.first >> shift & 0xFF) + 1];
+        if (counts[(items.empty() ? 0 : (items.front().first >> shift & 0xFF)) + 1] == items.size())
+            continue;
+        for (int b = 0; b < 256; ++b)
+            counts[b + 1] += counts[b];
+        for (const auto& item : items)
+            spare[counts[item.first >> shift & 0xFF]++] = item;
+        items.swap(spare);
+    }
+}
+
 } // namespace
 
 // One 1024-byte block as it is in the file. Interior nodes also remember the
@@ -75,6 +93,12 @@ ProductionIndex::~ProductionIndex() = default;
 
 std::string ProductionIndex::numericKey(std::string_view storedText) {
     std::string key(kNumericKeyLength, '\0');
+    numericKeyInto(storedText, key.data());
+    return key;
+}
+
+void ProductionIndex::numericKeyInto(std::string_view storedText, char* key) {
+    std::memset(key, 0, kNumericKeyLength);
     char scratch[256];
     std::string_view t = trim_number(storedText.substr(0, std::min<size_t>(storedText.size(), 255)), scratch);
     bool negative = false;
@@ -97,31 +121,34 @@ std::string ProductionIndex::numericKey(std::string_view storedText) {
         whole.remove_prefix(1);
     while (!fraction.empty() && fraction.back() == '0')
         fraction.remove_suffix(1);
+    // The significant digits, at most 20 of them.
+    char digits[20];
+    size_t count = 0;
     int exponent = static_cast<int>(whole.size());
-    std::string digits(whole);
     if (whole.empty()) {
         size_t zeros = 0;
         while (zeros < fraction.size() && fraction[zeros] == '0')
             ++zeros;
         exponent = -static_cast<int>(zeros);
-        digits.assign(fraction.substr(zeros));
-    } else {
-        digits.append(fraction);
+        fraction.remove_prefix(zeros);
     }
-    if (digits.empty()) {
+    for (char c : whole)
+        if (count < sizeof digits)
+            digits[count++] = c;
+    for (char c : fraction)
+        if (count < sizeof digits)
+            digits[count++] = c;
+    if (count == 0) {
         key[0] = 0x34;
         key[1] = 0x01;
-        return key;
+        return;
     }
-    if (digits.size() > 20)
-        digits.resize(20);
     key[0] = static_cast<char>(0x34 + exponent);
-    key[1] = static_cast<char>((negative ? 0x80 : 0) | (digits.size() << 2) | 0x01);
-    for (size_t i = 0; i < digits.size(); ++i) {
+    key[1] = static_cast<char>((negative ? 0x80 : 0) | (count << 2) | 0x01);
+    for (size_t i = 0; i < count; ++i) {
         const int d = digits[i] - '0';
         key[2 + i / 2] = static_cast<char>(key[2 + i / 2] | (i % 2 == 0 ? d << 4 : d));
     }
-    return key;
 }
 
 std::string ProductionIndex::makeKey(const Tag& tag, std::string_view field) const {
@@ -433,7 +460,7 @@ void ProductionIndex::rebuild(int i, const FieldValues& values) {
 void ProductionIndex::build(Tag& tag, const FieldValues& values) {
     const uint32_t count = static_cast<uint32_t>(values.size());
     // Character keys are the field's own bytes; numeric keys are made once.
-    std::vector<std::string> numericKeys;
+    std::vector<char> numericKeys;
     std::vector<std::string_view> keys(count);
     std::vector<uint32_t> order(count);
     std::iota(order.begin(), order.end(), 0u);
@@ -468,11 +495,12 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         // Sort by the value read as a double, as one unsigned integer whose order is the
         // value's (ties keep record order); runs of equal doubles whose exact keys differ
         // (more digits than a double holds) are then put in key order.
-        numericKeys.resize(count);
+        numericKeys.resize(static_cast<size_t>(count) * kNumericKeyLength);
         std::vector<std::pair<uint64_t, uint32_t>> byValue(count);
         for (uint32_t r = 0; r < count; ++r) {
-            numericKeys[r] = numericKey(values[r]);
-            keys[r] = numericKeys[r];
+            char* key = numericKeys.data() + static_cast<size_t>(r) * kNumericKeyLength;
+            numericKeyInto(values[r], key);
+            keys[r] = std::string_view(key, kNumericKeyLength);
             const double v = decode_number(values[r]).value_or(0.0);
             uint64_t bits;
             std::memcpy(&bits, &v, sizeof bits);
@@ -480,7 +508,7 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
                 bits = 0; // -0 and 0 are one value
             byValue[r] = {bits & 0x8000000000000000ull ? ~bits : bits | 0x8000000000000000ull, r};
         }
-        std::sort(byValue.begin(), byValue.end());
+        radix_sort(byValue);
         for (size_t a = 0; a < count;) {
             size_t b = a + 1;
             bool mixed = false;

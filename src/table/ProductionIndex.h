@@ -65,6 +65,7 @@ public:
 
     // The 12-byte dBase IV numeric key of a field's stored decimal text.
     static std::string numericKey(std::string_view storedText);
+    static void numericKeyInto(std::string_view storedText, char* key);
 
 private:
     struct Node;
