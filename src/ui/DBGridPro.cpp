@@ -242,19 +242,41 @@ public:
     }
 
 protected:
+    // The cells first, then the texts: a text wider than its cell spreads over neighbouring
+    // cells that have none, as a spreadsheet does, so that figures are not cut.
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.fillRect(rect(), palette().button());
         const QHeaderView* header = m_view->horizontalHeader();
         const int offset = m_view->frameWidth() + (m_view->verticalHeader()->isVisible() ? m_view->verticalHeader()->width() : 0);
+        const TgpColumns& columns = m_grid->Columns();
+        const auto cell = [&](int i) {
+            return QRect(offset + header->sectionViewportPosition(i), 0, header->sectionSize(i), height() - 1);
+        };
         p.setPen(QColor(192, 192, 192));
-        for (int i = 0; i < m_grid->Columns().Count(); ++i) {
-            const int x = offset + header->sectionViewportPosition(i);
-            const QRect cell(x, 0, header->sectionSize(i), height() - 1);
-            p.setPen(QColor(192, 192, 192));
-            p.drawRect(cell);
-            p.setPen(palette().buttonText().color());
-            p.drawText(cell.adjusted(3, 0, -3, 0), Qt::AlignCenter, m_grid->Columns().Items(i).FooterText);
+        for (int i = 0; i < columns.Count(); ++i)
+            p.drawRect(cell(i));
+        p.setPen(palette().buttonText().color());
+        const QFontMetrics metrics = fontMetrics();
+        for (int i = 0; i < columns.Count(); ++i) {
+            const QString& text = columns.Items(i).FooterText;
+            if (text.isEmpty())
+                continue;
+            QRect room = cell(i);
+            const int wanted = metrics.horizontalAdvance(text) + 6;
+            for (int left = i - 1, right = i + 1; room.width() < wanted;) {
+                const bool canRight = right < columns.Count() && columns.Items(right).FooterText.isEmpty();
+                const bool canLeft = left >= 0 && columns.Items(left).FooterText.isEmpty();
+                if (canRight)
+                    room.setRight(cell(right++).right());
+                else if (canLeft)
+                    room.setLeft(cell(left--).left());
+                else
+                    break;
+            }
+            if (room != cell(i))
+                p.fillRect(room.adjusted(1, 1, 0, 0), palette().button());
+            p.drawText(room.adjusted(3, 0, -3, 0), Qt::AlignCenter, text);
         }
     }
 

@@ -384,6 +384,16 @@ TEST_F(MainWindowTest, Screenshots) {
     ASSERT_TRUE(form->doc_open);
     form->grab().save(out + "/observations.png");
 
+    // Sorted by P, largest first, with "Время" coloured and three rows marked.
+    TDBGridPro* grid = form->DBGridPro1;
+    grid->TitleClick(grid->Columns().ByFieldName("P"), false);
+    grid->view()->setCurrentIndex(grid->view()->model()->index(0, grid->Columns().ByFieldName("TIME")));
+    dialogs.colours = {QColor(255, 255, 160)};
+    form->N17Click();
+    grid->SelectRows({1, 2, 3});
+    form->grab().save(out + "/sorted.png");
+    form->N33Click();
+
     ObservationTable t;
     const std::string mixed = dir.file("operative.db");
     t.CreateEmpty(mixed);
