@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
         TForm5 splash;
         splash.exec();
     }
-    form.showMaximized();
+    form.showAsStored();
     const int status = app.exec();
     app.form = nullptr;
     return status;

@@ -21,9 +21,15 @@ std::optional<QString> UserSettings::read(const QString& name) const {
     return v.toString();
 }
 
-void UserSettings::write(const QString& name, const QString& value) {
+bool UserSettings::write(const QString& name, const QString& value) {
     QSettings s(QStringLiteral("Dornvale"), QStringLiteral("ULEN3"));
     open_key(s).setValue(name, value);
+    s.sync();
+    return s.status() == QSettings::NoError;
+}
+
+QString UserSettings::location() const {
+    return QSettings(QStringLiteral("Dornvale"), QStringLiteral("ULEN3")).fileName();
 }
 
 QString settings_value(const QString& name) { return UserSettings().read(name).value_or(QString()); }

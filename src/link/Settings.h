@@ -16,14 +16,18 @@ class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
     virtual std::optional<QString> read(const QString& name) const = 0;
-    virtual void write(const QString& name, const QString& value) = 0;
+    // False when the store could not keep the value.
+    virtual bool write(const QString& name, const QString& value) = 0;
+    // Where the values live, for messages.
+    virtual QString location() const = 0;
 };
 
 // The user's own key.
 class UserSettings : public SettingsStore {
 public:
     std::optional<QString> read(const QString& name) const override;
-    void write(const QString& name, const QString& value) override;
+    bool write(const QString& name, const QString& value) override;
+    QString location() const override;
 };
 
 // The user's key, read and written directly: empty when the value is absent.

@@ -56,10 +56,45 @@ QString not_in_code_page(const QString& text) {
     return {};
 }
 
+// The grid's font with what a column's own font changes.
+QFont cell_font(const TgpFont& own, QFont font) {
+    if (own.Name)
+        font.setFamily(*own.Name);
+    if (own.Height && *own.Height != 0)
+        font.setPixelSize(std::abs(*own.Height));
+    if (own.Style) {
+        font.setBold(own.Style->contains(QLatin1String("fsBold")));
+        font.setItalic(own.Style->contains(QLatin1String("fsItalic")));
+        font.setUnderline(own.Style->contains(QLatin1String("fsUnderline")));
+        font.setStrikeOut(own.Style->contains(QLatin1String("fsStrikeOut")));
+    }
+    return font;
+}
+
 // The record an open editor began on.
 const char* const kEditorRecord = "ulen3-record";
 
 } // namespace
+
+QColor column_colour(quint32 value, const QPalette& palette) {
+    if (value == clNone || value == 0x20000000u) // no colour, the default colour
+        return {};
+    if ((value & 0xFF000000u) == 0xFF000000u) {
+        // System colours by their index: the nearest role of the palette.
+        switch (value & 0xFF) {
+        case 5: return palette.color(QPalette::Base);           // window
+        case 8: return palette.color(QPalette::Text);           // window text
+        case 13: return palette.color(QPalette::Highlight);
+        case 14: return palette.color(QPalette::HighlightedText);
+        case 16: return palette.color(QPalette::Dark);          // button shadow
+        case 18: return palette.color(QPalette::ButtonText);
+        case 20: return palette.color(QPalette::Light);         // button highlight
+        case 24: return palette.color(QPalette::ToolTipBase);   // info background
+        default: return palette.color(QPalette::Button);        // button face and the rest
+        }
+    }
+    return QColor(value & 0xFF, value >> 8 & 0xFF, value >> 16 & 0xFF);
+}
 
 int TgpColumns::ByFieldName(const QString& field) const {
     for (std::size_t i = 0; i < m_items.size(); ++i) {
@@ -93,12 +128,18 @@ public:
             return m_grid->EditText(index.row(), index.column());
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(qt_alignment(c.Alignment));
-        case Qt::BackgroundRole:
-            if (c.Color != clNone)
-                return QColor(c.Color & 0xFF, c.Color >> 8 & 0xFF, c.Color >> 16 & 0xFF);
+        case Qt::BackgroundRole: {
+            const QColor colour = column_colour(c.Color, m_grid->palette());
+            return colour.isValid() ? QVariant(colour) : QVariant();
+        }
+        case Qt::ForegroundRole:
+            if (c.Font.Color) {
+                const QColor colour = column_colour(static_cast<quint32>(*c.Font.Color), m_grid->palette());
+                return colour.isValid() ? QVariant(colour) : QVariant();
+            }
             return {};
         case Qt::FontRole:
-            return c.Font;
+            return c.Font.ParentFont() ? QVariant() : QVariant(cell_font(c.Font, m_grid->font()));
         default:
             return {};
         }

@@ -7,12 +7,15 @@
 
 #include "ObservationTable.h"
 
+#include <QColor>
 #include <QFont>
+#include <QPalette>
 #include <QString>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QTableView;
@@ -26,6 +29,17 @@ enum class TgpAlignment { Left, Right, Center };
 // A column colour meaning "the grid's normal background".
 constexpr quint32 clNone = 0x1FFFFFFF;
 
+// A column's own font, as a stored layout gives it; nothing set means the grid's font.
+struct TgpFont {
+    std::optional<QString> Name;
+    std::optional<qint32> Color; // a colour value, red in the lowest byte
+    std::optional<int> Height;   // negative: the character height in pixels
+    std::optional<QString> Style; // "[fsBold, fsItalic]"
+    std::optional<int> Charset;
+    bool ParentFont() const { return !Name && !Color && !Height && !Style && !Charset; }
+    bool operator==(const TgpFont&) const = default;
+};
+
 struct TgpColumn {
     QString FieldName;
     QString Caption;
@@ -34,16 +48,21 @@ struct TgpColumn {
     TgpAlignment Alignment = TgpAlignment::Left;
     bool ReadOnly = false;
     QString DisplayFormat; // "0.0", "0.00" or empty for the field's own text
-    quint32 Color = clNone; // red in the lowest byte
-    QFont Font;
+    quint32 Color = clNone; // red in the lowest byte; the top bit names a system colour
+    TgpFont Font;
     TTitleState TitleState = tsSortedNone;
     QString FooterText;
+    // Kept only because a stored layout carries them.
     int LayoutLevel = 0;
     int LayoutIndex = 0;
-    int FooterState = 0;
-    int OptionsVisual = 0;
+    QString FooterState;   // fsNone when empty
+    QString OptionsVisual; // the set as a layout writes it; empty for []
     int SortOrder = -1;
 };
+
+// The colour a column value stands for, with system colours taken from the palette; an invalid
+// colour for "no colour".
+QColor column_colour(quint32 value, const QPalette& palette);
 
 class TgpColumns {
 public:

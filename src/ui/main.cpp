@@ -103,8 +103,8 @@ TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, 
     DBGridPro1->SetColumns(observation_columns());
     DBGridPro2->SetColumns(operative_columns());
     DBGridPro1->SetMultiSelect(true);
-    m_pages.push_back({page_definition(PageKind::Observation), TabSheet1, DBGridPro1});
-    m_pages.push_back({page_definition(PageKind::Operative), TabSheet2, DBGridPro2});
+    m_pages.push_back({page_definition(PageKind::Observation), TabSheet1, DBGridPro1, observation_columns()});
+    m_pages.push_back({page_definition(PageKind::Operative), TabSheet2, DBGridPro2, operative_columns()});
     for (const Page& p : m_pages)
         PageControl1->addTab(p.sheet, QString::fromUtf8(p.def.caption));
     connect(PageControl1, &QTabWidget::currentChanged, this, [this](int page) {
@@ -249,7 +249,7 @@ void TForm1::FormCreate() {
         default_dir = *dir;
     } else {
         default_dir = QDir::currentPath();
-        m_settings.write(QStringLiteral("Default_dir"), default_dir);
+        remember(QStringLiteral("Default_dir"), default_dir);
     }
     m_table.Close();
     doc_open = false;
@@ -377,8 +377,9 @@ void TForm1::showDocument(bool withLayouts) {
     enable_button();
     tab_vis_en();
     recompute_footers();
-    if (withLayouts && LoadLayouts)
-        LoadLayouts();
+    if (withLayouts)
+        for (const Page& p : m_pages)
+            load_layout(QString::fromLatin1(p.def.layoutValue), p.grid);
 }
 
 // The window without a document: commands off, pages hidden, the plain title and background.
@@ -488,8 +489,8 @@ void TForm1::reopen() {
 void TForm1::Close_DB() {
     if (doc_changed && m_dialogs.question(this, QString::fromUtf8(kTitle), QStringLiteral("Сохранить изменения в таблицах ?")))
         Save_DB();
-    if (StoreLayouts)
-        StoreLayouts();
+    for (const Page& p : m_pages)
+        save_layout(QString::fromLatin1(p.def.layoutValue), p.grid);
     doc_open = false;
     doc_changed = false;
     std::string failure;
@@ -521,7 +522,8 @@ void TForm1::N11Click() {
 }
 
 void TForm1::FormClose() {
-    m_settings.write(QStringLiteral("Default_dir"), default_dir);
+    remember(QStringLiteral("Default_dir"), default_dir);
+    remember(QStringLiteral("Window"), QString::fromLatin1(saveGeometry().toBase64()));
     Close_DB();
 }
 

@@ -35,6 +35,7 @@ struct Page {
     const PageDefinition& def;
     QWidget* sheet;
     TDBGridPro* grid;
+    std::vector<TgpColumn> design; // the grid's columns as the window is built with them
 };
 
 class TForm1 : public QMainWindow {
@@ -104,6 +105,12 @@ public:
     // find_mma, then the footers of the visible page's grid.
     void recompute_footers();
 
+    // Settings and column layouts (ColumnLayouts.cpp).
+    void load_layout(const QString& value, TDBGridPro* grid);
+    void save_layout(const QString& value, TDBGridPro* grid);
+    // Shows the window as it was left at the last close, or maximised.
+    void showAsStored();
+
     // The page shown, and each page by kind.
     const Page& visiblePage() const;
     const Page& page(PageKind kind) const;
@@ -114,9 +121,6 @@ public:
     bool commandHasIcon(const QString& caption) const;
     QColor backgroundColor() const;
 
-    // Hooks for the stored layouts.
-    std::function<void()> LoadLayouts;
-    std::function<void()> StoreLayouts;
     // Ends the message loop for "Выход"; tests replace it.
     std::function<void()> QuitApplication;
     // The "Помощь" and "О программе" commands of the application shell.
@@ -148,6 +152,9 @@ private:
     void reopen();
     void titleStateChange(const Page& page, int column);
     void writeFooters(TDBGridPro* grid, const Figures& p, const Figures& r);
+    const Page& pageOf(const TDBGridPro* grid) const;
+    // Writes a settings value; a store that refuses is said once, and the program goes on.
+    void remember(const QString& name, const QString& value);
     void selectionChange(TDBGridPro* grid);
     void setTitle(const QString& title);
     void setBackground(bool documentOpen);
@@ -162,6 +169,7 @@ private:
     std::vector<QAction*> m_documentCommands;
     std::vector<QAction*> m_allCommands;
     bool m_exiting = false;
+    bool m_storeRefusalTold = false;
 };
 
 } // namespace ulen3
