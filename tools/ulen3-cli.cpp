@@ -4,9 +4,14 @@
 #include "CliDownload.h"
 #include "ObservationTable.h"
 #include "PageStatistics.h"
+#include "ReportEngine.h"
+#include "Reports.h"
 #include "Pages.h"
 #include "SheetExport.h"
 #include "TableError.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
 
 #include <charconv>
 #include <cstdio>
@@ -37,7 +42,8 @@ int usage() {
                  "  ulen3-cli decode ОБРАЗ.bin ТАБЛИЦА.db [--append] [--dev-code КОД --serial НОМЕР]\n"
                  "  ulen3-cli export ТАБЛИЦА.db КНИГА.xls [--page observation|operative]\n"
                  "  ulen3-cli stats ТАБЛИЦА.db [--page observation|operative]\n"
-                 "  ulen3-cli renumber ТАБЛИЦА.db [--page observation|operative]\n";
+                 "  ulen3-cli renumber ТАБЛИЦА.db [--page observation|operative]\n"
+                 "  ulen3-cli print ТАБЛИЦА.db ОТЧЁТ.pdf [--page observation|operative] [--sort ПОЛЕ [--desc]]\n";
     return 2;
 }
 
@@ -179,6 +185,33 @@ int renumber(const std::string& path, const std::string& page) {
     return 0;
 }
 
+// The page's report as "Предварительный просмотр" shows it, written to a PDF file; the page in
+// the order of a sort by a field when asked.
+int printReport(const std::string& path, const std::string& out, const std::string& page,
+                const std::string& sortField, bool descending) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    int argc = 1;
+    char name[] = "ulen3-cli";
+    char* argv[] = {name, nullptr};
+    QGuiApplication app(argc, argv);
+    ObservationTable table;
+    table.Open(path);
+    const PageKind kind = page_of(table, page);
+    if (!sortField.empty()) {
+        field_by_name(sortField);
+        table.AddTag(kDumpTag, sortField, descending);
+        table.SetIndexName(kDumpTag);
+    }
+    const PreparedReport report =
+        prepare_report(report_template(kind), table.Records(), QString(QChar::fromLatin1(user_decimal_separator())));
+    write_pdf(report, QString::fromStdString(out), QFileInfo(QString::fromStdString(path)).completeBaseName());
+    if (!sortField.empty())
+        table.DropTag(kDumpTag);
+    table.Close();
+    std::printf("Отчёт записан в %s: листов %d\n", out.c_str(), report.sheetCount());
+    return 0;
+}
+
 // Writes the records of one page to an .xls workbook, as "Экспорт в Excel" does.
 int exportPage(const std::string& path, const std::string& out, const std::string& page) {
     ObservationTable table;
@@ -278,6 +311,23 @@ int main(int argc, char** argv) {
             if (!page.empty() && page != "observation" && page != "operative")
                 return usage();
             return command == "stats" ? stats(path, page) : renumber(path, page);
+        }
+        if (command == "print" && args.size() >= 3) {
+            std::string page, sortField;
+            bool descending = false;
+            for (size_t i = 3; i < args.size(); ++i) {
+                if (args[i] == "--page" && i + 1 < args.size())
+                    page = args[++i];
+                else if (args[i] == "--sort" && i + 1 < args.size())
+                    sortField = args[++i];
+                else if (args[i] == "--desc")
+                    descending = true;
+                else
+                    return usage();
+            }
+            if (!page.empty() && page != "observation" && page != "operative")
+                return usage();
+            return printReport(path, args[2], page, sortField, descending);
         }
         if (command == "export" && args.size() >= 3) {
             std::string page;

@@ -2,6 +2,7 @@
 
 #include "ImageDecoder.h"
 #include "Pages.h"
+#include "Reports.h"
 #include "Settings.h"
 #include "SheetExport.h"
 #include "UserDialogs.h"
@@ -103,8 +104,10 @@ TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, 
     DBGridPro1->SetColumns(observation_columns());
     DBGridPro2->SetColumns(operative_columns());
     DBGridPro1->SetMultiSelect(true);
-    m_pages.push_back({page_definition(PageKind::Observation), TabSheet1, DBGridPro1, observation_columns()});
-    m_pages.push_back({page_definition(PageKind::Operative), TabSheet2, DBGridPro2, operative_columns()});
+    frReport1.layout = report_template(PageKind::Observation);
+    frReport2.layout = report_template(PageKind::Operative);
+    m_pages.push_back({page_definition(PageKind::Observation), TabSheet1, DBGridPro1, observation_columns(), frReport1});
+    m_pages.push_back({page_definition(PageKind::Operative), TabSheet2, DBGridPro2, operative_columns(), frReport2});
     for (const Page& p : m_pages)
         PageControl1->addTab(p.sheet, QString::fromUtf8(p.def.caption));
     connect(PageControl1, &QTabWidget::currentChanged, this, [this](int page) {
@@ -143,15 +146,14 @@ void TForm1::buildMenus() {
         m_allCommands.push_back(a);
         return a;
     };
-    const auto later = [] {}; // printing arrives with its own work
     QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
     QAction* N2 = action("Создать", [this] { N2Click(); }, 0, QKeySequence(Qt::CTRL | Qt::Key_N));
     QAction* N3 = action("Открыть", [this] { N3Click(); }, 1, QKeySequence(Qt::CTRL | Qt::Key_O));
     QAction* N4 = action("Дополнить", [this] { N4Click(); });
     QAction* N5 = action("Сохранить", [this] { N5Click(); }, 2, QKeySequence(Qt::CTRL | Qt::Key_S));
     QAction* N7 = action("Закрыть", [this] { N7Click(); });
-    QAction* N8 = action("Предварительный просмотр", later, 3);
-    QAction* N9 = action("Печать", later, 4, QKeySequence(Qt::CTRL | Qt::Key_P));
+    QAction* N8 = action("Предварительный просмотр", [this] { N8Click(); }, 3);
+    QAction* N9 = action("Печать", [this] { N9Click(); }, 4, QKeySequence(Qt::CTRL | Qt::Key_P));
     QAction* N11 = action("Выход", [this] { N11Click(); });
     file->addActions({N2, N3, N4, N5, N7});
     file->addSeparator();
@@ -187,7 +189,7 @@ void TForm1::buildMenus() {
     // The popup menu of both grids: the menu bar's own actions where the captions agree (the
     // popup opens only over a page, while a document is open and they are enabled).
     auto* popup = new QMenu(this);
-    popup->addAction(action("Печать", later));
+    popup->addAction(action("Печать", [this] { N22Click(); }));
     popup->addSeparator();
     popup->addActions({N29, N30, N31});
     popup->addSeparator();
@@ -215,7 +217,7 @@ char TForm1::decimalSeparator() const {
     return c ? c : '.';
 }
 
-template <class Work> void TForm1::guarded(Work work) {
+void TForm1::guarded(const std::function<void()>& work) {
     try {
         work();
     } catch (const std::exception& e) {

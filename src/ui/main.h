@@ -8,6 +8,7 @@
 #include "ObservationTable.h"
 #include "PageStatistics.h"
 #include "Pages.h"
+#include "ReportEngine.h"
 
 #include <QMainWindow>
 
@@ -30,12 +31,20 @@ class UserDialogs;
 // The application's title, the caption of its boxes.
 inline constexpr const char* kTitle = "ВЕСКОР";
 
+// A page's report: its template, read when the window is created, and the sheets last prepared
+// from it, kept until the next prepare.
+struct PageReport {
+    ReportTemplate layout;
+    PreparedReport prepared;
+};
+
 // One page of the window: what it shows (the page definition) and the widgets that show it.
 struct Page {
     const PageDefinition& def;
     QWidget* sheet;
     TDBGridPro* grid;
     std::vector<TgpColumn> design; // the grid's columns as the window is built with them
+    PageReport& report;
 };
 
 class TForm1 : public QMainWindow {
@@ -105,6 +114,14 @@ public:
     // find_mma, then the footers of the visible page's grid.
     void recompute_footers();
 
+    // Printed reports (PrintCommands.cpp).
+    PageReport frReport1, frReport2;
+    void N8Click();  // "Предварительный просмотр"
+    void N9Click();  // "Печать"
+    void N22Click(); // the popup's "Печать"
+    // Prepares the visible page's report from its records; false without a document.
+    bool prepare_report();
+
     // Settings and column layouts (ColumnLayouts.cpp).
     void load_layout(const QString& value, TDBGridPro* grid);
     void save_layout(const QString& value, TDBGridPro* grid);
@@ -158,7 +175,8 @@ private:
     void selectionChange(TDBGridPro* grid);
     void setTitle(const QString& title);
     void setBackground(bool documentOpen);
-    template <class Work> void guarded(Work work);
+    // Runs a command; an error it raises goes to the general error handler.
+    void guarded(const std::function<void()>& work);
 
     UserDialogs& m_dialogs;
     SettingsStore& m_settings;

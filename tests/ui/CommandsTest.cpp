@@ -9,6 +9,12 @@
 #include <QLocale>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+
+#include "ReportPreview.h"
 
 #include <gtest/gtest.h>
 
@@ -254,6 +260,66 @@ TEST_F(CommandsTest, ExportWritesThePagesRecordsInFileOrderAndClearsBothGridsMar
             a->trigger();
     ASSERT_EQ(dialogs.asked.size(), 2u);
     EXPECT_TRUE(dialogs.asked[1].startsWith("error|ВЕСКОР|")) << dialogs.asked[1].toStdString();
+}
+
+// The N texts of the rows a prepared report prints, sheet after sheet.
+std::vector<int> printed(const PreparedReport& report) {
+    std::vector<int> out;
+    for (int sheet = 0; sheet < report.sheetCount(); ++sheet) {
+        const auto texts = report.texts(sheet);
+        // Title (first sheet), 9 column titles, rows of 9 cells, the sheet number.
+        const size_t first = sheet == 0 ? 10 : 9;
+        for (size_t i = first + 1; i + 1 < texts.size(); i += 9)
+            out.push_back(texts[i].text.toInt());
+    }
+    return out;
+}
+
+TEST_F(CommandsTest, ThePopupPrintPrintsTheVisiblePagesRecordsAsTheyAreNow) {
+    open({{1, 0, 1, 1}, {2, 1, 5, 1}, {3, 1, 7, 1}, {4, 0, 2, 2}});
+    ASSERT_FALSE(form->observationPageShown());
+    form->N22Click(); // no printer here: the report is prepared, nothing is printed
+    EXPECT_EQ(printed(form->frReport2.prepared), (std::vector<int>{2, 3}));
+    EXPECT_TRUE(form->frReport1.prepared.empty());
+    // A sort by a column prints the rows in that order.
+    form->DBGridPro2->TitleClick(form->DBGridPro2->Columns().ByFieldName("P"), false);
+    form->N22Click();
+    EXPECT_EQ(printed(form->frReport2.prepared), (std::vector<int>{3, 2}));
+}
+
+// The preview is a real modal window: it opens on the first sheet of the page's report and
+// saves the same sheets as PDF.
+TEST_F(CommandsTest, ThePreviewShowsTheReportAndSavesItAsPdf) {
+    std::vector<Row> rows;
+    for (int i = 1; i <= 25; ++i)
+        rows.push_back({double(i), 0, 10.0 + i, 1, });
+    open(rows);
+    const std::string pdf = dir.file("report.pdf");
+    dialogs.files = {QString::fromStdString(pdf)};
+    QString where, title;
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [&, timer] {
+        auto* preview = qobject_cast<ReportPreview*>(QApplication::activeModalWidget());
+        if (!preview)
+            return;
+        title = preview->windowTitle();
+        for (QLabel* l : preview->findChildren<QLabel*>())
+            if (l->text().startsWith("Лист"))
+                where = l->text();
+        for (QPushButton* b : preview->findChildren<QPushButton*>())
+            if (b->text() == "Сохранить в PDF…")
+                b->click();
+        for (QPushButton* b : preview->findChildren<QPushButton*>())
+            if (b->text() == "Закрыть")
+                b->click();
+        timer->deleteLater();
+    });
+    timer->start(20);
+    form->N8Click();
+    EXPECT_EQ(title, "Предварительный просмотр");
+    EXPECT_EQ(where, "Лист 1 из 3");
+    EXPECT_EQ(printed(form->frReport1.prepared).size(), 25u);
+    EXPECT_NE(run_command("pdfinfo '" + pdf + "' 2>&1").find("Pages:           3"), std::string::npos);
 }
 
 } // namespace
