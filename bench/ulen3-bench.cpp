@@ -125,6 +125,10 @@ int runWorkload(const std::string& name) {
     }
     if (name == "grid-200000")
         return bench_grid(tablePath("large.db"));
+    if (name == "print-2978")
+        return bench_print(tablePath("decoded.db"), tablePath("report.pdf"));
+    if (name == "preview-65535")
+        return bench_preview(tablePath("export.db"));
     if (name == "window-200000") {
         // A copy: the window deletes and renumbers.
         if (std::system(("cp " + tablePath("large.db") + " " + tablePath("window.db")).c_str()) != 0)
@@ -191,8 +195,10 @@ int main(int argc, char** argv) {
     measure(exe.c_str(), "window-200000", "window: 202,000 records, sorts, footers, delete, renumber", 202000);
     measure(exe.c_str(), "decode-2978", "decode: 2,978-record image into a new table [20 ms]", 2978);
     measure(exe.c_str(), "decode-append-100", "decode: append 100 records onto 202,000", 100);
+    measure(exe.c_str(), "print-2978", "print: 2,978 records to PDF as ulen3-cli print [0.6 s]", 2978);
     measure(exe.c_str(), "export-table", "export: prepare a table of 65,535 records", 65535);
     measure(exe.c_str(), "export-65535", "export: table of 65,535 records to .xls [0.5 s, 150 MiB]", 65535);
+    measure(exe.c_str(), "preview-65535", "print: preview of 65,535 records [1 s, 200 MiB]", 65535);
     measure(exe.c_str(), "exchange-feed", "link: exchange fed 20 full dumps in 44-char chunks", 20 * 2978);
     measure(exe.c_str(), "download-full", "link: unpaced download of 2,978 records over a pty", 2978);
     std::system(("rm -rf " + g_dir).c_str());

@@ -305,24 +305,32 @@ std::vector<PreparedReport::PlacedText> PreparedReport::texts(int sheet) const {
 }
 
 void PreparedReport::drawSheet(QPainter& painter, int sheet, double scale) const {
+    // Device coordinates throughout, without a scaling transform: frames then go out as plain
+    // strokes, which a PDF keeps small, rather than as outlines of scaled pens.
     painter.save();
-    painter.scale(scale, scale);
     const double dpi = painter.device()->logicalDpiY();
     QHash<const TextObject*, QFont> fonts;
     painter.setBrush(Qt::NoBrush);
+    const auto device = [scale](const QRectF& r) {
+        return QRectF(r.x() * scale, r.y() * scale, r.width() * scale, r.height() * scale);
+    };
     place(sheet, [&](const TextObject& o, const QRectF& box, const QString& text) {
         if (o.frame > 0) {
-            painter.setPen(QPen(Qt::black, o.frame));
-            painter.drawRect(box);
+            painter.setPen(QPen(Qt::black, o.frame * scale));
+            painter.drawRect(device(box));
         }
         if (text.isEmpty())
             return;
         auto it = fonts.find(&o);
-        if (it == fonts.end())
-            it = fonts.insert(&o, object_font(m_template, o, dpi));
+        if (it == fonts.end()) {
+            QFont f = object_font(m_template, o, dpi);
+            f.setPointSizeF(f.pointSizeF() * scale);
+            it = fonts.insert(&o, f);
+        }
         painter.setFont(*it);
         painter.setPen(Qt::black);
-        painter.drawText(box.adjusted(kPad, kPad, -kPad, -kPad), static_cast<int>(alignment_of(o)) | Qt::TextWordWrap, text);
+        painter.drawText(device(box.adjusted(kPad, kPad, -kPad, -kPad)), static_cast<int>(alignment_of(o)) | Qt::TextWordWrap,
+                         text);
     });
     painter.restore();
 }
@@ -336,13 +344,13 @@ void write_pdf(const PreparedReport& report, const QString& path, const QString&
         const bool landscape = report.paperWidth() > report.paperHeight();
         writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
                                          QMarginsF(0, 0, 0, 0)));
-        writer.setResolution(1200);
+        writer.setResolution(600);
         writer.setTitle(title);
         writer.setCreator(QStringLiteral("ULEN3"));
         QPainter painter(&writer);
         if (!painter.isActive())
             throw ReportError("Не удалось начать файл PDF «" + path.toStdString() + "»");
-        const double scale = 1200.0 / 25.4 * kUnitMm;
+        const double scale = 600.0 / 25.4 * kUnitMm;
         for (int i = 0; i < report.sheetCount(); ++i) {
             if (i > 0)
                 writer.newPage();
