@@ -32,10 +32,12 @@ int usage() {
     std::cerr
         << "Использование:\n"
            "  ulen3-emu serve ОБРАЗ.bin [--link ПУТЬ] [--dev-code КОД] [--serial N]\n"
-           "            [--version A.B.C] [--chunk N] [--pace] [--restart-after N] [--silent]\n"
+           "            [--version A.B.C] [--chunk N] [--pace] [--rate БИТ/С] [--restart-after N]\n"
+           "            [--pause-after N --pause-ms M] [--silent]\n"
            "            [--downloads N]\n"
            "      открывает псевдотерминал, печатает путь к нему и отвечает как прибор;\n"
-           "      --pace передаёт со скоростью 9600 бит/с (8N2, 11 бит на символ),\n"
+           "      --pace передаёт со скоростью 9600 бит/с (8N2, 11 бит на символ), --rate с заданной,\n"
+           "      --pause-after N --pause-ms M замолкает на M мс после N символов первого дампа,\n"
            "      --restart-after N посылает 'Z' после N символов первого дампа,\n"
            "      --silent молчит, --downloads N завершается после N дампов\n"
            "  ulen3-emu make-image ОБРАЗ.bin --count1 N --count2 M [--seed S] [--full]\n"
@@ -60,7 +62,10 @@ struct ServeOptions {
     unsigned version[3] = {15, 3, 7}; // first, second, third number of the version text
     std::size_t chunk = 512;
     bool pace = false;
+    unsigned rate = 9600; // bit/s when paced
     long restartAfter = -1;
+    long pauseAfter = -1; // the first dump stops this many characters in …
+    long pauseMs = 0;     // … for this long, then goes on
     bool silent = false;
     long downloads = -1;
 };
@@ -118,10 +123,10 @@ private:
         if (m_o.silent)
             return;
         if (c == 'V') {
-            send(m_id, -1);
+            send(m_id, -1, false);
         } else if (c == 'N') {
             const long restartAt = m_restartDone ? -1 : m_o.restartAfter;
-            if (send(m_dump, restartAt)) {
+            if (send(m_dump, restartAt, true)) {
                 ++m_served;
             } else if (restartAt >= 0) {
                 m_restartDone = true;
@@ -132,9 +137,9 @@ private:
     // Sends a reply in chunks, paced at 9600 bit/s 8N2 when asked. A 'V' from the host in the
     // middle means it started over: the reply is abandoned. A host that stops reading for two
     // seconds has closed the port: the reply is abandoned and what it did not read is dropped.
-    bool send(const std::string& reply, long restartAt) {
+    bool send(const std::string& reply, long restartAt, bool dump) {
         using clock = std::chrono::steady_clock;
-        const auto t0 = clock::now();
+        auto t0 = clock::now();
         auto lastProgress = t0;
         std::size_t sent = 0;
         const std::size_t end = restartAt >= 0 ? std::min<std::size_t>(restartAt, reply.size())
@@ -143,9 +148,20 @@ private:
             if (hostStartedOver())
                 return false;
             std::size_t n = std::min(m_o.chunk, end - sent);
+            const bool pauseHere = dump && m_pauseLeft && m_o.pauseAfter > 0;
+            if (pauseHere && sent < std::size_t(m_o.pauseAfter) && sent + n >= std::size_t(m_o.pauseAfter))
+                n = std::size_t(m_o.pauseAfter) - sent;
+            if (pauseHere && sent == std::size_t(m_o.pauseAfter)) {
+                // The cable is pulled for a while in the middle of the first dump.
+                m_pauseLeft = false;
+                std::this_thread::sleep_for(std::chrono::milliseconds(m_o.pauseMs));
+                t0 += std::chrono::milliseconds(m_o.pauseMs); // the pace goes on from here
+                lastProgress = clock::now();
+                continue;
+            }
             if (m_o.pace) {
-                // 11 bit times per character at 9600 bit/s.
-                const auto due = t0 + std::chrono::microseconds((sent + n) * 11'000'000 / 9600);
+                // 11 bit times per character at the line's rate.
+                const auto due = t0 + std::chrono::microseconds((sent + n) * 11'000'000ull / m_o.rate);
                 std::this_thread::sleep_until(due);
             }
             const ssize_t w = ::write(m_master, reply.data() + sent, n);
@@ -170,6 +186,8 @@ private:
         }
         return sent == reply.size();
     }
+
+    bool m_pauseLeft = true;
 
     bool hostStartedOver() {
         pollfd p{m_master, POLLIN, 0};
@@ -296,6 +314,12 @@ int serve_command(int argc, char** argv) {
             o.chunk = std::max(1ul, number_arg(argv[++i]));
         else if (a == "--pace")
             o.pace = true;
+        else if (a == "--rate" && more)
+            o.pace = true, o.rate = static_cast<unsigned>(std::max(300ul, number_arg(argv[++i])));
+        else if (a == "--pause-after" && more)
+            o.pauseAfter = static_cast<long>(number_arg(argv[++i]));
+        else if (a == "--pause-ms" && more)
+            o.pauseMs = static_cast<long>(number_arg(argv[++i]));
         else if (a == "--restart-after" && more)
             o.restartAfter = static_cast<long>(number_arg(argv[++i]));
         else if (a == "--silent")

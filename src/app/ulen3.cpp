@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
     QtUserDialogs dialogs;
     UserSettings settings;
     TForm2 download(*results);
-    download.setErrorBox([&dialogs](QWidget* parent, const QString& caption, const QString& text) {
-        dialogs.error(parent, caption, text);
+    download.setErrorBox([&dialogs](QWidget* parent, const QString& caption, const QString& text, const QString& details) {
+        dialogs.error(parent, caption, text, details);
     });
     TForm1 form(dialogs, settings, download, *results);
     app.form = &form;

@@ -126,6 +126,8 @@ bool TCommPortDriver::OpenPort() {
     return true;
 }
 
+PortFailure TCommPortDriver::LastFailure() const { return m_device->lastFailure(); }
+
 void TCommPortDriver::ClosePort() {
     if (!IsOpen())
         return;

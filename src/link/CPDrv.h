@@ -4,6 +4,8 @@
 // the port, polls it on a timer of the user-interface thread and hands every batch of received
 // bytes to its owner through OnReceiveData; writes with a time-out.
 
+#include "SerialDevice.h"
+
 #include <QBasicTimer>
 #include <QObject>
 #include <QString>
@@ -83,8 +85,10 @@ public:
     std::uint32_t WriteBytes(const char* data, std::uint32_t count);
     bool WriteOneByte(char byte);
 
-    // The device path the last OpenPort tried, for messages and the serial log.
+    // The device path the last OpenPort tried, for messages and the serial log, and why it
+    // failed.
     const QString& DevicePath() const { return m_devicePath; }
+    PortFailure LastFailure() const;
 
 protected:
     void timerEvent(QTimerEvent* event) override;

@@ -1,9 +1,13 @@
 #include "DownloadLink.h"
 
+#include "PortNames.h"
+
+#include <algorithm>
+
 namespace ulen3 {
 
-DownloadLink::DownloadLink(DownloadResults& results, int replyTimeoutMs)
-    : m_exchange(*this, results) {
+DownloadLink::DownloadLink(DownloadResults& results, int replyTimeoutMs, int stallMs)
+    : m_exchange(*this, results), m_stallMs(stallMs) {
     // The instrument's line: 9600 bit/s, 8 data bits, no parity, 2 stop bits, RTS on, DTR off.
     CommPortDriver1.SetPort(pnCustom);
     CommPortDriver1.SetPortName(QString::fromLatin1(kPortCom1));
@@ -18,16 +22,95 @@ DownloadLink::DownloadLink(DownloadResults& results, int replyTimeoutMs)
     Timer1.setSingleShot(true);
     Timer1.setInterval(replyTimeoutMs);
     QObject::connect(&Timer1, &QTimer::timeout, [this] { Timer1Timer(); });
+    m_stallTimer.setInterval(std::clamp(stallMs / 5, 10, 1000));
+    QObject::connect(&m_stallTimer, &QTimer::timeout, [this] { stallTick(); });
+    m_quiet.setSingleShot(true);
+    m_quiet.setInterval(kQuietMs);
+    QObject::connect(&m_quiet, &QTimer::timeout, [this] { drainQuiet(); });
 }
 
 DownloadLink::~DownloadLink() {
     Timer1.stop();
+    m_stallTimer.stop();
+    m_quiet.stop();
     CommPortDriver1.ClosePort();
+}
+
+void DownloadLink::startDownload() {
+    m_tries.clear();
+    m_stalled = false;
+    // An instrument still sending a dump abandoned a moment ago would answer 'V' with the rest
+    // of it: the line is first read until it is quiet.
+    if (m_abandoned.isValid() && m_abandoned.elapsed() < kAbandonedMs) {
+        m_abandoned.invalidate();
+        CommPortDriver1.SetPortName(m_portOverride.isEmpty() ? m_abandonedPort : m_portOverride);
+        if (CommPortDriver1.OpenPort()) {
+            m_draining = true;
+            showDraining();
+            m_quiet.start();
+            return;
+        }
+    }
+    m_exchange.start();
+    m_stallTimer.start();
+}
+
+void DownloadLink::drainQuiet() {
+    if (!m_draining)
+        return;
+    m_draining = false;
+    CommPortDriver1.ClosePort();
+    m_exchange.start();
+    m_stallTimer.start();
+}
+
+void DownloadLink::cancelDownload() {
+    if (m_draining) {
+        m_draining = false;
+        m_quiet.stop();
+        CommPortDriver1.ClosePort();
+        finish(2);
+        return;
+    }
+    if (m_exchange.active() && m_exchange.lastCommand() == 'N') {
+        m_abandoned.start();
+        m_abandonedPort = QString::fromLatin1(m_exchange.port());
+    }
+    m_stallTimer.stop();
+    m_exchange.cancel();
 }
 
 void DownloadLink::CommPortDriver1ReceiveData(TCommPortDriver*, const char* DataPtr,
                                               std::uint32_t DataSize) {
+    if (m_draining) {
+        m_quiet.start(); // the old reply goes on: wait for quiet again
+        return;
+    }
+    m_lastData.start();
+    if (!m_tries.empty())
+        m_tries.back().answered = true;
+    if (m_stalled) {
+        m_stalled = false;
+        showStall(0);
+    }
+    const char command = m_exchange.lastCommand();
     m_exchange.received(DataPtr, DataSize);
+    if (command == 'V' && m_exchange.lastCommand() == 'N')
+        m_answered = CommPortDriver1.DevicePath();
+    if (!m_exchange.active())
+        m_stallTimer.stop();
+}
+
+// Only a dump that has begun stalls; before it the reply timer watches the line.
+void DownloadLink::stallTick() {
+    if (!m_exchange.active() || m_exchange.lastCommand() != 'N' || m_exchange.timerRunning() ||
+        !m_lastData.isValid())
+        return;
+    const qint64 quiet = m_lastData.elapsed();
+    if (quiet >= m_stallMs) {
+        m_stalled = true;
+        showStall(static_cast<int>(std::max<qint64>(1, quiet / 1000)));
+    }
 }
 
 void DownloadLink::Timer1Timer() { m_exchange.timerExpired(); }
@@ -35,14 +118,48 @@ void DownloadLink::Timer1Timer() { m_exchange.timerExpired(); }
 void DownloadLink::selectPort(const char* name) {
     CommPortDriver1.SetPortName(m_portOverride.isEmpty() ? QString::fromLatin1(name)
                                                          : m_portOverride);
+    m_tries.push_back({QString::fromLatin1(name), {}, PortFailure::None, false, false});
 }
 
-// The results of open and send are not examined: a port that is not there gives no answer, and
-// the reply timer deals with that.
-void DownloadLink::openPort() { CommPortDriver1.OpenPort(); }
+// The results of open and send do not change the exchange: a port that is not there gives no
+// answer, and the reply timer deals with that. What happened is kept for the messages.
+void DownloadLink::openPort() {
+    const bool opened = CommPortDriver1.OpenPort();
+    if (!m_tries.empty()) {
+        m_tries.back().tried = true;
+        m_tries.back().device = CommPortDriver1.DevicePath();
+        m_tries.back().failure = opened ? PortFailure::None : CommPortDriver1.LastFailure();
+    }
+    m_lastData.invalidate();
+}
+
 void DownloadLink::closePort() { CommPortDriver1.ClosePort(); }
-void DownloadLink::sendByte(char command) { CommPortDriver1.WriteOneByte(command); }
+void DownloadLink::sendByte(char command) {
+    CommPortDriver1.WriteOneByte(command);
+    if (command == 'N')
+        m_lastData.start();
+}
 void DownloadLink::startReplyTimer() { Timer1.start(); }
 void DownloadLink::stopReplyTimer() { Timer1.stop(); }
+
+QString DownloadLink::portReport() const {
+    QStringList lines;
+    for (const PortTry& t : m_tries) {
+        if (!t.tried)
+            continue;
+        // The names are shown as the user knows them: COM1, COM2.
+        const QString name = t.name.startsWith(QLatin1String("\\\\.\\")) ? t.name.mid(4) : t.name;
+        QString what;
+        if (t.failure != PortFailure::None)
+            what = QString::fromStdString(port_failure_text(t.failure, t.device.toStdString()));
+        else if (t.answered)
+            what = QStringLiteral("прибор ответил");
+        else
+            what = QStringLiteral("открыт, но прибор не ответил за 3 с: проверьте, что прибор включён и кабель "
+                                  "подключён к этому порту");
+        lines << QStringLiteral("%1 (%2): %3.").arg(name, t.device.isEmpty() ? QStringLiteral("не назначен") : t.device, what);
+    }
+    return lines.join('\n');
+}
 
 } // namespace ulen3

@@ -7,25 +7,39 @@
 #include "CPDrv.h"
 #include "Exchange.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
+
+#include <vector>
 
 namespace ulen3 {
 
 constexpr int kReplyTimeoutMs = 3000;
+// No character for this long after the dump began: the user is told the line is stalled.
+constexpr int kStallMs = 5000;
+// A download started this soon after one was abandoned first waits for the line to be quiet.
+constexpr int kAbandonedMs = 15000;
+constexpr int kQuietMs = 300;
 
 class DownloadLink : public ExchangeHost {
 public:
-    // replyTimeoutMs is shortened only by tests.
-    explicit DownloadLink(DownloadResults& results, int replyTimeoutMs = kReplyTimeoutMs);
+    // The time-outs are shortened only by tests.
+    explicit DownloadLink(DownloadResults& results, int replyTimeoutMs = kReplyTimeoutMs, int stallMs = kStallMs);
     ~DownloadLink() override;
 
     // Every port name the exchange selects opens this device instead (the command line's --port).
     void setPortOverride(const QString& devicePath) { m_portOverride = devicePath; }
 
-    void startDownload() { m_exchange.start(); }
-    void cancelDownload() { m_exchange.cancel(); }
+    void startDownload();
+    void cancelDownload();
     const Exchange& exchange() const { return m_exchange; }
     TCommPortDriver& driver() { return CommPortDriver1; }
+
+    // For each port this download tried, a line: the port, its device, what happened and what
+    // to do about it.
+    QString portReport() const;
+    // The device that last answered as an instrument, or empty.
+    QString answeredDevice() const { return m_answered; }
 
 protected:
     // Each received chunk and the reply timer's end, handed to the exchange.
@@ -40,12 +54,38 @@ protected:
     void startReplyTimer() override;
     void stopReplyTimer() override;
 
+    // The dump has had no character for `seconds` (0: data flows again); the line is being
+    // drained of an abandoned reply.
+    virtual void showStall(int seconds) { (void)seconds; }
+    virtual void showDraining() {}
+
     TCommPortDriver CommPortDriver1;
     QTimer Timer1;
 
 private:
+    struct PortTry {
+        QString name, device;
+        PortFailure failure = PortFailure::None;
+        bool tried = false; // opened or tried to be
+        bool answered = false;
+    };
+    void stallTick();
+    void drainQuiet();
+
     QString m_portOverride;
     Exchange m_exchange;
+    std::vector<PortTry> m_tries;
+    QString m_answered;
+    // The stall of a dump.
+    QTimer m_stallTimer;
+    QElapsedTimer m_lastData;
+    int m_stallMs;
+    bool m_stalled = false;
+    // An abandoned reply still on its way.
+    QElapsedTimer m_abandoned;
+    QString m_abandonedPort;
+    bool m_draining = false;
+    QTimer m_quiet;
 };
 
 } // namespace ulen3

@@ -7,6 +7,12 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -41,17 +47,119 @@ tcflag_t speed_code(std::uint32_t baud) {
 bool SerialDevice::open(const std::string& path) {
     if (m_fd >= 0)
         return true;
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    m_failure = PortFailure::None;
+    if (path.empty()) {
+        m_failure = PortFailure::NoDevice;
         return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        m_failure = errno == ENOENT || errno == ENODEV || errno == ENXIO || errno == ENOTDIR ? PortFailure::NotFound
+                    : errno == EACCES || errno == EPERM                                   ? PortFailure::NoPermission
+                    : errno == EBUSY                                                       ? PortFailure::Busy
+                                                                                           : PortFailure::Other;
+        return false;
+    }
     // Only a terminal device is a port; exclusive against other programs that honour the
     // advisory lock, and against any later open through TIOCEXCL.
-    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+    if (!::isatty(fd)) {
         ::close(fd);
+        m_failure = PortFailure::NotATerminal;
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+        ::close(fd);
+        m_failure = PortFailure::Busy;
         return false;
     }
     m_fd = fd;
     return true;
+}
+
+namespace {
+
+// The program that has the device open, as "name (PID n)", or empty.
+std::string holder_of(const std::string& device) {
+    char wanted[PATH_MAX];
+    if (!::realpath(device.c_str(), wanted))
+        return {};
+    const std::string self = std::to_string(::getpid());
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return {};
+    std::string found;
+    while (dirent* e = ::readdir(proc)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9' || self == e->d_name)
+            continue;
+        const std::string fdDir = std::string("/proc/") + e->d_name + "/fd";
+        DIR* fds = ::opendir(fdDir.c_str());
+        if (!fds)
+            continue;
+        while (dirent* f = ::readdir(fds)) {
+            char target[PATH_MAX];
+            const ssize_t n = ::readlink((fdDir + "/" + f->d_name).c_str(), target, sizeof target - 1);
+            if (n > 0 && std::string(target, static_cast<size_t>(n)) == wanted) {
+                std::string comm;
+                if (FILE* c = std::fopen((std::string("/proc/") + e->d_name + "/comm").c_str(), "r")) {
+                    char buf[64] = {};
+                    if (std::fgets(buf, sizeof buf, c))
+                        comm = buf;
+                    std::fclose(c);
+                }
+                while (!comm.empty() && comm.back() == '\n')
+                    comm.pop_back();
+                found = (comm.empty() ? std::string("?") : comm) + " (PID " + e->d_name + ")";
+                break;
+            }
+        }
+        ::closedir(fds);
+        if (!found.empty())
+            break;
+    }
+    ::closedir(proc);
+    return found;
+}
+
+std::string group_of(const std::string& device) {
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0)
+        return "dialout";
+    const group* g = ::getgrgid(st.st_gid);
+    return g ? g->gr_name : "dialout";
+}
+
+} // namespace
+
+std::string port_failure_text(PortFailure failure, const std::string& device) {
+    const std::string name = "«" + device + "»";
+    switch (failure) {
+    case PortFailure::None:
+        return "открыт";
+    case PortFailure::NoDevice:
+        return "порт не назначен, и последовательных портов не найдено: подключите USB-переходник или "
+               "выберите порт в «Сервис → Порты прибора…»";
+    case PortFailure::NotFound:
+        return "устройства " + name + " нет: проверьте, что переходник подключён, или выберите порт в "
+               "«Сервис → Порты прибора…»";
+    case PortFailure::NoPermission: {
+        const std::string group = group_of(device);
+        return "нет прав на " + name + ": добавьте себя в группу «" + group + "» (sudo adduser $USER " + group +
+               ") и войдите в систему заново";
+    }
+    case PortFailure::Busy: {
+        const std::string holder = holder_of(device);
+        std::string text = name + " занят другой программой" + (holder.empty() ? "" : ": " + holder);
+        if (holder.rfind("brltty", 0) == 0)
+            text += "; служба брайлевских дисплеев brltty забирает USB-переходники, её можно удалить: "
+                    "sudo apt remove brltty";
+        return text;
+    }
+    case PortFailure::NotATerminal:
+        return name + " не является последовательным портом";
+    case PortFailure::Other:
+        break;
+    }
+    return name + " не открывается";
 }
 
 void SerialDevice::close() {

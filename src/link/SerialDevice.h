@@ -22,6 +22,9 @@ struct LineSettings {
     char xoffChar = 0x13;
 };
 
+// Why a port could not be opened, mapped once from the platform's error.
+enum class PortFailure { None, NoDevice, NotFound, NoPermission, Busy, NotATerminal, Other };
+
 class SerialDevice {
 public:
     SerialDevice() = default;
@@ -32,6 +35,8 @@ public:
     // Opens the device exclusively, in raw mode, reads returning at once with what is waiting.
     bool open(const std::string& path);
     void close();
+    // Why the last open failed.
+    PortFailure lastFailure() const { return m_failure; }
     bool isOpen() const { return m_fd >= 0; }
 
     bool apply(const LineSettings& settings);
@@ -47,6 +52,11 @@ public:
 
 private:
     int m_fd = -1;
+    PortFailure m_failure = PortFailure::None;
 };
+
+// What went wrong with a port and what the user can do about it, in Russian; for Busy the program
+// holding the device is named when it can be found.
+std::string port_failure_text(PortFailure failure, const std::string& device);
 
 } // namespace ulen3

@@ -1,5 +1,9 @@
 #include "receive.h"
 
+#include "ImageArchive.h"
+
+#include <QDateTime>
+
 #include <QCloseEvent>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -16,14 +20,17 @@ namespace {
 
 QString text(const char* utf8) { return QString::fromUtf8(utf8); }
 
-void standard_error_box(QWidget* parent, const QString& caption, const QString& message) {
-    QMessageBox::critical(parent, caption, message, QMessageBox::Ok);
+void standard_error_box(QWidget* parent, const QString& caption, const QString& message, const QString& details) {
+    QMessageBox box(QMessageBox::Critical, caption, message, QMessageBox::Ok, parent);
+    if (!details.isEmpty())
+        box.setInformativeText(details);
+    box.exec();
 }
 
 } // namespace
 
-TForm2::TForm2(DownloadResults& results, QWidget* parent, int replyTimeoutMs)
-    : QDialog(parent), DownloadLink(results, replyTimeoutMs), m_errorBox(standard_error_box) {
+TForm2::TForm2(DownloadResults& results, QWidget* parent, int replyTimeoutMs, int stallMs)
+    : QDialog(parent), DownloadLink(results, replyTimeoutMs, stallMs), m_results(results), m_errorBox(standard_error_box) {
     // A fixed border and no close box: the dialog ends through "Отмена", success or an error.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setWindowTitle(text(exchange_text::kCaption));
@@ -88,6 +95,7 @@ void TForm2::reject() {
 
 void TForm2::FormShow() {
     m_finishing = false;
+    m_keptImage.clear();
     startDownload();
 }
 
@@ -116,11 +124,32 @@ void TForm2::showIdentification(const std::string& deviceName, const std::string
 
 void TForm2::showRecordCount(unsigned count) { LabelCount->setNum(static_cast<int>(count)); }
 
+// The specified text stays as it is; what each port did goes under it.
 void TForm2::showError(const std::string& caption, const std::string& message) {
-    m_errorBox(this, QString::fromStdString(caption), QString::fromStdString(message));
+    const bool noInstrument = message == exchange_text::kNoInstrument;
+    m_errorBox(this, QString::fromStdString(caption), QString::fromStdString(message),
+               noInstrument ? portReport() : QString());
 }
 
+void TForm2::showStall(int seconds) {
+    if (seconds == 0) {
+        showStatus(ExchangeStatus::Receiving);
+        return;
+    }
+    Label1->setText(QStringLiteral("Нет данных от прибора %1 с — проверьте кабель или нажмите «Отмена».").arg(seconds));
+}
+
+void TForm2::showDraining() { Label1->setText(QStringLiteral("Прибор завершает предыдущую передачу …")); }
+
 void TForm2::finish(int result) {
+    // A complete memory image is kept at once, before anything decodes it.
+    if (result == 1) {
+        try {
+            m_keptImage = keep_image(m_results, QDateTime::currentDateTime());
+        } catch (const std::exception&) {
+            m_keptImage.clear(); // the download itself stands; only the copy is missing
+        }
+    }
     m_finishing = true;
     FormClose();
     done(result);

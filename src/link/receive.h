@@ -17,11 +17,13 @@ namespace ulen3 {
 
 class TForm2 : public QDialog, public DownloadLink {
 public:
-    // Shows an error box; tests answer it without a person.
-    using ErrorBox = std::function<void(QWidget* parent, const QString& caption, const QString& text)>;
+    // Shows an error box, with details under its text when there are any; tests answer it
+    // without a person.
+    using ErrorBox = std::function<void(QWidget* parent, const QString& caption, const QString& text,
+                                        const QString& details)>;
 
     explicit TForm2(DownloadResults& results, QWidget* parent = nullptr,
-                    int replyTimeoutMs = kReplyTimeoutMs);
+                    int replyTimeoutMs = kReplyTimeoutMs, int stallMs = kStallMs);
 
     void setErrorBox(ErrorBox box) { m_errorBox = std::move(box); }
 
@@ -31,6 +33,8 @@ public:
     QString deviceType() const;
     QString softwareVersion() const;
     QString recordCount() const;
+    // Where the last complete download's memory image was kept, or empty.
+    QString keptImage() const { return m_keptImage; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -49,6 +53,8 @@ private:
     void showRecordCount(unsigned count) override;
     void showError(const std::string& caption, const std::string& text) override;
     void finish(int result) override;
+    void showStall(int seconds) override;
+    void showDraining() override;
 
     QLabel* Label1;        // status line
     QProgressBar* ProgressBar1;
@@ -56,8 +62,10 @@ private:
     QLabel* LabelVersion;
     QLabel* LabelCount;
     QPushButton* Button1;
+    DownloadResults& m_results;
     ErrorBox m_errorBox;
     bool m_finishing = false;
+    QString m_keptImage;
 };
 
 } // namespace ulen3

@@ -12,6 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include "ImageArchive.h"
+#include "SerialDevice.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <memory>
 
 using namespace ulen3;
@@ -25,11 +32,13 @@ class DownloadTest : public ::testing::Test {
 protected:
     ulen3::test::TempDir dir;
     std::unique_ptr<DownloadResults> results = std::make_unique<DownloadResults>();
-    QString errorCaption, errorText;
+    QString errorCaption, errorText, errorDetails;
 
     void SetUp() override {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            QString::fromStdString(dir.path()));
+        // Kept images go to this test's own data folder.
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir.file("data")));
         // Ports that are not there unless a test names them.
         setPorts(missing(), missing());
     }
@@ -49,9 +58,10 @@ protected:
 
     // Runs the dialog modally as the Create command does; error boxes are answered at once.
     int runDialog(TForm2& form) {
-        form.setErrorBox([this](QWidget*, const QString& caption, const QString& text) {
+        form.setErrorBox([this](QWidget*, const QString& caption, const QString& text, const QString& details) {
             errorCaption = caption;
             errorText = text;
+            errorDetails = details;
         });
         return form.exec();
     }
@@ -148,6 +158,132 @@ TEST_F(DownloadTest, CancelDuringAPacedDumpEndsWith2AndKeepsTheImage) {
     EXPECT_EQ(results->flash_image[0], 0xAB);
     EXPECT_EQ(form.progress(), 0);
     EXPECT_FALSE(form.driver().IsOpen());
+}
+
+// Every port tried says what happened to it under the specified message.
+TEST_F(DownloadTest, NoInstrumentSaysWhatEachPortDid) {
+    const QString file = QString::fromStdString(dir.file("plain.txt"));
+    ulen3::test::write_file(file.toStdString(), {'x'});
+    setPorts(missing(), file);
+    TForm2 form(*results, nullptr, kShortTimeoutMs);
+    EXPECT_EQ(runDialog(form), 2);
+    EXPECT_EQ(errorText, "Прибор не обнаружен! Проверте правильность подключения согласно инструкции!");
+    EXPECT_TRUE(errorDetails.contains("COM1 (" + missing() + "): устройства «" + missing() + "» нет"))
+        << errorDetails.toStdString();
+    EXPECT_TRUE(errorDetails.contains("COM2 (" + file + "): «" + file + "» не является последовательным портом"))
+        << errorDetails.toStdString();
+
+    // A port another program holds, and one that opens but stays silent.
+    Emulator held(image(1, 1));
+    Emulator silent(image(1, 1), {"--silent"});
+    SerialDevice other;
+    ASSERT_TRUE(other.open(held.device()));
+    setPorts(held.qdevice(), silent.qdevice());
+    EXPECT_EQ(runDialog(form), 2);
+    EXPECT_TRUE(errorDetails.contains("«" + held.qdevice() + "» занят другой программой")) << errorDetails.toStdString();
+    EXPECT_TRUE(errorDetails.contains("COM2 (" + silent.qdevice() + "): открыт, но прибор не ответил"))
+        << errorDetails.toStdString();
+}
+
+// A user outside the port's group is told to join it; the test drops to "nobody" to see it.
+TEST_F(DownloadTest, APortWithoutPermissionNamesTheGroup) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to drop to another user; run the tests as root to check it";
+    Emulator emu(image(1, 1));
+    ::chmod(emu.device().c_str(), 0600);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            _exit(100);
+        SerialDevice d;
+        _exit(d.open(emu.device()) ? 101 : static_cast<int>(d.lastFailure()));
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(PortFailure::NoPermission));
+    const std::string text = port_failure_text(PortFailure::NoPermission, emu.device());
+    EXPECT_NE(text.find("sudo adduser $USER"), std::string::npos) << text;
+    EXPECT_NE(text.find("войдите в систему заново"), std::string::npos) << text;
+}
+
+// A dump that stops shows so in the status line and goes on when the data comes back.
+TEST_F(DownloadTest, AStalledDumpIsShownAndTheStatusReturnsWhenDataFlows) {
+    Emulator emu(image(40, 10), {"--pause-after", "300", "--pause-ms", "1500", "--chunk", "50", "--rate", "28800"});
+    setPorts(emu.qdevice(), missing());
+    TForm2 form(*results, nullptr, kShortTimeoutMs, 300);
+    QStringList seen;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (seen.isEmpty() || seen.back() != form.statusText())
+            seen << form.statusText();
+    });
+    watch.start(20);
+    ASSERT_EQ(runDialog(form), 1) << errorText.toStdString();
+    const auto at = std::find_if(seen.begin(), seen.end(), [](const QString& s) { return s.startsWith("Нет данных от прибора"); });
+    ASSERT_NE(at, seen.end()) << seen.join(" | ").toStdString();
+    EXPECT_EQ(*at, "Нет данных от прибора 1 с — проверьте кабель или нажмите «Отмена».");
+    EXPECT_TRUE(std::find(at, seen.end(), QString("Идет прием информации ...")) != seen.end()) << seen.join(" | ").toStdString();
+    EXPECT_EQ(results->image_size, 4u + 22 * 50);
+}
+
+// "Отмена" in the middle of a dump, then a new download at once: the rest of the old dump is
+// read away first, and the instrument is recognised.
+TEST_F(DownloadTest, ADownloadRightAfterACancelledOneFindsTheRightInstrument) {
+    Emulator emu(image(60, 20), {"--rate", "28800", "--chunk", "32"});
+    setPorts(emu.qdevice(), missing());
+    TForm2 form(*results, nullptr, kShortTimeoutMs);
+    QTimer cancel;
+    QObject::connect(&cancel, &QTimer::timeout, [&] {
+        if (form.progress() > 5)
+            for (QPushButton* b : form.findChildren<QPushButton*>())
+                if (b->text() == "Отмена")
+                    b->click();
+    });
+    cancel.start(10);
+    EXPECT_EQ(runDialog(form), 2);
+    cancel.stop();
+    QStringList seen;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (seen.isEmpty() || seen.back() != form.statusText())
+            seen << form.statusText();
+    });
+    watch.start(10);
+    errorText.clear();
+    EXPECT_EQ(runDialog(form), 1) << errorText.toStdString();
+    EXPECT_TRUE(seen.contains("Прибор завершает предыдущую передачу …")) << seen.join(" | ").toStdString();
+    EXPECT_EQ(results->image_size, 4u + 22 * 80);
+    EXPECT_EQ(results->dev_code, 0x21);
+}
+
+// A complete download is kept at once in the user's data folder, named by its identification.
+TEST_F(DownloadTest, EveryCompleteImageIsKept) {
+    Emulator emu(image(3, 2), {"--serial", "4321", "--dev-code", "0x33"});
+    setPorts(emu.qdevice(), missing());
+    TForm2 form(*results, nullptr, kShortTimeoutMs);
+    ASSERT_EQ(runDialog(form), 1) << errorText.toStdString();
+    const QString kept = form.keptImage();
+    ASSERT_FALSE(kept.isEmpty());
+    EXPECT_TRUE(kept.startsWith(QString::fromStdString(dir.file("data")) + "/ULEN3/images/"));
+    EXPECT_TRUE(kept.endsWith("_serial4321_code33.bin")) << kept.toStdString();
+    EXPECT_EQ(ulen3::test::read_file(kept.toStdString()), ulen3::test::read_file(dir.file("image.bin")));
+    std::uint8_t code = 0;
+    std::uint16_t serial = 0;
+    ASSERT_TRUE(identification_from_name(kept, code, serial));
+    EXPECT_EQ(code, 0x33);
+    EXPECT_EQ(serial, 4321);
+}
+
+// With ULEN3_TEST_PORT naming a port with an instrument on it, a real download runs.
+TEST_F(DownloadTest, RealInstrument) {
+    const QString port = qEnvironmentVariable("ULEN3_TEST_PORT");
+    if (port.isEmpty())
+        GTEST_SKIP() << "set ULEN3_TEST_PORT=/dev/ttyUSB0 (the port of a connected instrument) to run it";
+    setPorts(port, missing());
+    TForm2 form(*results, nullptr);
+    ASSERT_EQ(runDialog(form), 1) << errorText.toStdString() << "\n" << errorDetails.toStdString();
+    EXPECT_GE(results->image_size, 4u);
 }
 
 TEST_F(DownloadTest, CommandLineDownloadWritesTheImage) {

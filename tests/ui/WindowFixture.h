@@ -78,8 +78,9 @@ protected:
 
     void SetUp() override {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.file("config")));
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir.file("data")));
         download = std::make_unique<TForm2>(*results, nullptr, 400);
-        download->setErrorBox([this](QWidget*, const QString& caption, const QString& text) {
+        download->setErrorBox([this](QWidget*, const QString& caption, const QString& text, const QString&) {
             dialogs.asked.push_back("error|" + caption + "|" + text);
         });
         form = std::make_unique<TForm1>(dialogs, settings, *download, *results);
