@@ -1,5 +1,7 @@
 #include "CliDecode.h"
 
+#include "ImageArchive.h"
+
 #include "ObservationTable.h"
 #include "TableError.h"
 
@@ -68,6 +70,8 @@ int cli_decode(const std::vector<std::string>& args) {
     DownloadedImage image;
     image.dev_code = 0x21;
     image.dev_serial = 0;
+    // An image the program kept names its instrument; the options still win.
+    identification_from_name(QString::fromStdString(args[1]), image.dev_code, image.dev_serial);
     bool append = false;
     for (std::size_t i = 3; i < args.size(); ++i) {
         if (args[i] == "--append")

@@ -2,6 +2,7 @@
 
 #include "ImageDecoder.h"
 #include "Pages.h"
+#include "PortsDialog.h"
 #include "Reports.h"
 #include "Settings.h"
 #include "SheetExport.h"
@@ -12,6 +13,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <QLocale>
 #include <QMenuBar>
 #include <QTabWidget>
@@ -178,6 +180,11 @@ void TForm1::buildMenus() {
     QAction* Excel1 = action("Экспорт в Excel", [this] { Excel1Click(); });
     QAction* N37 = action("Перенумеровать строки", [this] { N37Click(); });
     tools->addActions({Excel1, N37});
+    tools->addSeparator();
+    tools->addAction(action("Порты прибора…", [this] {
+        PortsDialog ports(m_settings, this);
+        ports.exec();
+    }));
     QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
     QAction* N24 = action("Помощь", [this] { if (ShowHelp) ShowHelp(); }, 5, QKeySequence(Qt::Key_F1));
     QAction* N26 = action("О программе", [this] { if (ShowAbout) ShowAbout(); });
@@ -346,9 +353,47 @@ void TForm1::N2Click() {
                                             default_dir, true);
     if (path.isEmpty())
         return;
+    // The download takes minutes on the real line: a file that cannot be written is said now.
+    const QString why = cannot_write(path);
+    if (!why.isEmpty())
+        throw std::runtime_error(QStringLiteral("Таблицу «%1» нельзя записать: %2. Приём данных не начат")
+                                     .arg(QFileInfo(path).fileName(), why)
+                                     .toStdString());
     if (m_download.exec() != 1)
         return;
-    Create_DB(path);
+    rememberAnswer();
+    try {
+        Create_DB(path);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(e.what() + keptImageNote());
+    }
+}
+
+QString TForm1::cannot_write(const QString& path) {
+    const QFileInfo file(path);
+    if (file.exists())
+        return file.isWritable() ? QString() : QStringLiteral("нет прав на запись в файл");
+    QTemporaryFile probe(file.absolutePath() + QStringLiteral("/.ulen3-XXXXXX"));
+    if (!QFileInfo(file.absolutePath()).isDir())
+        return QStringLiteral("нет папки «%1»").arg(file.absolutePath());
+    if (!probe.open())
+        return QStringLiteral("в папку «%1» нельзя записывать (%2)").arg(file.absolutePath(), probe.errorString());
+    return {};
+}
+
+void TForm1::rememberAnswer() {
+    if (!m_download.answeredDevice().isEmpty())
+        remember(QStringLiteral("Last_port"), m_download.answeredDevice());
+}
+
+std::string TForm1::keptImageNote() const {
+    const QString kept = m_download.keptImage();
+    if (kept.isEmpty())
+        return {};
+    return QStringLiteral(". Принятый образ памяти сохранён в «%1»; его можно загрузить в таблицу командой "
+                          "«ulen3-cli decode %1 ТАБЛИЦА.db»")
+        .arg(kept)
+        .toStdString();
 }
 
 void TForm1::Create_DB(const QString& path) {
@@ -444,10 +489,16 @@ void TForm1::N4Click() {
     // Only result 1 means a new memory image.
     if (m_download.exec() != 1)
         return;
+    rememberAnswer();
     if (m_table.Active())
         for (const Page& p : m_pages)
             reset_sort(p.grid, p.def.sortTag);
-    const DecodeResult added = decode(true);
+    DecodeResult added;
+    try {
+        added = decode(true);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(e.what() + keptImageNote());
+    }
     for (unsigned n : added.added)
         m_dialogs.information(this, QString::fromUtf8(kAppendCaption), QString::fromStdString(added_text(n)));
     doc_open = true;

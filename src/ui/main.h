@@ -125,6 +125,8 @@ public:
     // Settings and column layouts (ColumnLayouts.cpp).
     void load_layout(const QString& value, TDBGridPro* grid);
     void save_layout(const QString& value, TDBGridPro* grid);
+    // Why a table file cannot be written there, or empty.
+    static QString cannot_write(const QString& path);
     // Shows the window as it was left at the last close, or maximised.
     void showAsStored();
 
@@ -167,6 +169,8 @@ private:
     void setFilter(const PageDefinition& page);
     // Close and open the table again; the grids see one change.
     void reopen();
+    void rememberAnswer();
+    std::string keptImageNote() const;
     void titleStateChange(const Page& page, int column);
     void writeFooters(TDBGridPro* grid, const Figures& p, const Figures& r);
     const Page& pageOf(const TDBGridPro* grid) const;

@@ -3,6 +3,7 @@
 #include "Emulator.h"
 #include "SampleImage.h"
 #include "Settings.h"
+#include "PortsDialog.h"
 #include "Translations.h"
 #include "UserDialogs.h"
 #include "main.h"
@@ -10,6 +11,8 @@
 #include "WindowFixture.h"
 #include "../table/TableTestSupport.h"
 
+#include <QAction>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -26,6 +29,8 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+
+#include <unistd.h>
 
 using namespace ulen3;
 using namespace ulen3::test;
@@ -264,6 +269,85 @@ TEST_F(MainWindowTest, ExitKeepsTheIndexOfASortInForce) {
     form->N11Click();
     form.reset(); // the application shuts down; the table closes with it
     EXPECT_TRUE(QFileInfo::exists(QFileInfo(path).absolutePath() + "/survey.mdx"));
+}
+
+// A file that cannot be written is said before the instrument's long download starts.
+TEST_F(MainWindowTest, CreateIntoAFolderThatCannotBeWrittenIsRefusedBeforeTheDownload) {
+    const QString path = QString::fromStdString(dir.file("no-such-folder/survey.db"));
+    dialogs.files = {path};
+    for (QAction* a : form->findChildren<QAction*>())
+        if (a->text() == "Создать")
+            a->trigger();
+    ASSERT_FALSE(dialogs.asked.empty());
+    EXPECT_TRUE(dialogs.asked.back().startsWith("error|ВЕСКОР|Таблицу «survey.db» нельзя записать: нет папки"))
+        << dialogs.asked.back().toStdString();
+    EXPECT_TRUE(dialogs.asked.back().endsWith("Приём данных не начат.")) << dialogs.asked.back().toStdString();
+    EXPECT_FALSE(form->doc_open);
+    if (::geteuid() != 0) {
+        QDir(QString::fromStdString(dir.path())).mkdir("locked");
+        QFile::setPermissions(QString::fromStdString(dir.file("locked")), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        EXPECT_FALSE(TForm1::cannot_write(QString::fromStdString(dir.file("locked/x.db"))).isEmpty());
+    }
+}
+
+// A Create that fails after the download says where the memory image was kept, and that image
+// decodes to the table a sound Create makes.
+TEST_F(MainWindowTest, AFailedCreateKeepsTheImageAndNamesIt) {
+    const std::string image = dir.file("image.bin");
+    write_file(image, sample_image({.count1 = 7, .count2 = 3}));
+    Emulator emu(image, {"--serial", "777"});
+    set_settings_value("COM1", emu.qdevice());
+    set_settings_value("COM2", QString::fromStdString(dir.file("no-port")));
+    // The chosen table is held by another program: writable, but it cannot be created now.
+    const QString held = tableFile("held.db", {0});
+    ObservationTable other;
+    other.Open(held.toStdString());
+    dialogs.files = {held};
+    for (QAction* a : form->findChildren<QAction*>())
+        if (a->text() == "Создать")
+            a->trigger();
+    ASSERT_FALSE(dialogs.asked.empty());
+    const QString message = dialogs.asked.back();
+    EXPECT_TRUE(message.contains("занят другой программой")) << message.toStdString();
+    const int at = message.indexOf("Принятый образ памяти сохранён в «");
+    ASSERT_GE(at, 0) << message.toStdString();
+    const QString kept = message.mid(at + 34, message.indexOf("»", at) - at - 34);
+    ASSERT_TRUE(QFileInfo::exists(kept)) << kept.toStdString();
+    EXPECT_EQ(read_file(kept.toStdString()), read_file(image));
+    EXPECT_EQ(settings_value("Last_port"), emu.qdevice());
+    // The kept image through the command line, and the same download through a sound Create.
+    const std::string imported = dir.file("imported.db");
+    int status = -1;
+    run_command(std::string(ULEN3_CLI) + " decode '" + kept.toStdString() + "' " + imported, &status);
+    ASSERT_EQ(status, 0);
+    const std::string created = dir.file("created.db");
+    form->Create_DB(QString::fromStdString(created));
+    form->Close_DB();
+    const auto dump = [](const std::string& table) { return run_command(std::string(ULEN3_CLI) + " dump " + table); };
+    EXPECT_EQ(dump(imported), dump(created));
+    EXPECT_NE(dump(imported).find(",777,"), std::string::npos); // the serial came with the file's name
+}
+
+// "Порты прибора…": each port chosen or typed, checked, and kept in the settings.
+TEST_F(MainWindowTest, ThePortsDialogChecksAndKeepsThePorts) {
+    const std::string image = dir.file("image.bin");
+    write_file(image, sample_image({.count1 = 1, .count2 = 1}));
+    Emulator emu(image);
+    set_settings_value("Last_port", emu.qdevice());
+    PortsDialog ports(settings, form.get());
+    const QString missing = QString::fromStdString(dir.file("no-port"));
+    ports.choose(0, missing);
+    ports.choose(1, emu.qdevice());
+    EXPECT_EQ(ports.check(0), "Устройства «" + missing + "» нет: проверьте, что переходник подключён, или выберите порт в «Сервис → Порты прибора…».");
+    EXPECT_TRUE(ports.check(1).startsWith("" + emu.qdevice() + " открывается")) << ports.check(1).toStdString();
+    ports.store();
+    EXPECT_EQ(settings_value("COM1"), missing);
+    EXPECT_EQ(settings_value("COM2"), emu.qdevice());
+    bool shown = false;
+    for (QLabel* l : ports.findChildren<QLabel*>())
+        shown = shown || l->text() == "Последний раз прибор ответил на " + emu.qdevice() + ".";
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(form->commandEnabled("Порты прибора…"));
 }
 
 TEST_F(MainWindowTest, CreateAndAppendOverThePseudoTerminal) {

@@ -1,0 +1,117 @@
+#include "PortsDialog.h"
+
+#include "PortNames.h"
+#include "SerialDevice.h"
+#include "Settings.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSerialPortInfo>
+
+namespace ulen3 {
+
+namespace {
+
+// The stable name of a device under /dev/serial/by-id, or the device itself.
+QString stable_name(const QString& device) {
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
+        if (link.canonicalFilePath() == QFileInfo(device).canonicalFilePath())
+            return link.absoluteFilePath();
+    return device;
+}
+
+QString described(const QSerialPortInfo& info) {
+    QStringList about;
+    for (const QString& part : {info.description(), info.manufacturer()})
+        if (!part.isEmpty() && !about.contains(part))
+            about << part;
+    if (!info.serialNumber().isEmpty())
+        about << QStringLiteral("№ ") + info.serialNumber();
+    return about.isEmpty() ? QString() : QStringLiteral(" — ") + about.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+PortsDialog::PortsDialog(SettingsStore& settings, QWidget* parent) : QDialog(parent), m_settings(settings) {
+    setWindowTitle(QStringLiteral("Порты прибора"));
+    auto* grid = new QGridLayout(this);
+    const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts();
+    for (int port = 0; port < 2; ++port) {
+        const QString key = QStringLiteral("COM%1").arg(port + 1);
+        auto* box = new QComboBox(this);
+        box->setEditable(true);
+        box->setMinimumContentsLength(48);
+        const QString automatic = serial_devices_present().value(port);
+        box->addItem(QStringLiteral("Автоматически%1").arg(automatic.isEmpty() ? QString() : QStringLiteral(" (") + automatic + ')'),
+                     QString());
+        for (const QSerialPortInfo& info : present) {
+            const QString device = stable_name(info.systemLocation());
+            box->addItem(device + described(info), device);
+        }
+        m_ports[port] = box;
+        choose(port, settings.read(key).value_or(QString()));
+        auto* checkButton = new QPushButton(QStringLiteral("Проверить"), this);
+        m_results[port] = new QLabel(this);
+        m_results[port]->setWordWrap(true);
+        connect(checkButton, &QPushButton::clicked, this, [this, port] { check(port); });
+        grid->addWidget(new QLabel(key + ':', this), port * 2, 0);
+        grid->addWidget(box, port * 2, 1);
+        grid->addWidget(checkButton, port * 2, 2);
+        grid->addWidget(m_results[port], port * 2 + 1, 1, 1, 2);
+    }
+    const QString last = settings.read(QStringLiteral("Last_port")).value_or(QString());
+    grid->addWidget(new QLabel(last.isEmpty() ? QStringLiteral("Прибор ещё не отвечал ни на одном порту.")
+                                              : QStringLiteral("Последний раз прибор ответил на %1.").arg(last),
+                               this),
+                    4, 0, 1, 3);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+        store();
+        accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    grid->addWidget(buttons, 5, 0, 1, 3);
+}
+
+QString PortsDialog::chosen(int port) const {
+    QComboBox* box = m_ports[port];
+    const int i = box->findText(box->currentText());
+    return i >= 0 ? box->itemData(i).toString() : box->currentText().trimmed();
+}
+
+void PortsDialog::choose(int port, const QString& device) {
+    QComboBox* box = m_ports[port];
+    const int i = box->findData(device);
+    if (i >= 0)
+        box->setCurrentIndex(i);
+    else
+        box->setEditText(device);
+}
+
+QString PortsDialog::check(int port) {
+    QString device = chosen(port);
+    if (device.isEmpty())
+        device = serial_devices_present().value(port);
+    SerialDevice d;
+    const bool opened = d.open(device.toStdString());
+    const QString text = opened ? QStringLiteral("%1 открывается; ответит ли прибор, покажет приём данных.").arg(device)
+                                : QString::fromStdString(port_failure_text(d.lastFailure(), device.toStdString())) + '.';
+    d.close();
+    QString shown = text;
+    shown[0] = shown[0].toUpper();
+    m_results[port]->setText(shown);
+    return shown;
+}
+
+void PortsDialog::store() {
+    for (int port = 0; port < 2; ++port)
+        m_settings.write(QStringLiteral("COM%1").arg(port + 1), chosen(port));
+}
+
+} // namespace ulen3
