@@ -48,6 +48,9 @@ void ConsoleDownload::showError(const std::string& caption, const std::string& t
     std::fprintf(stderr, "\n%s: %s\n", caption.c_str(), text.c_str());
 }
 
-void ConsoleDownload::finish(int result) { m_result = result; }
+void ConsoleDownload::finish(int result) {
+    logEnd(result);
+    m_result = result;
+}
 
 } // namespace ulen3

@@ -1,6 +1,11 @@
 #include "DownloadLink.h"
 
+#include "ImageArchive.h"
 #include "PortNames.h"
+#include "Settings.h"
+
+#include <QDateTime>
+#include <QDir>
 
 #include <algorithm>
 
@@ -36,9 +41,44 @@ DownloadLink::~DownloadLink() {
     CommPortDriver1.ClosePort();
 }
 
+namespace {
+
+// The port names as the user knows them: COM1, COM2.
+QString shown_name(const QString& name) { return name.startsWith(QLatin1String("\\\\.\\")) ? name.mid(4) : name; }
+
+} // namespace
+
+// The exchange log, when the user asked for it: every step with its time, every byte in hex.
+void DownloadLink::log(const QString& line) {
+    if (!m_log)
+        return;
+    m_log->write(QStringLiteral("%1 %2\n").arg(m_logClock.elapsed() / 1000.0, 9, 'f', 3).arg(line).toUtf8());
+    m_log->flush();
+}
+
+void DownloadLink::logEnd(int result) {
+    log(result == 1 ? QStringLiteral("приём завершён: образ памяти принят") : QStringLiteral("приём не завершён"));
+    log(portReport().replace('\n', QStringLiteral("; ")));
+    m_log.reset();
+}
+
 void DownloadLink::startDownload() {
     m_tries.clear();
     m_stalled = false;
+    m_log.reset();
+    m_logPath.clear();
+    if (settings_value(QStringLiteral("Exchange_log")) == QLatin1String("1")) {
+        const QString folder = log_folder();
+        QDir().mkpath(folder);
+        m_logPath = folder + QStringLiteral("/%1.log").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss-zzz")));
+        m_log = std::make_unique<QFile>(m_logPath);
+        if (!m_log->open(QIODevice::WriteOnly | QIODevice::Text)) {
+            m_log.reset();
+            m_logPath.clear();
+        }
+        m_logClock.start();
+        log(QStringLiteral("приём данных; линия 9600 бит/с, 8 бит, без чётности, 2 стоповых, RTS вкл., DTR выкл."));
+    }
     // An instrument still sending a dump abandoned a moment ago would answer 'V' with the rest
     // of it: the line is first read until it is quiet.
     if (m_abandoned.isValid() && m_abandoned.elapsed() < kAbandonedMs) {
@@ -87,6 +127,8 @@ void DownloadLink::CommPortDriver1ReceiveData(TCommPortDriver*, const char* Data
         return;
     }
     m_lastData.start();
+    if (m_log)
+        log(QStringLiteral("принято %1: %2").arg(DataSize).arg(QString::fromLatin1(QByteArray(DataPtr, static_cast<int>(DataSize)).toHex(' '))));
     if (!m_tries.empty())
         m_tries.back().answered = true;
     if (m_stalled) {
@@ -113,7 +155,10 @@ void DownloadLink::stallTick() {
     }
 }
 
-void DownloadLink::Timer1Timer() { m_exchange.timerExpired(); }
+void DownloadLink::Timer1Timer() {
+    log(QStringLiteral("нет ответа"));
+    m_exchange.timerExpired();
+}
 
 void DownloadLink::selectPort(const char* name) {
     CommPortDriver1.SetPortName(m_portOverride.isEmpty() ? QString::fromLatin1(name)
@@ -129,12 +174,16 @@ void DownloadLink::openPort() {
         m_tries.back().tried = true;
         m_tries.back().device = CommPortDriver1.DevicePath();
         m_tries.back().failure = opened ? PortFailure::None : CommPortDriver1.LastFailure();
+        log(QStringLiteral("порт %1 (%2): %3").arg(shown_name(m_tries.back().name), m_tries.back().device,
+                                                opened ? QStringLiteral("открыт")
+                                                       : QString::fromStdString(port_failure_text(m_tries.back().failure, m_tries.back().device.toStdString()))));
     }
     m_lastData.invalidate();
 }
 
 void DownloadLink::closePort() { CommPortDriver1.ClosePort(); }
 void DownloadLink::sendByte(char command) {
+    log(QStringLiteral("послано '%1'").arg(QLatin1Char(command)));
     CommPortDriver1.WriteOneByte(command);
     if (command == 'N')
         m_lastData.start();
@@ -147,8 +196,7 @@ QString DownloadLink::portReport() const {
     for (const PortTry& t : m_tries) {
         if (!t.tried)
             continue;
-        // The names are shown as the user knows them: COM1, COM2.
-        const QString name = t.name.startsWith(QLatin1String("\\\\.\\")) ? t.name.mid(4) : t.name;
+        const QString name = shown_name(t.name);
         QString what;
         if (t.failure != PortFailure::None)
             what = QString::fromStdString(port_failure_text(t.failure, t.device.toStdString()));

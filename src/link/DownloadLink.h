@@ -8,8 +8,10 @@
 #include "Exchange.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTimer>
 
+#include <memory>
 #include <vector>
 
 namespace ulen3 {
@@ -40,6 +42,8 @@ public:
     QString portReport() const;
     // The device that last answered as an instrument, or empty.
     QString answeredDevice() const { return m_answered; }
+    // The exchange log of the last download, when the setting Exchange_log is 1; else empty.
+    QString logFile() const { return m_logPath; }
 
 protected:
     // Each received chunk and the reply timer's end, handed to the exchange.
@@ -58,6 +62,8 @@ protected:
     // drained of an abandoned reply.
     virtual void showStall(int seconds) { (void)seconds; }
     virtual void showDraining() {}
+    // The end of a download, for the exchange log.
+    void logEnd(int result);
 
     TCommPortDriver CommPortDriver1;
     QTimer Timer1;
@@ -71,6 +77,7 @@ private:
     };
     void stallTick();
     void drainQuiet();
+    void log(const QString& line);
 
     QString m_portOverride;
     Exchange m_exchange;
@@ -86,6 +93,10 @@ private:
     QString m_abandonedPort;
     bool m_draining = false;
     QTimer m_quiet;
+    // The opt-in exchange log.
+    std::unique_ptr<QFile> m_log;
+    QString m_logPath;
+    QElapsedTimer m_logClock;
 };
 
 } // namespace ulen3

@@ -14,6 +14,10 @@ QString image_folder() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/ULEN3/images");
 }
 
+QString log_folder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/ULEN3/logs");
+}
+
 QString keep_image(const DownloadResults& results, const QDateTime& when) {
     const QString folder = image_folder();
     if (!QDir().mkpath(folder))

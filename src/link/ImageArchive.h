@@ -16,8 +16,10 @@ namespace ulen3 {
 
 constexpr int kKeptImages = 1000;
 
-// The folder of the kept images (…/ULEN3/images under the XDG data home).
+// The folder of the kept images (…/ULEN3/images under the XDG data home), and of the exchange
+// logs (…/ULEN3/logs).
 QString image_folder();
+QString log_folder();
 
 // Writes the image and returns its path; throws std::runtime_error naming the file when it cannot.
 QString keep_image(const DownloadResults& results, const QDateTime& when);

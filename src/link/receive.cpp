@@ -150,6 +150,7 @@ void TForm2::finish(int result) {
             m_keptImage.clear(); // the download itself stands; only the copy is missing
         }
     }
+    logEnd(result);
     m_finishing = true;
     FormClose();
     done(result);

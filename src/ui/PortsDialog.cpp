@@ -1,10 +1,14 @@
 #include "PortsDialog.h"
 
+#include "ImageArchive.h"
 #include "PortNames.h"
 #include "SerialDevice.h"
 #include "Settings.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
@@ -70,13 +74,22 @@ PortsDialog::PortsDialog(SettingsStore& settings, QWidget* parent) : QDialog(par
                                               : QStringLiteral("Последний раз прибор ответил на %1.").arg(last),
                                this),
                     4, 0, 1, 3);
+    m_log = new QCheckBox(QStringLiteral("Записывать журнал обмена с прибором"), this);
+    m_log->setChecked(settings.read(QStringLiteral("Exchange_log")).value_or(QString()) == QLatin1String("1"));
+    auto* folder = new QPushButton(QStringLiteral("Папка журналов и образов памяти"), this);
+    connect(folder, &QPushButton::clicked, this, [] {
+        QDir().mkpath(log_folder());
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(log_folder()).absolutePath()));
+    });
+    grid->addWidget(m_log, 6, 0, 1, 2);
+    grid->addWidget(folder, 6, 2);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
         store();
         accept();
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    grid->addWidget(buttons, 5, 0, 1, 3);
+    grid->addWidget(buttons, 7, 0, 1, 3);
 }
 
 QString PortsDialog::chosen(int port) const {
@@ -112,6 +125,7 @@ QString PortsDialog::check(int port) {
 void PortsDialog::store() {
     for (int port = 0; port < 2; ++port)
         m_settings.write(QStringLiteral("COM%1").arg(port + 1), chosen(port));
+    m_settings.write(QStringLiteral("Exchange_log"), m_log->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 } // namespace ulen3

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 
@@ -30,6 +31,7 @@ private:
     SettingsStore& m_settings;
     QComboBox* m_ports[2];
     QLabel* m_results[2];
+    QCheckBox* m_log;
 };
 
 } // namespace ulen3

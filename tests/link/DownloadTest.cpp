@@ -261,8 +261,17 @@ TEST_F(DownloadTest, ADownloadRightAfterACancelledOneFindsTheRightInstrument) {
 TEST_F(DownloadTest, EveryCompleteImageIsKept) {
     Emulator emu(image(3, 2), {"--serial", "4321", "--dev-code", "0x33"});
     setPorts(emu.qdevice(), missing());
+    set_settings_value("Exchange_log", "1");
     TForm2 form(*results, nullptr, kShortTimeoutMs);
     ASSERT_EQ(runDialog(form), 1) << errorText.toStdString();
+    // The opt-in exchange log beside it: the port, the commands, the bytes, the outcome.
+    const auto log = ulen3::test::read_file(form.logFile().toStdString());
+    const std::string text(log.begin(), log.end());
+    EXPECT_NE(text.find("порт COM1 (" + emu.device() + "): открыт"), std::string::npos) << text;
+    EXPECT_NE(text.find("послано 'V'"), std::string::npos);
+    EXPECT_NE(text.find("послано 'N'"), std::string::npos);
+    EXPECT_NE(text.find("принято "), std::string::npos);
+    EXPECT_NE(text.find("приём завершён: образ памяти принят"), std::string::npos);
     const QString kept = form.keptImage();
     ASSERT_FALSE(kept.isEmpty());
     EXPECT_TRUE(kept.startsWith(QString::fromStdString(dir.file("data")) + "/ULEN3/images/"));
