@@ -9,6 +9,7 @@
 #include "Pages.h"
 #include "SheetExport.h"
 #include "TableError.h"
+#include "TableFile.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -67,7 +68,7 @@ std::string numberText(double v) {
 
 int info(const std::string& path) {
     ObservationTable table;
-    table.Open(path);
+    table.OpenReadOnly(path); // a reader writes nothing
     const auto& h = table.HeaderBytes();
     std::printf("Файл: %s\n", path.c_str());
     std::printf("Версия: 0x%02X\n", h[0]);
@@ -96,7 +97,11 @@ int dump(const std::string& path, const std::string& filter, const std::string& 
          bool descending) {
     ObservationTable table;
     table.SetFilter(filter);
-    table.Open(path);
+    // A reader writes nothing; a sort needs a tag, which lives in the table's index file.
+    if (sortField.empty())
+        table.OpenReadOnly(path);
+    else
+        table.Open(path);
     if (!sortField.empty()) {
         field_by_name(sortField); // an unknown field is an error here, not a silent no-op
         table.AddTag(kDumpTag, sortField, descending);
@@ -160,7 +165,7 @@ PageKind page_of(ObservationTable& table, const std::string& page) {
 // The footer texts the window shows for the page, with the user's decimal separator.
 int stats(const std::string& path, const std::string& page) {
     ObservationTable table;
-    table.Open(path);
+    table.OpenReadOnly(path); // a reader writes nothing
     page_of(table, page);
     const PageStatistics s = page_statistics(table.Records());
     const std::string sep(1, user_decimal_separator());
@@ -195,7 +200,11 @@ int printReport(const std::string& path, const std::string& out, const std::stri
     char* argv[] = {name, nullptr};
     QGuiApplication app(argc, argv);
     ObservationTable table;
-    table.Open(path);
+    // A reader writes nothing; a sort needs a tag, which lives in the table's index file.
+    if (sortField.empty())
+        table.OpenReadOnly(path);
+    else
+        table.Open(path);
     const PageKind kind = page_of(table, page);
     if (!sortField.empty()) {
         field_by_name(sortField);
@@ -260,6 +269,7 @@ int demo(const std::string& path, int count) {
 } // namespace
 
 int main(int argc, char** argv) {
+    ignore_file_size_signal();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() < 2)
         return usage();

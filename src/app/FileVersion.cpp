@@ -40,6 +40,9 @@ public:
         }
         b.value = align(p + 2);
         const qsizetype valueBytes = b.type == 1 ? 2 * qsizetype(b.valueLength) : b.valueLength;
+        // A value that would reach past its own block is no value: nothing is read beyond it.
+        if (b.value + valueBytes > b.end)
+            return std::nullopt;
         b.children = align(b.value + valueBytes);
         return b;
     }
@@ -66,7 +69,10 @@ public:
         return b;
     }
 
+    // A 16-bit value; 0 outside the bytes.
     int u16(qsizetype at) const {
+        if (at < 0 || at + 1 >= m_bytes.size())
+            return 0;
         return static_cast<unsigned char>(m_bytes[at]) | static_cast<unsigned char>(m_bytes[at + 1]) << 8;
     }
 

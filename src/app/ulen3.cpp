@@ -2,6 +2,7 @@
 
 #include "HelpViewer.h"
 #include "Settings.h"
+#include "TableFile.h"
 #include "Translations.h"
 #include "UserDialogs.h"
 #include "about.h"
@@ -36,6 +37,7 @@ public:
 
 int main(int argc, char** argv) {
     using namespace ulen3;
+    ignore_file_size_signal();
     Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ВЕСКОР"));
     install_qt_translations(app);

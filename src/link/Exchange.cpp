@@ -109,7 +109,7 @@ void Exchange::start() {
 }
 
 void Exchange::received(const char* data, std::size_t size) {
-    if (!m_active)
+    if (!m_active || size == 0 || data == nullptr)
         return;
     // Take what fits; the buffer is never overrun.
     const std::size_t taken = std::min(size, kReceiveBufferSize - m_fill);

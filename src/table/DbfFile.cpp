@@ -146,11 +146,13 @@ void DbfFile::refuse(const std::string& why) const {
     throw TableError("Не удалось открыть таблицу «" + m_path + "»: " + why);
 }
 
-void DbfFile::open(const std::string& path) {
+void DbfFile::open(const std::string& path, bool readOnly) {
     release();
     m_path = path;
     FileFailure failure;
-    if (!m_file.open(path, false, failure)) {
+    TableFile::Options options;
+    options.readOnly = readOnly;
+    if (!m_file.open(path, options, failure)) {
         const std::string why = file_failure_text(failure, path);
         m_path.clear();
         throw TableError("Не удалось открыть таблицу «" + path + "»: " + why);
@@ -171,14 +173,19 @@ void DbfFile::release() {
     m_records.clear();
     m_records.shrink_to_fit();
     m_count = 0;
+    m_changed = false;
     forgetNumbers();
 }
 
 bool DbfFile::close(HeaderDate date, FileFailure& why) {
     if (!isOpen())
         return true;
+    if (readOnly()) {
+        release();
+        return true;
+    }
     const bool written = writeHeader(date);
-    why = m_file.lastFailure();
+    why = lastFailure();
     release();
     return written;
 }
@@ -219,8 +226,11 @@ void DbfFile::bindFields() {
         offset += fd.width;
         m_descriptors.push_back(std::move(fd));
     }
-    if (offset > m_recordLength)
-        refuse("поля не помещаются в длину записи");
+    // The record length is the deletion flag and the fields, exactly: any other value would
+    // place the records elsewhere than where they are, and a write would land on another one.
+    if (offset != m_recordLength)
+        refuse("длина записи в заголовке " + std::to_string(m_recordLength) + " не равна длине полей " +
+               std::to_string(offset - 1) + " и флага удаления 1; файл не изменён");
 
     // Bind the thirteen fields by name and kind; other fields are ignored.
     for (int i = 0; i < kFieldCount; ++i) {
@@ -271,7 +281,14 @@ std::string DbfFile::tableName() const {
 
 std::string DbfFile::indexPath() const { return m_path.substr(0, extensionStart(m_path)) + ".mdx"; }
 
+bool DbfFile::intact() {
+    m_changed = m_file.size() < m_headerLength + static_cast<int64_t>(m_count) * m_recordLength;
+    return !m_changed;
+}
+
 bool DbfFile::writeHeader(HeaderDate date, bool withEndMarker) {
+    if (!intact())
+        return false;
     putDate(m_header.data(), date);
     putU32(&m_header[4], m_count);
     const int64_t end = m_headerLength + static_cast<int64_t>(m_count) * m_recordLength;
@@ -394,6 +411,8 @@ void DbfFile::putNull(char* record, Field field) const {
 // ---------------------------------------------------------------- writing records
 
 uint32_t DbfFile::appendRecord(const std::vector<char>& bytes, HeaderDate date) {
+    if (!intact())
+        throw TableError(file_failure_text(FileFailure::Changed, m_path) + "; запись не добавлена");
     const int64_t offset = m_headerLength + static_cast<int64_t>(m_count) * m_recordLength;
     std::vector<char> out(bytes);
     out.push_back(kEndMarker);
@@ -428,6 +447,8 @@ void DbfFile::unappend(HeaderDate date) {
 }
 
 void DbfFile::rewriteRecord(uint32_t id, const char* bytes) {
+    if (!intact())
+        throw TableError(file_failure_text(FileFailure::Changed, m_path) + "; запись не изменена");
     const int64_t offset = m_headerLength + static_cast<int64_t>(id - 1) * m_recordLength;
     char* cached = m_records.data() + static_cast<size_t>(id - 1) * m_recordLength;
     if (!m_file.writeAt(offset, bytes, static_cast<size_t>(m_recordLength))) {
@@ -441,6 +462,8 @@ void DbfFile::rewriteRecord(uint32_t id, const char* bytes) {
 }
 
 void DbfFile::markDeleted(uint32_t id) {
+    if (!intact())
+        throw TableError(file_failure_text(FileFailure::Changed, m_path) + "; запись не удалена");
     const int64_t offset = m_headerLength + static_cast<int64_t>(id - 1) * m_recordLength;
     if (!m_file.writeAt(offset, &kDeleted, 1))
         throw TableError(kDiskFullMessage);
@@ -452,6 +475,8 @@ void DbfFile::rewriteAll(RecordBytes records) {
         throw TableError("Число записей изменилось; таблица не изменена");
     if (records.empty())
         return;
+    if (!intact())
+        throw TableError(file_failure_text(FileFailure::Changed, m_path) + "; таблица не изменена");
     if (!m_file.writeAt(m_headerLength, records.data(), records.size())) {
         m_file.writeAt(m_headerLength, m_records.data(), m_records.size());
         throw TableError(kDiskFullMessage);
@@ -479,7 +504,10 @@ DbfFile::Packed DbfFile::writePacked(const std::string& temp, HeaderDate date) c
     putU32(&p.header[4], p.count);
 
     FileFailure failure;
-    if (!p.file.open(temp, true, failure))
+    TableFile::Options options;
+    options.create = true;
+    options.noFollow = true; // a link left under the temporary name is not followed
+    if (!p.file.open(temp, options, failure))
         throw TableError("Не удалось сжать таблицу: " + file_failure_text(failure, temp) +
                          "; таблица не изменена");
     const int64_t end = m_headerLength + static_cast<int64_t>(p.records.size());

@@ -44,7 +44,9 @@ public:
 
     // Opens the file with its write lock, checks the header and binds the fields. Throws
     // TableError naming the reason; the file is then closed and left as it was.
-    void open(const std::string& path);
+    // readOnly: without the lock, and nothing is ever written (the command line's readers).
+    void open(const std::string& path, bool readOnly = false);
+    bool readOnly() const { return m_file.readOnly(); }
     // Writes the header and the end marker, then closes. False when the write failed; the file
     // is closed either way.
     bool close(HeaderDate date, FileFailure& why);
@@ -66,7 +68,7 @@ public:
     int recordLength() const { return m_recordLength; }
     // Every record of the file, deleted ones included, in physical order.
     const RecordBytes& records() const { return m_records; }
-    FileFailure lastFailure() const { return m_file.lastFailure(); }
+    FileFailure lastFailure() const { return m_changed ? FileFailure::Changed : m_file.lastFailure(); }
 
     // The bytes of record `id` (1-based), or nullptr outside the file.
     const char* record(uint32_t id) const;
@@ -129,6 +131,9 @@ private:
     void checkPut(char* record, Field field, bool numeric) const;
 
     void forgetNumbers() const;
+    // False, and the failure Changed, when another program has cut the file below the records
+    // this table holds: nothing is then written into it.
+    bool intact();
 
     TableFile m_file;
     std::string m_path;
@@ -140,6 +145,7 @@ private:
     int m_recordLength = 0;
     uint32_t m_count = 0;
     RecordBytes m_records;
+    bool m_changed = false;
 };
 
 } // namespace ulen3

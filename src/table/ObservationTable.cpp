@@ -96,13 +96,31 @@ void ObservationTable::resetOpenState() {
     m_eof = true;
 }
 
-void ObservationTable::Open(const std::string& path) {
+void ObservationTable::Open(const std::string& path) { open(path, false); }
+
+void ObservationTable::OpenReadOnly(const std::string& path) { open(path, true); }
+
+void ObservationTable::requireWritable() const {
+    if (m_file.readOnly())
+        throw TableError("Таблица «" + Path() + "» открыта только для чтения");
+}
+
+void ObservationTable::open(const std::string& path, bool readOnly) {
     const Notice notice(*this);
     Close();
     changed(path == m_closedPath ? kView : kView | kRenumbered);
     m_closedPath.clear();
-    m_file.open(path);
+    m_file.open(path, readOnly);
     m_state = State::Browsing;
+    if (readOnly) {
+        // No index is opened: the view is in file order, and the header stays as it is.
+        selectTag();
+        matchAll();
+        rebuildView(0, 0, {});
+        m_pos = 0;
+        m_eof = m_view.empty();
+        return;
+    }
 
     // A header that claims another count than the file size holds is corrected
     // now that the open has succeeded.
@@ -326,6 +344,7 @@ void ObservationTable::SetNull(Field field) { m_file.putNull(editableRecord(fiel
 void ObservationTable::Append() {
     if (m_state == State::Closed)
         throw TableError("Таблица не открыта");
+    requireWritable();
     if (m_state != State::Browsing)
         requireBrowsing("начать новую запись");
     m_buffer = m_file.blankRecord();
@@ -335,6 +354,7 @@ void ObservationTable::Append() {
 void ObservationTable::Edit() {
     if (m_state == State::Closed)
         throw TableError("Таблица не открыта");
+    requireWritable();
     if (m_state == State::Editing)
         return;
     if (m_state != State::Browsing)
@@ -389,6 +409,7 @@ void ObservationTable::Post() {
 
 void ObservationTable::Delete() {
     requireBrowsing("удалить запись");
+    requireWritable();
     const Notice notice(*this);
     const uint32_t recordId = RecordId();
     if (recordId == 0)
@@ -404,6 +425,7 @@ void ObservationTable::Delete() {
 
 void ObservationTable::Renumber(const std::vector<uint32_t>& records) {
     requireBrowsing("перенумеровать записи");
+    requireWritable();
     if (records.empty())
         return;
     const Notice notice(*this);
@@ -616,6 +638,7 @@ std::vector<std::string> ObservationTable::TagNames() const {
 void ObservationTable::AddTag(const std::string& tag, const std::string& fieldName,
                               bool descending) {
     requireBrowsing("создать тег сортировки");
+    requireWritable();
     const Notice notice(*this);
     const bool created = !m_index;
     const bool wasOrdered = m_indexTag >= 0;
@@ -712,6 +735,7 @@ void ObservationTable::SetIndexName(const std::string& tag) {
 
 void ObservationTable::Pack() {
     requireBrowsing("сжать таблицу");
+    requireWritable();
     const Notice notice(*this);
 
     // The temporary table: the name with "_1", "_2", ... before the extension.

@@ -68,6 +68,9 @@ public:
     // object itself is not opened. A failed create deletes what it wrote.
     void CreateEmpty(const std::string& path);
     void Open(const std::string& path);
+    // For reading only: no lock, no index, the header not corrected, nothing ever written; every
+    // change is refused.
+    void OpenReadOnly(const std::string& path);
     // Drops a record being appended or edited, writes the header and closes. When the header
     // cannot be written the table is closed all the same and the error is raised.
     void Close();
@@ -191,6 +194,8 @@ private:
     bool viewBefore(uint32_t a, uint32_t b) const;
     void insertIntoView(uint32_t recordId);
     void resetOpenState();
+    void open(const std::string& path, bool readOnly);
+    void requireWritable() const;
     void changed(unsigned what, uint32_t record = 0);
     void deliver();
 

@@ -204,7 +204,11 @@ std::unique_ptr<ProductionIndex> ProductionIndex::create(const std::string& path
                                                          HeaderDate date) {
     std::unique_ptr<ProductionIndex> index(new ProductionIndex());
     FileFailure failure = FileFailure::Io;
-    if (!index->m_file.open(path, true, failure) ||
+    // The index file is the table's own: a link to another file is never followed and cut.
+    TableFile::Options options;
+    options.create = true;
+    options.noFollow = true;
+    if (!index->m_file.open(path, options, failure) ||
         (!index->m_file.truncate(0) && (failure = index->m_file.lastFailure(), true)))
         throw TableError("Не удалось создать индексный файл: " + file_failure_text(failure, path));
     index->m_date = date;
@@ -232,7 +236,10 @@ std::unique_ptr<ProductionIndex> ProductionIndex::create(const std::string& path
 std::optional<std::vector<ProductionIndex::TagInfo>> ProductionIndex::readTags(const std::string& path) {
     TableFile file;
     FileFailure failure;
-    if (!file.open(path, false, failure))
+    TableFile::Options options;
+    options.readOnly = true;
+    options.noFollow = true;
+    if (!file.open(path, options, failure))
         return std::nullopt;
     std::vector<uint8_t> h(kHeaderBytes);
     if (!file.readAt(0, h.data(), h.size()) || h[0] != 2 || getU16(&h[22]) != kBlock ||

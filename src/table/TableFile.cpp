@@ -1,10 +1,10 @@
 #include "TableFile.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <cstring>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <climits>
@@ -48,25 +48,24 @@ std::string file_failure_text(FileFailure failure, const std::string& path) {
         return "Нет прав на запись в файл " + name;
     case FileFailure::NoSpace:
         return "Недостаточно места на диске для файла " + name;
+    case FileFailure::NotRegular:
+        return "Файл " + name + " — ссылка или не обычный файл; он не открыт";
+    case FileFailure::Changed:
+        return "Файл " + name + " укорочен или заменён другой программой";
     case FileFailure::Io:
         break;
     }
     return "Ошибка ввода-вывода в файле " + name;
 }
 
-namespace {
-constexpr size_t kHeadMap = 4096;
-}
-
 TableFile::TableFile(TableFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_head(std::exchange(other.m_head, nullptr)),
-      m_lastFailure(other.m_lastFailure) {}
+    : m_fd(std::exchange(other.m_fd, -1)), m_readOnly(other.m_readOnly), m_lastFailure(other.m_lastFailure) {}
 
 TableFile& TableFile::operator=(TableFile&& other) noexcept {
     if (this != &other) {
         close();
         m_fd = std::exchange(other.m_fd, -1);
-        m_head = std::exchange(other.m_head, nullptr);
+        m_readOnly = other.m_readOnly;
         m_lastFailure = other.m_lastFailure;
     }
     return *this;
@@ -75,11 +74,24 @@ TableFile& TableFile::operator=(TableFile&& other) noexcept {
 TableFile::~TableFile() { close(); }
 
 bool TableFile::open(const std::string& path, bool create, FileFailure& failure) {
+    Options options;
+    options.create = create;
+    return open(path, options, failure);
+}
+
+bool TableFile::open(const std::string& path, const Options& options, FileFailure& failure) {
     close();
-    const int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0);
+    const int flags = (options.readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | (options.create ? O_CREAT : 0) |
+                      (options.noFollow ? O_NOFOLLOW : 0);
     const int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) {
-        failure = failureFromErrno(errno);
+        failure = errno == ELOOP ? FileFailure::NotRegular : failureFromErrno(errno);
+        return false;
+    }
+    struct stat st {};
+    if (options.noFollow && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        failure = FileFailure::NotRegular;
+        ::close(fd);
         return false;
     }
     // An open-file-description lock conflicts with every other opener that asks
@@ -89,20 +101,17 @@ bool TableFile::open(const std::string& path, bool create, FileFailure& failure)
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
     lock.l_len = 0;
-    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+    if (!options.readOnly && ::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
         failure = FileFailure::Busy;
         ::close(fd);
         return false;
     }
     m_fd = fd;
+    m_readOnly = options.readOnly;
     return true;
 }
 
 void TableFile::close() {
-    if (m_head != nullptr) {
-        ::munmap(m_head, kHeadMap);
-        m_head = nullptr;
-    }
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -132,6 +141,10 @@ bool TableFile::readAt(int64_t offset, void* data, size_t n) const {
 }
 
 bool TableFile::writeAt(int64_t offset, const void* data, size_t n) {
+    if (m_readOnly) {
+        m_lastFailure = FileFailure::NoPermission;
+        return false;
+    }
     const auto* p = static_cast<const char*>(data);
     while (n > 0) {
         const ssize_t put = ::pwrite(m_fd, p, n, offset);
@@ -149,6 +162,10 @@ bool TableFile::writeAt(int64_t offset, const void* data, size_t n) {
 }
 
 bool TableFile::writeBlocksAt(int64_t offset, const std::vector<const void*>& blocks, size_t blockSize) {
+    if (m_readOnly) {
+        m_lastFailure = FileFailure::NoPermission;
+        return false;
+    }
     // pwritev takes at most IOV_MAX pieces at a time; a short write goes on from where it stopped.
     std::vector<iovec> pieces;
     for (size_t first = 0; first < blocks.size();) {
@@ -178,27 +195,16 @@ bool TableFile::writeBlocksAt(int64_t offset, const std::vector<const void*>& bl
     return true;
 }
 
-bool TableFile::writeHead(const void* data, size_t n) {
-    // Map only while the bytes lie inside the file, so they are stored.
-    if (m_head == nullptr && size() >= static_cast<int64_t>(n)) {
-        void* map = ::mmap(nullptr, kHeadMap, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
-        if (map != MAP_FAILED)
-            m_head = map;
-    }
-    if (m_head == nullptr || n > kHeadMap)
-        return writeAt(0, data, n);
-    std::memcpy(m_head, data, n);
-    return true;
-}
-
 bool TableFile::truncate(int64_t length) {
-    if (::ftruncate(m_fd, length) == 0)
+    if (!m_readOnly && ::ftruncate(m_fd, length) == 0)
         return true;
     m_lastFailure = failureFromErrno(errno);
     return false;
 }
 
 bool TableFile::sync() { return ::fsync(m_fd) == 0; }
+
+void ignore_file_size_signal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 bool file_exists(const std::string& path) {
     struct stat st {};

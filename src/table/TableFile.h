@@ -8,7 +8,7 @@
 namespace ulen3 {
 
 // Why a file operation failed, mapped once from the platform's error code.
-enum class FileFailure { NotFound, Busy, NoPermission, NoSpace, Io };
+enum class FileFailure { NotFound, Busy, NoPermission, NoSpace, Io, NotRegular, Changed };
 
 // The Russian description of a failure, naming the file.
 std::string file_failure_text(FileFailure failure, const std::string& path);
@@ -26,10 +26,17 @@ public:
     TableFile& operator=(const TableFile&) = delete;
     ~TableFile();
 
+    struct Options {
+        bool create = false;   // create the file when missing (an existing one is not cut)
+        bool readOnly = false; // read only, without the lock: nothing is ever written
+        bool noFollow = false; // a symbolic link or anything but a regular file is refused
+    };
     // Opens an existing file (create = false) or creates it when missing
     // (create = true; an existing file is opened as it is, not truncated).
     // On failure returns false and sets `failure`; nothing in the file changes.
     bool open(const std::string& path, bool create, FileFailure& failure);
+    bool open(const std::string& path, const Options& options, FileFailure& failure);
+    bool readOnly() const { return m_readOnly; }
     void close();
     bool isOpen() const { return m_fd >= 0; }
 
@@ -42,19 +49,21 @@ public:
     // Writes blocks of `blockSize` bytes one after another from `offset`, from where they lie
     // in memory, without copying them together first.
     bool writeBlocksAt(int64_t offset, const std::vector<const void*>& blocks, size_t blockSize);
-    // Writes the first bytes of the file (a header that never moves). They go
-    // through a shared mapping of the first page: the same page cache a write
-    // reaches, without a system call for each of the many header writes.
-    bool writeHead(const void* data, size_t n);
+    // Writes the first bytes of the file (a header that never moves).
+    bool writeHead(const void* data, size_t n) { return writeAt(0, data, n); }
     bool truncate(int64_t length);
     bool sync();
     FileFailure lastFailure() const { return m_lastFailure; }
 
 private:
     int m_fd = -1;
-    void* m_head = nullptr; // mapping of the first page, made at the first writeHead
+    bool m_readOnly = false;
     FileFailure m_lastFailure = FileFailure::Io;
 };
+
+// A file-size limit (ulimit -f) makes a write fail with EFBIG, reported as a full disk, instead of
+// ending the program; the programs call this once at start.
+void ignore_file_size_signal();
 
 bool file_exists(const std::string& path);
 bool remove_file(const std::string& path);

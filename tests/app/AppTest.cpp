@@ -99,3 +99,26 @@ TEST(Help, MissingHelpIsSaidInAWarningBox) {
 }
 
 } // namespace
+
+namespace {
+
+// Values whose lengths reach past their block are not read: no version, and nothing beyond.
+TEST(FileVersion, CraftedBlocksAreNotReadPastTheirEnd) {
+    QByteArray bytes(200, '\0');
+    const QByteArray key = QByteArray::fromRawData(reinterpret_cast<const char*>(u"VS_VERSION_INFO"), 30);
+    bytes.replace(6, 30, key);
+    const auto put = [&](int at, int v) {
+        bytes[at] = static_cast<char>(v);
+        bytes[at + 1] = static_cast<char>(v >> 8);
+    };
+    put(0, 120);   // the block's length
+    put(2, 52);    // the fixed information's length
+    put(40, 0x04BD);
+    put(42, 0xFEEF);
+    EXPECT_EQ(file_version_of(bytes), "0.0.0.0");
+    put(2, 60000); // a value far longer than the block
+    EXPECT_EQ(file_version_of(bytes), "0.0.0.0");
+    EXPECT_EQ(file_version_of(bytes.left(40)), "0.0.0.0");
+}
+
+} // namespace

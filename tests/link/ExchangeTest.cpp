@@ -101,6 +101,11 @@ TEST_F(ExchangeTest, StartsOnCom1WithV) {
     EXPECT_TRUE(host.timer);
     EXPECT_EQ(host.progress, 0);
     EXPECT_EQ(exchange.lastCommand(), 'V');
+    // An empty chunk from the driver is nothing at all.
+    exchange.received(nullptr, 0);
+    exchange.received("", 0);
+    EXPECT_TRUE(host.timer);
+    EXPECT_EQ(exchange.lastCommand(), 'V');
 }
 
 TEST_F(ExchangeTest, DeviceCodesAcceptedAndRejected) {

@@ -1,0 +1,130 @@
+// Damaged and changing files: refused or reported, and never written where they should not be.
+
+#include "TableError.h"
+#include "TableTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace ulen3;
+using namespace ulen3::test;
+
+namespace {
+
+void put16(std::vector<unsigned char>& b, size_t at, unsigned v) {
+    b[at] = static_cast<unsigned char>(v);
+    b[at + 1] = static_cast<unsigned char>(v >> 8);
+}
+
+// A record length that is not the fields' own would read the records from the wrong places and
+// write over them: the table is refused and the file stays as it was, from the window as from
+// the command line.
+TEST_F(TableFixture, ARecordLengthOtherThanTheFieldsIsRefusedAndChangesNothing) {
+    const std::string path = createTable();
+    table.Open(path);
+    appendRecords({1, 2, 3});
+    table.Close();
+    for (unsigned length : {65535u, 300u, 289u}) {
+        auto bytes = read_file(path);
+        put16(bytes, 10, length);
+        write_file(path, bytes);
+        try {
+            table.Open(path);
+            ADD_FAILURE() << "opened with record length " << length;
+        } catch (const TableError& e) {
+            EXPECT_NE(std::string(e.what()).find("длина записи в заголовке " + std::to_string(length)), std::string::npos)
+                << e.what();
+        }
+        int status = 0;
+        run_command(std::string(ULEN3_CLI) + " info " + path + " 2>&1", &status);
+        EXPECT_NE(status, 0);
+        EXPECT_EQ(read_file(path), bytes) << length;
+    }
+}
+
+// The command line's readers read: the header's date and count stay as they are, and a table on
+// a medium that cannot be written is still read.
+TEST_F(TableFixture, TheCommandLinesReadersWriteNothing) {
+    const std::string path = createTable();
+    table.Open(path);
+    appendRecords({1, 2, 3});
+    table.Close();
+    auto bytes = read_file(path);
+    bytes[1] = 99;  // another date
+    bytes[4] = 0;   // a count that disagrees with the file
+    bytes[28] = 1;  // an index flag without an index file
+    write_file(path, bytes);
+    ::chmod(path.c_str(), 0444);
+    for (const char* command : {" info ", " dump ", " stats "}) {
+        int status = -1;
+        const std::string out = run_command(std::string(ULEN3_CLI) + command + path + " 2>&1", &status);
+        EXPECT_EQ(status, 0) << command << out;
+        EXPECT_EQ(read_file(path), bytes) << command;
+    }
+    EXPECT_NE(run_command(std::string(ULEN3_CLI) + " info " + path).find("Записей в файле: 3"), std::string::npos);
+    ObservationTable reader;
+    reader.OpenReadOnly(path);
+    EXPECT_EQ(reader.VisibleCount(), 3);
+    EXPECT_THROW(reader.Append(), TableError);
+    reader.First();
+    EXPECT_THROW(reader.Edit(), TableError);
+    reader.Close();
+    EXPECT_EQ(read_file(path), bytes);
+    ::chmod(path.c_str(), 0644);
+}
+
+// Another program cuts the file while it is open: the next write says so and goes nowhere.
+TEST_F(TableFixture, AFileCutWhileOpenIsReportedNotWritten) {
+    const std::string path = createTable();
+    table.Open(path);
+    appendRecords({1, 2, 3});
+    ASSERT_EQ(::truncate(path.c_str(), 100), 0);
+    table.Append();
+    table.SetNumber(Field::N, 4);
+    try {
+        table.Post();
+        ADD_FAILURE() << "posted into a cut file";
+    } catch (const TableError& e) {
+        EXPECT_NE(std::string(e.what()).find("укорочен или заменён другой программой"), std::string::npos) << e.what();
+    }
+    table.Cancel(); // the refused record stays the caller's until it is dropped
+    table.First();
+    EXPECT_THROW({ table.Edit(); table.SetNumber(Field::P, 9); table.Post(); }, TableError);
+    table.Cancel();
+    EXPECT_THROW(table.Close(), TableError);
+    EXPECT_EQ(read_file(path).size(), 100u); // nothing written past the cut
+}
+
+// The index file beside a table is never a link to another file: nothing is written through it.
+TEST_F(TableFixture, ALinkedIndexFileIsNotFollowed) {
+    const std::string path = createTable();
+    const std::string other = dir.file("other.txt");
+    write_file(other, {'k', 'e', 'e', 'p'});
+    ASSERT_EQ(::symlink(other.c_str(), dir.file("survey.mdx").c_str()), 0);
+    auto bytes = read_file(path);
+    bytes[28] = 1;
+    write_file(path, bytes);
+    table.Open(path);
+    appendRecords({2, 1});
+    table.AddTag("tab1", "P", false);
+    table.SetIndexName("tab1");
+    EXPECT_EQ(table.IndexName(), ""); // the tag could not be made: file order
+    table.Close();
+    EXPECT_EQ(read_file(other), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(read_file(path)[28], 0);
+}
+
+// A file-size limit gives the disk-full message, not the end of the program.
+TEST_F(TableFixture, AFileSizeLimitIsADiskFullNotASignal) {
+    int status = -1;
+    const std::string out = run_command("bash -c 'ulimit -f 8; " + std::string(ULEN3_CLI) + " demo " +
+                                            dir.file("big.db") + " --count 1000' 2>&1",
+                                        &status);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("Error while writing occurred. (Disk full?)"), std::string::npos) << out;
+}
+
+} // namespace
