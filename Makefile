@@ -2,7 +2,9 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: setup build run test bench clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: setup build run test bench clean test-sanitize fuzz
 
 setup:
 	@bash scripts/setup
@@ -22,5 +24,19 @@ test: build
 bench: build
 	$(BUILD)/bench/ulen3-bench
 
+# Every test again with AddressSanitizer and UndefinedBehaviorSanitizer, in its own build folder.
+test-sanitize: setup
+	cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DULEN3_SANITIZE=ON
+	cmake --build build-sanitize -j $(JOBS)
+	cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --output-on-failure -j $(JOBS)
+
+# The fuzz targets, built with clang in their own folder, each run for FUZZ_SECONDS.
+fuzz: setup
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DULEN3_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
+	bash scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-sanitize build-fuzz

@@ -297,7 +297,32 @@ std::string write_layout(const std::vector<StoredColumn>& columns) {
     return out + "end" + kEol;
 }
 
+// Settings values are Unicode text: bytes that are not UTF-8 (overlong forms, surrogates and
+// codes past U+10FFFF included) are no layout.
+bool valid_utf8(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const int more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+        if (more < 0 || i + static_cast<size_t>(more) >= s.size() + (more == 0 ? 1u : 0u))
+            return false;
+        uint32_t code = more == 0 ? c : more == 1 ? c & 0x1F : more == 2 ? c & 0x0F : c & 0x07;
+        for (int k = 1; k <= more; ++k) {
+            const unsigned char n = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
+            if ((n & 0xC0) != 0x80)
+                return false;
+            code = code << 6 | (n & 0x3F);
+        }
+        static const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (code < least[more] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += static_cast<size_t>(more) + 1;
+    }
+    return true;
+}
+
 std::vector<StoredColumn> read_layout(std::string_view text) {
+    if (!valid_utf8(text))
+        throw LayoutError("строка 1: текст не в кодировке UTF-8");
     Reader r(text);
     std::string_view line = r.next();
     if (line.substr(0, 7) != "object " || trim(line.substr(7)) != "TUniDataStorage")

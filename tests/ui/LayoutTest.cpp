@@ -227,3 +227,24 @@ TEST_F(LayoutWindowTest, AStoreThatCannotBeWrittenIsSaidOnce) {
 }
 
 } // namespace
+
+namespace {
+
+// Every input of the fuzzer's corpus, the crashes it found included: refused with LayoutError or
+// read, and what is read writes and reads again to the same bytes.
+TEST(LayoutText, TheFuzzCorpusIsReadSoundly) {
+    const QDir corpus(QStringLiteral(ULEN3_TESTS_DIR "/../fuzz/corpus/fuzz_layout"));
+    const QStringList files = corpus.entryList(QDir::Files);
+    ASSERT_GE(files.size(), 3);
+    for (const QString& name : files) {
+        const auto bytes = read_file(corpus.filePath(name).toStdString());
+        const std::string text(bytes.begin(), bytes.end());
+        try {
+            const std::string once = write_layout(read_layout(text));
+            EXPECT_EQ(write_layout(read_layout(once)), once) << name.toStdString();
+        } catch (const LayoutError&) {
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,54 @@
+// The exchange fed arbitrary characters in arbitrary chunks, with reply-timer expiries between:
+// it never reads or writes outside its buffers.
+
+#include "Exchange.h"
+
+#include <memory>
+#include <string>
+
+using namespace ulen3;
+
+namespace {
+
+class QuietHost : public ExchangeHost {
+public:
+    void selectPort(const char*) override {}
+    void openPort() override {}
+    void closePort() override {}
+    void sendByte(char) override {}
+    void startReplyTimer() override {}
+    void stopReplyTimer() override {}
+    void clearInformation() override {}
+    void showStatus(ExchangeStatus) override {}
+    void showProgress(int) override {}
+    void showIdentification(const std::string&, const std::string&) override {}
+    void showRecordCount(unsigned) override {}
+    void showError(const std::string&, const std::string&) override {}
+    void finish(int) override {}
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static QuietHost host;
+    static auto results = std::make_unique<DownloadResults>();
+    Exchange exchange(host, *results);
+    exchange.start();
+    // Each chunk: one byte of length (0 means a timer expiry), then that many characters.
+    for (size_t i = 0; i < size;) {
+        const size_t n = data[i++];
+        if (n == 0) {
+            exchange.timerExpired();
+            if (!exchange.active())
+                exchange.start();
+            continue;
+        }
+        const size_t take = std::min(n, size - i);
+        exchange.received(reinterpret_cast<const char*>(data + i), take);
+        i += take;
+        if (!exchange.active())
+            exchange.start();
+    }
+    exchange.cancel();
+    return 0;
+}
