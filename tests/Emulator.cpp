@@ -45,6 +45,14 @@ int Emulator::wait() {
     return -1;
 }
 
+void Emulator::kill() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+}
+
 Emulator::~Emulator() {
     if (m_pid > 0) {
         ::kill(m_pid, SIGTERM);

@@ -21,6 +21,8 @@ public:
     QString qdevice() const { return QString::fromStdString(m_device); }
     // Waits for the emulator to end by itself (after --downloads N); returns its exit status.
     int wait();
+    // Ends the emulator at once, as a pulled cable does.
+    void kill();
 
 private:
     int m_pid = -1;

@@ -209,8 +209,16 @@ void TCommPortDriver::timerEvent(QTimerEvent* event) {
 // One tick: read everything waiting, at most InBufSize, and deliver it in one event.
 void TCommPortDriver::poll() {
     const long waiting = m_device->inputWaiting();
-    if (waiting <= 0)
+    if (waiting <= 0) {
+        // Nothing waiting may mean nothing will ever come: the device has gone.
+        if (m_device->hungUp()) {
+            qCDebug(lcSerial) << "line lost on" << m_devicePath;
+            ClosePort();
+            if (m_onLineLost)
+                m_onLineLost(this);
+        }
         return;
+    }
     const long got = m_device->read(m_inBuffer.data(),
                                     std::min<std::size_t>(std::size_t(waiting), m_inBuffer.size()));
     if (got <= 0)

@@ -74,6 +74,8 @@ public:
     std::uint16_t OutputTimeout() const { return m_outputTimeout; }
     void SetOutputTimeout(std::uint16_t ms) { m_outputTimeout = ms; }
     void SetOnReceiveData(TReceiveDataEvent handler) { m_onReceiveData = std::move(handler); }
+    // The device went away while open; the port is closed when this is called.
+    void SetOnLineLost(std::function<void(TCommPortDriver*)> handler) { m_onLineLost = std::move(handler); }
 
     bool OpenPort();
     void ClosePort();
@@ -117,6 +119,7 @@ private:
     bool m_enableDtr = true;
     std::uint16_t m_outputTimeout = 500;
     TReceiveDataEvent m_onReceiveData;
+    std::function<void(TCommPortDriver*)> m_onLineLost;
 };
 
 } // namespace ulen3

@@ -24,6 +24,17 @@ DownloadLink::DownloadLink(DownloadResults& results, int replyTimeoutMs, int sta
         [this](TCommPortDriver* sender, const char* data, std::uint32_t size) {
             CommPortDriver1ReceiveData(sender, data, size);
         });
+    CommPortDriver1.SetOnLineLost([this](TCommPortDriver* sender) {
+        log(QStringLiteral("устройство %1 пропало").arg(sender->DevicePath()));
+        m_stallTimer.stop();
+        if (m_draining) {
+            m_draining = false;
+            m_quiet.stop();
+            m_exchange.start();
+            return;
+        }
+        m_exchange.lineLost(sender->DevicePath().toStdString());
+    });
     Timer1.setSingleShot(true);
     Timer1.setInterval(replyTimeoutMs);
     QObject::connect(&Timer1, &QTimer::timeout, [this] { Timer1Timer(); });

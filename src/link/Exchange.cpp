@@ -278,6 +278,14 @@ void Exchange::timerExpired() {
     end(2);
 }
 
+// The cable or the adapter went away: the exchange ends with a word, not with a wait for ever.
+void Exchange::lineLost(const std::string& device) {
+    if (!m_active)
+        return;
+    fail(exchange_text::kBadReplyCaption,
+         bad_reply("связь с прибором прервана, устройство «" + device + "» пропало (кабель или переходник отключён)"));
+}
+
 void Exchange::cancel() {
     if (!m_active)
         return;

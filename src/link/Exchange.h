@@ -90,6 +90,7 @@ public:
     void received(const char* data, std::size_t size); // a chunk from the serial driver
     void timerExpired();                             // the reply timer ran out
     void cancel();                                   // "Отмена"
+    void lineLost(const std::string& device);        // the port's device went away
 
     bool active() const { return m_active; }
     char lastCommand() const { return m_lastCommand; }

@@ -130,6 +130,13 @@ std::string group_of(const std::string& device) {
 
 } // namespace
 
+bool SerialDevice::hungUp() const {
+    if (m_fd < 0)
+        return false;
+    pollfd p{m_fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 std::string port_failure_text(PortFailure failure, const std::string& device) {
     const std::string name = "«" + device + "»";
     switch (failure) {

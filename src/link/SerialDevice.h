@@ -49,6 +49,9 @@ public:
     long write(const char* data, std::size_t count);
     // Waits at most ms milliseconds for room to write, without spinning.
     void waitWritable(int ms) const;
+    // True when the device has gone: a USB adapter pulled out, the other end of a
+    // pseudo-terminal closed.
+    bool hungUp() const;
 
 private:
     int m_fd = -1;

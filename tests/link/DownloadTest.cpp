@@ -257,6 +257,29 @@ TEST_F(DownloadTest, ADownloadRightAfterACancelledOneFindsTheRightInstrument) {
     EXPECT_EQ(results->dev_code, 0x21);
 }
 
+// The cable pulled in the middle of a dump: a message says so, the port is closed and the image
+// is as it was.
+TEST_F(DownloadTest, APulledCableEndsTheDownloadWithAWord) {
+    Emulator emu(image(60, 20), {"--rate", "19200", "--chunk", "32"});
+    setPorts(emu.qdevice(), missing());
+    results->image_size = 7;
+    results->flash_image[0] = 0x5A;
+    TForm2 form(*results, nullptr, kShortTimeoutMs);
+    QTimer pull;
+    QObject::connect(&pull, &QTimer::timeout, [&] {
+        if (form.progress() > 5)
+            emu.kill();
+    });
+    pull.start(10);
+    EXPECT_EQ(runDialog(form), 2);
+    EXPECT_EQ(errorCaption, "Ошибка");
+    EXPECT_TRUE(errorText.contains("связь с прибором прервана")) << errorText.toStdString();
+    EXPECT_TRUE(errorText.contains("прежний образ памяти прибора не изменён")) << errorText.toStdString();
+    EXPECT_EQ(results->image_size, 7u);
+    EXPECT_EQ(results->flash_image[0], 0x5A);
+    EXPECT_FALSE(form.driver().IsOpen());
+}
+
 // A complete download is kept at once in the user's data folder, named by its identification.
 TEST_F(DownloadTest, EveryCompleteImageIsKept) {
     Emulator emu(image(3, 2), {"--serial", "4321", "--dev-code", "0x33"});
