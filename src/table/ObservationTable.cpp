@@ -799,12 +799,15 @@ void ObservationTable::Pack() {
             m_file.setIndexFlag(0);
         }
     }
-    m_file.writeHeader(date);
+    const bool headerWritten = m_file.writeHeader(date);
     m_indexName = keepIndexName;
     selectTag();
     rebuildView(0, 0, {});
     m_pos = 0;
     m_eof = m_view.empty();
+    // The table is packed; a header the disk refused is written again with the next change.
+    if (!headerWritten)
+        throw TableError(kDiskFullMessage);
 }
 
 } // namespace ulen3

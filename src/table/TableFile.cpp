@@ -15,6 +15,32 @@
 namespace ulen3 {
 namespace {
 
+WriteFaults* g_faults = nullptr;
+
+// How many of n bytes the faults let through; errno is set when fewer.
+size_t allowed(size_t n) {
+    if (!g_faults || g_faults->bytesLeft < 0)
+        return n;
+    const size_t left = static_cast<size_t>(g_faults->bytesLeft);
+    if (n <= left)
+        return n;
+    if (left == 0) {
+        // The fault strikes now, once.
+        errno = g_faults->error;
+        g_faults->bytesLeft = -1;
+        return 0;
+    }
+    return left; // a short write; the next piece fails
+}
+
+void count(size_t n) {
+    if (!g_faults)
+        return;
+    g_faults->written += static_cast<int64_t>(n);
+    if (g_faults->bytesLeft >= 0)
+        g_faults->bytesLeft -= static_cast<int64_t>(std::min<size_t>(n, static_cast<size_t>(g_faults->bytesLeft)));
+}
+
 FileFailure failureFromErrno(int err) {
     switch (err) {
     case ENOENT:
@@ -140,6 +166,8 @@ bool TableFile::readAt(int64_t offset, void* data, size_t n) const {
     return true;
 }
 
+void set_write_faults(WriteFaults* faults) { g_faults = faults; }
+
 bool TableFile::writeAt(int64_t offset, const void* data, size_t n) {
     if (m_readOnly) {
         m_lastFailure = FileFailure::NoPermission;
@@ -147,7 +175,14 @@ bool TableFile::writeAt(int64_t offset, const void* data, size_t n) {
     }
     const auto* p = static_cast<const char*>(data);
     while (n > 0) {
-        const ssize_t put = ::pwrite(m_fd, p, n, offset);
+        const size_t may = allowed(n);
+        if (may == 0) {
+            m_lastFailure = failureFromErrno(errno);
+            return false;
+        }
+        const ssize_t put = ::pwrite(m_fd, p, may, offset);
+        if (put > 0)
+            count(static_cast<size_t>(put));
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {
@@ -170,10 +205,20 @@ bool TableFile::writeBlocksAt(int64_t offset, const std::vector<const void*>& bl
     std::vector<iovec> pieces;
     for (size_t first = 0; first < blocks.size();) {
         const size_t n = std::min<size_t>(blocks.size() - first, IOV_MAX);
+        // Under faults a block at a time, so that they can cut anywhere.
+        if (g_faults && g_faults->bytesLeft >= 0) {
+            if (!writeAt(offset, blocks[first], blockSize))
+                return false;
+            offset += static_cast<int64_t>(blockSize);
+            ++first;
+            continue;
+        }
         pieces.resize(n);
         for (size_t i = 0; i < n; ++i)
             pieces[i] = {const_cast<void*>(blocks[first + i]), blockSize};
         const ssize_t put = ::pwritev(m_fd, pieces.data(), static_cast<int>(n), offset);
+        if (put > 0)
+            count(static_cast<size_t>(put));
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {
@@ -202,7 +247,13 @@ bool TableFile::truncate(int64_t length) {
     return false;
 }
 
-bool TableFile::sync() { return ::fsync(m_fd) == 0; }
+bool TableFile::sync() {
+    if (g_faults && g_faults->failSync) {
+        m_lastFailure = FileFailure::Io;
+        return false;
+    }
+    return ::fsync(m_fd) == 0;
+}
 
 void ignore_file_size_signal() { std::signal(SIGXFSZ, SIG_IGN); }
 
@@ -214,6 +265,8 @@ bool file_exists(const std::string& path) {
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool rename_file(const std::string& from, const std::string& to) {
+    if (g_faults && g_faults->failRename)
+        return false;
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 

@@ -10,6 +10,19 @@ namespace ulen3 {
 // Why a file operation failed, mapped once from the platform's error code.
 enum class FileFailure { NotFound, Busy, NoPermission, NoSpace, Io, NotRegular, Changed };
 
+// A test's hand under every write of the table's and the index's files: after `bytesLeft`
+// more bytes a write stops short and fails with `error`, once (the writes after it succeed, as
+// after a passing fault); a failing fsync or rename when asked.
+struct WriteFaults {
+    int64_t bytesLeft = -1; // -1: no limit
+    int error = 28;         // ENOSPC
+    bool failSync = false;
+    bool failRename = false;
+    int64_t written = 0;    // bytes that reached files while the faults were in force
+};
+// nullptr takes the faults away.
+void set_write_faults(WriteFaults* faults);
+
 // The Russian description of a failure, naming the file.
 std::string file_failure_text(FileFailure failure, const std::string& path);
 

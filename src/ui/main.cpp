@@ -254,8 +254,12 @@ void TForm1::FormCreate() {
     setBackground(false);
     PageControl1->hide();
     const std::optional<QString> dir = m_settings.read(QStringLiteral("Default_dir"));
-    if (dir) {
+    if (dir && QFileInfo(*dir).isDir()) {
         default_dir = *dir;
+    } else if (dir) {
+        // A folder that is gone: the dialogs start in the current one, and the setting is
+        // written anew when the window closes.
+        default_dir = QDir::currentPath();
     } else {
         default_dir = QDir::currentPath();
         remember(QStringLiteral("Default_dir"), default_dir);

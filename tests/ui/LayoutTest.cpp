@@ -210,6 +210,13 @@ TEST_F(LayoutWindowTest, AnUnreadableValueGivesTheDesignLayoutAMessageAndIsWritt
     EXPECT_TRUE(dialogs.asked.empty());
 }
 
+// A default folder that no longer exists: the dialogs start in the current folder instead.
+TEST_F(LayoutWindowTest, AVanishedDefaultFolderFallsBackToTheCurrentOne) {
+    settings.write("Default_dir", QString::fromStdString(dir.file("gone")));
+    form = std::make_unique<TForm1>(dialogs, settings, *download, *results);
+    EXPECT_EQ(form->default_dir, QDir::currentPath());
+}
+
 // A store that keeps nothing: said once, and the program goes on.
 TEST_F(LayoutWindowTest, AStoreThatCannotBeWrittenIsSaidOnce) {
     struct Refusing : SettingsStore {
