@@ -343,9 +343,11 @@ TDBGridPro::TDBGridPro(QWidget* parent) : QWidget(parent), m_listener(std::make_
     m_view->horizontalHeader()->setSectionsMovable(false);
     m_view->horizontalHeader()->setSectionsClickable(true);
     m_view->horizontalHeader()->setHighlightSections(false);
-    m_view->horizontalHeader()->viewport()->installEventFilter(this);
+    m_headerViewport = m_view->horizontalHeader()->viewport();
+    m_headerViewport->installEventFilter(this);
     m_view->setWordWrap(false);
-    m_view->viewport()->installEventFilter(this);
+    m_viewport = m_view->viewport();
+    m_viewport->installEventFilter(this);
     m_footer = new GridFooter(this, m_view);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -371,7 +373,10 @@ TDBGridPro::TDBGridPro(QWidget* parent) : QWidget(parent), m_listener(std::make_
 TDBGridPro::~TDBGridPro() {
     if (m_table)
         m_table->RemoveListener(m_listener.get());
-    // The view and the footer read the columns while they go: they go first.
+    // The view and the footer read the columns while they go: they go first, unwatched.
+    m_viewport->removeEventFilter(this);
+    m_headerViewport->removeEventFilter(this);
+    m_viewport = m_headerViewport = nullptr;
     delete m_footer;
     delete m_view;
 }
@@ -498,10 +503,11 @@ void TDBGridPro::resizeEvent(QResizeEvent* event) {
 // The columns fill the width the rows really have, known only once the view has laid out; a
 // border the user dragged is fitted once the mouse is let go.
 bool TDBGridPro::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_view->viewport() && event->type() == QEvent::Resize && m_autoFit)
+    // The watched widgets are known by their addresses: while they go, the view is no longer
+    // one to ask.
+    if (watched == m_viewport && event->type() == QEvent::Resize && m_autoFit)
         fitColumns();
-    if (watched == m_view->horizontalHeader()->viewport() && event->type() == QEvent::MouseButtonRelease &&
-        m_userResized) {
+    if (watched == m_headerViewport && event->type() == QEvent::MouseButtonRelease && m_userResized) {
         m_userResized = false;
         if (m_autoFit)
             QMetaObject::invokeMethod(this, [this] { fitColumns(); }, Qt::QueuedConnection);

@@ -176,6 +176,8 @@ private:
     std::vector<SelectedRow> m_selection;
     GridModel* m_model;
     QTableView* m_view;
+    QWidget* m_viewport = nullptr;       // the view's viewport and the header's, watched
+    QWidget* m_headerViewport = nullptr;
     GridFooter* m_footer;
     bool m_multiSelect = false;
     bool m_autoFit = true;
