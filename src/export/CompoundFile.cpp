@@ -1,5 +1,7 @@
 #include "CompoundFile.h"
 
+#include "TableFile.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -194,7 +196,12 @@ std::string write_error_text(int error, const std::string& path) {
 
 bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        const std::size_t may = write_faults_allow(size);
+        if (may == 0)
+            return false;
+        const ssize_t n = ::write(fd, data, may);
+        if (n > 0)
+            write_faults_count(static_cast<std::size_t>(n));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -265,13 +272,14 @@ void write_compound_file(const std::string& path, const std::u16string& streamNa
     const bool ok = write_all(fd, l.header.data(), l.header.size()) &&
                     write_all(fd, stream.data(), stream.size()) &&
                     write_all(fd, zeros, l.padding) &&
-                    write_all(fd, l.trailer.data(), l.trailer.size()) && ::fsync(fd) == 0;
+                    write_all(fd, l.trailer.data(), l.trailer.size()) &&
+                    (write_faults_fail_sync() ? (errno = EIO, false) : ::fsync(fd) == 0);
     const int error = errno;
     if (::close(fd) != 0 || !ok) {
         ::unlink(temp.c_str());
         throw CompoundFileError(write_error_text(ok ? errno : error, path));
     }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
+    if (write_faults_fail_rename() ? (errno = EIO, true) : ::rename(temp.c_str(), path.c_str()) != 0) {
         const int renameError = errno;
         ::unlink(temp.c_str());
         throw CompoundFileError(write_error_text(renameError, path));

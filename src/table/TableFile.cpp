@@ -168,6 +168,11 @@ bool TableFile::readAt(int64_t offset, void* data, size_t n) const {
 
 void set_write_faults(WriteFaults* faults) { g_faults = faults; }
 
+size_t write_faults_allow(size_t n) { return allowed(n); }
+void write_faults_count(size_t n) { count(n); }
+bool write_faults_fail_sync() { return g_faults && g_faults->failSync; }
+bool write_faults_fail_rename() { return g_faults && g_faults->failRename; }
+
 bool TableFile::writeAt(int64_t offset, const void* data, size_t n) {
     if (m_readOnly) {
         m_lastFailure = FileFailure::NoPermission;

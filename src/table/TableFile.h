@@ -22,6 +22,12 @@ struct WriteFaults {
 };
 // nullptr takes the faults away.
 void set_write_faults(WriteFaults* faults);
+// The same seam for the program's other writers (the workbook file): how many of n bytes may go
+// now (0, with errno set, when the fault strikes), what went, and whether fsync or rename fail.
+size_t write_faults_allow(size_t n);
+void write_faults_count(size_t n);
+bool write_faults_fail_sync();
+bool write_faults_fail_rename();
 
 // The Russian description of a failure, naming the file.
 std::string file_failure_text(FileFailure failure, const std::string& path);
