@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -30,6 +31,31 @@ std::string upperCase(std::string tag) {
     for (char& c : tag)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return tag;
+}
+
+// The options a command takes, after its fixed arguments.
+struct Options {
+    std::string filter, sortField, page, tag = "tab1";
+    bool descending = false;
+};
+
+// False for an option the command does not take, one without its value, or an unknown page.
+bool read_options(const std::vector<std::string>& args, size_t from, std::initializer_list<const char*> takes,
+                  Options& o) {
+    for (size_t i = from; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (std::find_if(takes.begin(), takes.end(), [&](const char* t) { return a == t; }) == takes.end())
+            return false;
+        if (a == "--desc") {
+            o.descending = true;
+            continue;
+        }
+        if (i + 1 >= args.size())
+            return false;
+        std::string& value = a == "--filter" ? o.filter : a == "--sort" ? o.sortField : a == "--page" ? o.page : o.tag;
+        value = args[++i];
+    }
+    return o.page.empty() || o.page == "observation" || o.page == "operative";
 }
 
 int usage() {
@@ -282,75 +308,24 @@ int main(int argc, char** argv) {
             return cli_decode(args);
         if (command == "info" && args.size() == 2)
             return info(path);
-        if (command == "dump") {
-            std::string filter, sortField;
-            bool descending = false;
-            for (size_t i = 2; i < args.size(); ++i) {
-                if (args[i] == "--filter" && i + 1 < args.size())
-                    filter = args[++i];
-                else if (args[i] == "--sort" && i + 1 < args.size())
-                    sortField = args[++i];
-                else if (args[i] == "--desc")
-                    descending = true;
-                else
-                    return usage();
-            }
-            return dump(path, filter, sortField, descending);
-        }
-        if (command == "sort" && args.size() >= 3) {
-            std::string tag = "tab1";
-            bool descending = false;
-            for (size_t i = 3; i < args.size(); ++i) {
-                if (args[i] == "--desc")
-                    descending = true;
-                else if (args[i] == "--tag" && i + 1 < args.size())
-                    tag = args[++i];
-                else
-                    return usage();
-            }
-            return sortTable(path, args[2], tag, descending);
-        }
-        if ((command == "stats" || command == "renumber") && args.size() >= 2) {
-            std::string page;
-            for (size_t i = 2; i < args.size(); ++i) {
-                if (args[i] == "--page" && i + 1 < args.size())
-                    page = args[++i];
-                else
-                    return usage();
-            }
-            if (!page.empty() && page != "observation" && page != "operative")
+        Options o;
+        if (command == "dump")
+            return read_options(args, 2, {"--filter", "--sort", "--desc"}, o)
+                       ? dump(path, o.filter, o.sortField, o.descending)
+                       : usage();
+        if (command == "sort" && args.size() >= 3)
+            return read_options(args, 3, {"--desc", "--tag"}, o) ? sortTable(path, args[2], o.tag, o.descending) : usage();
+        if (command == "stats" || command == "renumber") {
+            if (!read_options(args, 2, {"--page"}, o))
                 return usage();
-            return command == "stats" ? stats(path, page) : renumber(path, page);
+            return command == "stats" ? stats(path, o.page) : renumber(path, o.page);
         }
-        if (command == "print" && args.size() >= 3) {
-            std::string page, sortField;
-            bool descending = false;
-            for (size_t i = 3; i < args.size(); ++i) {
-                if (args[i] == "--page" && i + 1 < args.size())
-                    page = args[++i];
-                else if (args[i] == "--sort" && i + 1 < args.size())
-                    sortField = args[++i];
-                else if (args[i] == "--desc")
-                    descending = true;
-                else
-                    return usage();
-            }
-            if (!page.empty() && page != "observation" && page != "operative")
-                return usage();
-            return printReport(path, args[2], page, sortField, descending);
-        }
-        if (command == "export" && args.size() >= 3) {
-            std::string page;
-            for (size_t i = 3; i < args.size(); ++i) {
-                if (args[i] == "--page" && i + 1 < args.size())
-                    page = args[++i];
-                else
-                    return usage();
-            }
-            if (!page.empty() && page != "observation" && page != "operative")
-                return usage();
-            return exportPage(path, args[2], page);
-        }
+        if (command == "print" && args.size() >= 3)
+            return read_options(args, 3, {"--page", "--sort", "--desc"}, o)
+                       ? printReport(path, args[2], o.page, o.sortField, o.descending)
+                       : usage();
+        if (command == "export" && args.size() >= 3)
+            return read_options(args, 3, {"--page"}, o) ? exportPage(path, args[2], o.page) : usage();
         if (command == "demo" && args.size() == 2)
             return demo(path, 12);
         if (command == "demo" && args.size() == 4 && args[2] == "--count")
