@@ -1,9 +1,10 @@
 #include "ImageArchive.h"
 
+#include "TableFile.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <stdexcept>
@@ -29,12 +30,9 @@ QString keep_image(const DownloadResults& results, const QDateTime& when) {
     QString path = folder + '/' + name;
     for (int n = 2; QFileInfo::exists(path); ++n)
         path = folder + '/' + QFileInfo(name).completeBaseName() + QStringLiteral("_%1.bin").arg(n);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(reinterpret_cast<const char*>(results.flash_image.data()), static_cast<qint64>(results.image_size)) !=
-            static_cast<qint64>(results.image_size) ||
-        !file.commit())
-        throw std::runtime_error("не удалось записать " + path.toStdString() + ": " + file.errorString().toStdString());
+    FileFailure why;
+    if (!write_whole_file(path.toStdString(), results.flash_image.data(), results.image_size, why))
+        throw std::runtime_error(file_failure_text(why, path.toStdString()));
     // The oldest go once there are too many; the names sort by time.
     QStringList kept = QDir(folder).entryList({QStringLiteral("*.bin")}, QDir::Files, QDir::Name);
     while (kept.size() > kKeptImages)

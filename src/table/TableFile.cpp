@@ -262,6 +262,26 @@ bool TableFile::sync() {
 
 void ignore_file_size_signal() { std::signal(SIGXFSZ, SIG_IGN); }
 
+bool write_whole_file(const std::string& path, const void* data, size_t size, FileFailure& failure) {
+    const std::string temp = path + ".~" + std::to_string(::getpid());
+    TableFile file;
+    TableFile::Options options;
+    options.create = true;
+    options.noFollow = true;
+    if (!file.open(temp, options, failure))
+        return false;
+    const bool written = file.truncate(0) && file.writeAt(0, data, size) && file.sync();
+    failure = file.lastFailure();
+    file.close();
+    if (!written || !rename_file(temp, path)) {
+        if (written)
+            failure = FileFailure::Io;
+        remove_file(temp);
+        return false;
+    }
+    return true;
+}
+
 bool file_exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;

@@ -84,6 +84,11 @@ private:
 // ending the program; the programs call this once at start.
 void ignore_file_size_signal();
 
+// Writes a whole file under a temporary name beside it, flushes it and renames it over `path`,
+// so that `path` is either what it was or complete. Returns false (and `failure`) otherwise,
+// with nothing left under the temporary name.
+bool write_whole_file(const std::string& path, const void* data, size_t size, FileFailure& failure);
+
 bool file_exists(const std::string& path);
 bool remove_file(const std::string& path);
 // Replaces `to` by `from` in one step.

@@ -6,6 +6,7 @@
 #include "TempDir.h"
 #include "receive.h"
 
+#include <QDir>
 #include <QPushButton>
 #include <QSettings>
 #include <QTimer>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "ImageArchive.h"
+#include "TableFile.h"
 #include "SerialDevice.h"
 
 #include <sys/stat.h>
@@ -342,6 +344,32 @@ TEST_F(DownloadTest, CommandLineFailsWithoutAnInstrument) {
     EXPECT_NE(status, 0);
     EXPECT_NE(text.find("Вы подключили не тот прибор !"), std::string::npos) << text;
     EXPECT_TRUE(ulen3::test::read_file(out).empty());
+}
+
+} // namespace
+
+namespace {
+
+// A kept image is written whole or not at all, whatever the disk does.
+TEST(ImageArchive, AKeptImageCutAnywhereLeavesNothingHalfWritten) {
+    ulen3::test::TempDir dir;
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir.file("data")));
+    auto results = std::make_unique<DownloadResults>();
+    const auto bytes = sample_image({.count1 = 4, .count2 = 2});
+    std::copy(bytes.begin(), bytes.end(), results->flash_image.begin());
+    results->image_size = bytes.size();
+    const QDateTime when(QDate(2026, 12, 9), QTime(13, 45, 10));
+    for (std::size_t n = 0; n < bytes.size(); n += 5) {
+        WriteFaults faults;
+        faults.bytesLeft = static_cast<int64_t>(n);
+        set_write_faults(&faults);
+        EXPECT_THROW(keep_image(*results, when), std::runtime_error) << n;
+        set_write_faults(nullptr);
+        EXPECT_TRUE(QDir(image_folder()).entryList(QDir::Files).isEmpty()) << "a part stayed, cut after " << n;
+    }
+    const QString kept = keep_image(*results, when);
+    EXPECT_TRUE(kept.endsWith("2026-12-09_13-45-10_serial0_code00.bin")) << kept.toStdString();
+    EXPECT_EQ(ulen3::test::read_file(kept.toStdString()), bytes);
 }
 
 } // namespace
