@@ -174,7 +174,7 @@ void DownloadLink::Timer1Timer() {
 void DownloadLink::selectPort(const char* name) {
     CommPortDriver1.SetPortName(m_portOverride.isEmpty() ? QString::fromLatin1(name)
                                                          : m_portOverride);
-    m_tries.push_back({QString::fromLatin1(name), {}, PortFailure::None, false, false});
+    m_tries.push_back({QString::fromLatin1(name), {}, PortFailure::None, false, false, false});
 }
 
 // The results of open and send do not change the exchange: a port that is not there gives no
@@ -195,7 +195,8 @@ void DownloadLink::openPort() {
 void DownloadLink::closePort() { CommPortDriver1.ClosePort(); }
 void DownloadLink::sendByte(char command) {
     log(QStringLiteral("послано '%1'").arg(QLatin1Char(command)));
-    CommPortDriver1.WriteOneByte(command);
+    if (!CommPortDriver1.WriteOneByte(command) && !m_tries.empty())
+        m_tries.back().unsent = true;
     if (command == 'N')
         m_lastData.start();
 }
@@ -213,6 +214,9 @@ QString DownloadLink::portReport() const {
             what = QString::fromStdString(port_failure_text(t.failure, t.device.toStdString()));
         else if (t.answered)
             what = QStringLiteral("прибор ответил");
+        else if (t.unsent)
+            what = QStringLiteral("открыт, но команда прибору не ушла: порт не принимает данные (проверьте кабель "
+                                  "и переходник)");
         else
             what = QStringLiteral("открыт, но прибор не ответил за 3 с: проверьте, что прибор включён и кабель "
                                   "подключён к этому порту");

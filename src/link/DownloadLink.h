@@ -74,6 +74,7 @@ private:
         PortFailure failure = PortFailure::None;
         bool tried = false; // opened or tried to be
         bool answered = false;
+        bool unsent = false; // a command did not go out in time
     };
     void stallTick();
     void drainQuiet();
