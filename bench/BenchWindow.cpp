@@ -113,6 +113,20 @@ int bench_window(const std::string& tablePath, const std::string& configDir) {
 
 namespace ulen3 {
 
+namespace {
+
+// The observation report of a table's observation page, and how long preparing it took.
+PreparedReport observation_report(ObservationTable& table, const std::string& tablePath, double& ms) {
+    table.OpenReadOnly(tablePath);
+    table.SetFilter("NB_TYPE=0");
+    const auto t = std::chrono::steady_clock::now();
+    PreparedReport report = prepare_report(report_template(PageKind::Observation), table.Records(), ",");
+    ms = ms_since(t);
+    return report;
+}
+
+} // namespace
+
 int bench_print(const std::string& tablePath, const std::string& pdfPath) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int argc = 1;
@@ -120,12 +134,9 @@ int bench_print(const std::string& tablePath, const std::string& pdfPath) {
     char* argv[] = {name, nullptr};
     QGuiApplication app(argc, argv);
     ObservationTable table;
-    table.Open(tablePath);
-    table.SetFilter("NB_TYPE=0");
+    double prepared = 0;
+    const PreparedReport report = observation_report(table, tablePath, prepared);
     auto t = std::chrono::steady_clock::now();
-    const PreparedReport report = prepare_report(report_template(PageKind::Observation), table.Records(), ",");
-    const double prepared = ms_since(t);
-    t = std::chrono::steady_clock::now();
     write_pdf(report, QString::fromStdString(pdfPath), "bench");
     std::fprintf(stderr, "    %d records: prepared in %.0f ms, %d sheets written as PDF in %.0f ms\n",
                  table.VisibleCount(), prepared, report.sheetCount(), ms_since(t));
@@ -139,11 +150,9 @@ int bench_preview(const std::string& tablePath) {
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
     ObservationTable table;
-    table.Open(tablePath);
-    table.SetFilter("NB_TYPE=0");
-    auto t = std::chrono::steady_clock::now();
-    const PreparedReport report = prepare_report(report_template(PageKind::Observation), table.Records(), ",");
-    const double prepared = ms_since(t);
+    double prepared = 0;
+    const auto t = std::chrono::steady_clock::now();
+    const PreparedReport report = observation_report(table, tablePath, prepared);
     ReportPreview preview(report, {});
     preview.show();
     preview.grab();
