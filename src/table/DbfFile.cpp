@@ -264,8 +264,10 @@ void DbfFile::bindFields() {
     // The number of records comes from the file size.
     const int64_t body = size - m_headerLength;
     m_count = static_cast<uint32_t>(body / m_recordLength);
-    // Room for a few downloads more, so that posting does not copy the table.
-    m_records.reserve((static_cast<size_t>(m_count) + 8192) * static_cast<size_t>(m_recordLength));
+    // Room for a few downloads more, so that posting does not copy a large table; a small one is
+    // cheap to copy and gets less.
+    const size_t room = std::min<size_t>(8192, std::max<size_t>(256, m_count));
+    m_records.reserve((static_cast<size_t>(m_count) + room) * static_cast<size_t>(m_recordLength));
     m_records.resize(static_cast<size_t>(m_count) * static_cast<size_t>(m_recordLength));
     if (!m_records.empty() && !m_file.readAt(m_headerLength, m_records.data(), m_records.size()))
         refuse("записи таблицы не читаются");

@@ -32,7 +32,9 @@ public:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static QuietHost host;
     static auto results = std::make_unique<DownloadResults>();
-    Exchange exchange(host, *results);
+    // One exchange for the run, as one download window keeps its exchange from try to try: start
+    // forgets the reply before, and a fresh one would zero its 2 MiB buffer for every input.
+    static Exchange exchange(host, *results);
     exchange.start();
     // Each chunk: one byte of length (0 means a timer expiry), then that many characters.
     for (size_t i = 0; i < size;) {
