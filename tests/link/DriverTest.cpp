@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -285,6 +287,41 @@ TEST(PortNames, SettingsNameTheDevices) {
     const QStringList present = serial_devices_present();
     EXPECT_EQ(serial_device_for("\\\\.\\COM1"), present.isEmpty() ? QString() : present[0]);
     EXPECT_EQ(serial_device_for("\\\\.\\COM99"), QString());
+}
+
+// The settings key on a disk that refuses it: the write says so and the older file stays whole.
+TEST(UserSettingsStore, AKeyThatCannotBeWrittenSaysSoAndKeepsTheOlderFile) {
+    ulen3::test::TempDir dir;
+    UserSettings store;
+    // The configuration folder is a file: nothing can be kept, and nothing is pretended.
+    ulen3::test::write_file(dir.file("plain"), {'x'});
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.file("plain")));
+    EXPECT_FALSE(store.write("Default_dir", "/home/lab"));
+    EXPECT_TRUE(store.location().startsWith(QString::fromStdString(dir.file("plain"))));
+
+    // A file-size limit cuts the rewrite of a key that already holds values.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.path()));
+    ASSERT_TRUE(store.write("Default_dir", "/home/lab"));
+    const std::string file = store.location().toStdString();
+    const std::vector<unsigned char> before = ulen3::test::read_file(file);
+    ASSERT_FALSE(before.empty());
+    {
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved;
+        limit.rlim_cur = before.size();
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const bool kept = store.write("Layout_1", QString(4000, QLatin1Char('a')));
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_FALSE(kept);
+    }
+    EXPECT_EQ(ulen3::test::read_file(file), before);
+    // With room again the next write is kept.
+    EXPECT_TRUE(store.write("Last_port", "COM2"));
+    EXPECT_EQ(UserSettings().read("Default_dir"), QString("/home/lab"));
+    EXPECT_EQ(UserSettings().read("Last_port"), QString("COM2"));
 }
 
 } // namespace
