@@ -116,25 +116,26 @@ int info(const std::string& path) {
     return 0;
 }
 
-// The tag a dump sorts by lives only for the dump.
-constexpr const char* kDumpTag = "cli_dump";
+// A reader opens the table read-only and writes nothing: the tag of its sort lives in memory
+// and goes with the close.
+void open_for_reading(ObservationTable& table, const std::string& path, const std::string& sortField,
+                      bool descending) {
+    constexpr const char* kReadingTag = "cli_read";
+    table.OpenReadOnly(path);
+    if (sortField.empty())
+        return;
+    field_by_name(sortField); // an unknown field is an error here, not a silent no-op
+    table.AddTag(kReadingTag, sortField, descending);
+    table.SetIndexName(kReadingTag);
+    if (table.IndexName() != kReadingTag)
+        throw std::runtime_error("не удалось отсортировать по полю " + sortField);
+}
 
 int dump(const std::string& path, const std::string& filter, const std::string& sortField,
          bool descending) {
     ObservationTable table;
     table.SetFilter(filter);
-    // A reader writes nothing; a sort needs a tag, which lives in the table's index file.
-    if (sortField.empty())
-        table.OpenReadOnly(path);
-    else
-        table.Open(path);
-    if (!sortField.empty()) {
-        field_by_name(sortField); // an unknown field is an error here, not a silent no-op
-        table.AddTag(kDumpTag, sortField, descending);
-        table.SetIndexName(kDumpTag);
-        if (table.IndexName() != kDumpTag)
-            throw std::runtime_error("не удалось отсортировать по полю " + sortField);
-    }
+    open_for_reading(table, path, sortField, descending);
     std::string out;
     for (int i = 0; i < kFieldCount; ++i) {
         out += i ? "," : "";
@@ -152,8 +153,6 @@ int dump(const std::string& path, const std::string& filter, const std::string& 
         }
         out += '\n';
     }
-    if (!sortField.empty())
-        table.DropTag(kDumpTag);
     table.Close();
     std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;
@@ -226,22 +225,11 @@ int printReport(const std::string& path, const std::string& out, const std::stri
     char* argv[] = {name, nullptr};
     QGuiApplication app(argc, argv);
     ObservationTable table;
-    // A reader writes nothing; a sort needs a tag, which lives in the table's index file.
-    if (sortField.empty())
-        table.OpenReadOnly(path);
-    else
-        table.Open(path);
+    open_for_reading(table, path, sortField, descending);
     const PageKind kind = page_of(table, page);
-    if (!sortField.empty()) {
-        field_by_name(sortField);
-        table.AddTag(kDumpTag, sortField, descending);
-        table.SetIndexName(kDumpTag);
-    }
     const PreparedReport report =
         prepare_report(report_template(kind), table.Records(), QString(QChar::fromLatin1(user_decimal_separator())));
     write_pdf(report, QString::fromStdString(out), QFileInfo(QString::fromStdString(path)).completeBaseName());
-    if (!sortField.empty())
-        table.DropTag(kDumpTag);
     table.Close();
     std::printf("Отчёт записан в %s: листов %d\n", out.c_str(), report.sheetCount());
     return 0;

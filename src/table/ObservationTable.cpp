@@ -179,7 +179,7 @@ void ObservationTable::closeIndex(bool deleteFile) {
     m_index->close();
     m_index.reset();
     m_indexTag = -1;
-    if (deleteFile)
+    if (deleteFile && !m_file.readOnly())
         remove_file(IndexPath());
 }
 
@@ -638,14 +638,16 @@ std::vector<std::string> ObservationTable::TagNames() const {
 void ObservationTable::AddTag(const std::string& tag, const std::string& fieldName,
                               bool descending) {
     requireBrowsing("создать тег сортировки");
-    requireWritable();
     const Notice notice(*this);
     const bool created = !m_index;
     const bool wasOrdered = m_indexTag >= 0;
+    // A table opened read-only sorts through tags that live in memory and go with the close.
+    const bool inMemory = m_file.readOnly();
     try {
         const Field field = field_by_name(fieldName);
         if (created)
-            m_index = ProductionIndex::create(IndexPath(), m_file.tableName(), m_today());
+            m_index = inMemory ? ProductionIndex::createInMemory(m_file.tableName(), m_today())
+                               : ProductionIndex::create(IndexPath(), m_file.tableName(), m_today());
         ProductionIndex::TagInfo info;
         info.name = tag;
         info.field = field_name(field);
@@ -655,8 +657,10 @@ void ObservationTable::AddTag(const std::string& tag, const std::string& fieldNa
         m_index->addTag(info, m_file.fieldValues(field, m_file.records()));
         if (!m_index->flush())
             throw TableError(kIndexDiskFullMessage);
-        m_file.setIndexFlag(1);
-        m_file.writeHeader(m_today());
+        if (!inMemory) {
+            m_file.setIndexFlag(1);
+            m_file.writeHeader(m_today());
+        }
     } catch (const std::exception&) {
         // A tag that cannot be created is removed without a word, with an index
         // file created for it.
@@ -675,8 +679,10 @@ void ObservationTable::dropTagAt(int t) {
     m_index->dropTag(t);
     if (m_index->tagCount() == 0) {
         closeIndex(true);
-        m_file.setIndexFlag(0);
-        m_file.writeHeader(m_today());
+        if (!m_file.readOnly()) {
+            m_file.setIndexFlag(0);
+            m_file.writeHeader(m_today());
+        }
     } else {
         m_index->flush();
     }

@@ -68,8 +68,8 @@ public:
     // object itself is not opened. A failed create deletes what it wrote.
     void CreateEmpty(const std::string& path);
     void Open(const std::string& path);
-    // For reading only: no lock, no index, the header not corrected, nothing ever written; every
-    // change is refused.
+    // For reading only: no lock, the index file not read, the header not corrected, nothing ever
+    // written; every change of a record is refused. Tags added are kept in memory only.
     void OpenReadOnly(const std::string& path);
     // Drops a record being appended or edited, writes the header and closes. When the header
     // cannot be written the table is closed all the same and the error is raised.

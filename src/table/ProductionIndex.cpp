@@ -211,8 +211,23 @@ std::unique_ptr<ProductionIndex> ProductionIndex::create(const std::string& path
     if (!index->m_file.open(path, options, failure) ||
         (!index->m_file.truncate(0) && (failure = index->m_file.lastFailure(), true)))
         throw TableError("Не удалось создать индексный файл: " + file_failure_text(failure, path));
-    index->m_date = date;
-    auto& h = index->m_header;
+    index->startHeader(tableName, date);
+    if (!index->flush())
+        throw TableError("Не удалось записать индексный файл: " +
+                         file_failure_text(index->m_file.lastFailure(), path));
+    return index;
+}
+
+std::unique_ptr<ProductionIndex> ProductionIndex::createInMemory(const std::string& tableName, HeaderDate date) {
+    std::unique_ptr<ProductionIndex> index(new ProductionIndex());
+    index->m_inMemory = true;
+    index->startHeader(tableName, date);
+    return index;
+}
+
+void ProductionIndex::startHeader(const std::string& tableName, HeaderDate date) {
+    m_date = date;
+    auto& h = m_header;
     h.assign(kHeaderBytes, 0);
     h[0] = 2;
     h[1] = date.year;
@@ -227,10 +242,6 @@ std::unique_ptr<ProductionIndex> ProductionIndex::create(const std::string& path
     h[25] = kTagEntries;
     h[26] = kTagEntryLength;
     h[31] = DbfFile::kLanguageDriver;
-    if (!index->flush())
-        throw TableError("Не удалось записать индексный файл: " +
-                         file_failure_text(index->m_file.lastFailure(), path));
-    return index;
 }
 
 std::optional<std::vector<ProductionIndex::TagInfo>> ProductionIndex::readTags(const std::string& path) {
@@ -400,6 +411,8 @@ bool ProductionIndex::flush() {
     static const uint8_t kZeroBlock[kBlock] = {};
     std::vector<const void*> run;
     bool ok = true;
+    if (m_inMemory)
+        m_dirty.clear();
     for (size_t i = 0; i < m_dirty.size() && ok;) {
         size_t j = i;
         run.clear();
@@ -413,7 +426,7 @@ bool ProductionIndex::flush() {
     }
     for (uint32_t p : m_free)
         m_nodes.erase(p);
-    if (ok && m_headerDirty)
+    if (ok && m_headerDirty && !m_inMemory)
         ok = m_file.writeAt(0, m_header.data(), m_header.size()) &&
              m_file.truncate(static_cast<int64_t>(m_pageCount) * 512);
     m_dirty.clear();

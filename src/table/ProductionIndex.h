@@ -37,6 +37,9 @@ public:
     // Creates (or cuts) the file with an empty tag table; throws TableError.
     static std::unique_ptr<ProductionIndex> create(const std::string& path,
                                                    const std::string& tableName, HeaderDate date);
+    // An index that lives only in memory, for the sorts of a table opened read-only: its
+    // flush writes nothing.
+    static std::unique_ptr<ProductionIndex> createInMemory(const std::string& tableName, HeaderDate date);
     // The tag definitions of an existing index file; nothing when it is not one.
     static std::optional<std::vector<TagInfo>> readTags(const std::string& path);
 
@@ -85,6 +88,7 @@ private:
     std::optional<Split> insertInto(Tag& tag, uint32_t page, const std::string& key, uint32_t rec);
     bool removeFrom(Tag& tag, uint32_t page, const std::string& key, uint32_t rec);
     void walk(const Tag& tag, uint32_t page, std::vector<uint32_t>& out) const;
+    void startHeader(const std::string& tableName, HeaderDate date);
     void writeTagTable();
     void fillTagHeader(Tag& tag);
     uint32_t edgeLeaf(const Tag& tag, bool rightmost) const;
@@ -97,6 +101,7 @@ private:
     std::unordered_map<uint32_t, std::unique_ptr<Node>> m_nodes; // every block by page
     std::vector<uint32_t> m_dirty;
     bool m_headerDirty = true;
+    bool m_inMemory = false;
     HeaderDate m_date;
     std::unique_ptr<RussianCollation> m_collation;
 };

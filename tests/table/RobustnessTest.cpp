@@ -58,12 +58,20 @@ TEST_F(TableFixture, TheCommandLinesReadersWriteNothing) {
     bytes[28] = 1;  // an index flag without an index file
     write_file(path, bytes);
     ::chmod(path.c_str(), 0444);
-    for (const char* command : {" info ", " dump ", " stats "}) {
+    const std::string index = path.substr(0, path.size() - 3) + ".mdx";
+    const std::string pdf = dir.file("report.pdf");
+    for (const std::string& command : {"info " + path, "dump " + path, "stats " + path, "dump " + path + " --sort N --desc",
+                                       "print " + path + " " + pdf + " --sort P"}) {
         int status = -1;
-        const std::string out = run_command(std::string(ULEN3_CLI) + command + path + " 2>&1", &status);
+        const std::string out = run_command(std::string(ULEN3_CLI) + " " + command + " 2>&1", &status);
         EXPECT_EQ(status, 0) << command << out;
         EXPECT_EQ(read_file(path), bytes) << command;
+        EXPECT_FALSE(file_exists(index)) << command;
     }
+    // The sort of a reader is a sort all the same.
+    const std::string sorted = run_command(std::string(ULEN3_CLI) + " dump " + path + " --sort N --desc");
+    EXPECT_LT(sorted.find("\n3,"), sorted.find("\n2,"));
+    EXPECT_LT(sorted.find("\n2,"), sorted.find("\n1,"));
     EXPECT_NE(run_command(std::string(ULEN3_CLI) + " info " + path).find("Записей в файле: 3"), std::string::npos);
     ObservationTable reader;
     reader.OpenReadOnly(path);
@@ -74,6 +82,32 @@ TEST_F(TableFixture, TheCommandLinesReadersWriteNothing) {
     reader.Close();
     EXPECT_EQ(read_file(path), bytes);
     ::chmod(path.c_str(), 0644);
+}
+
+// A table opened for reading sorts through a tag in memory: the table's own index file, its tags
+// and header byte 28 stay as they were, also when the reader's last tag goes.
+TEST_F(TableFixture, AReadersSortLeavesTheIndexFileAsItWas) {
+    const std::string path = createTable();
+    table.Open(path);
+    appendRecords({3, 1, 2});
+    table.AddTag("tab1", "N", true);
+    table.Close();
+    const std::string index = table.IndexPath();
+    const auto tableBytes = read_file(path);
+    const auto indexBytes = read_file(index);
+    table.OpenReadOnly(path);
+    EXPECT_TRUE(table.TagNames().empty());
+    table.AddTag("tab2", "P", false);
+    table.SetIndexName("tab2");
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{2, 3, 1}));
+    table.DropTag("tab2");
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{1, 2, 3}));
+    table.AddTag("tab2", "P", true);
+    table.SetIndexName("tab2");
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{1, 3, 2}));
+    table.Close();
+    EXPECT_EQ(read_file(path), tableBytes);
+    EXPECT_EQ(read_file(index), indexBytes);
 }
 
 // Another program cuts the file while it is open: the next write says so and goes nowhere.
