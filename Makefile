@@ -4,7 +4,7 @@ JOBS ?= 2
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: setup build run test bench clean test-sanitize fuzz
+.PHONY: setup build run test bench clean test-sanitize fuzz package
 
 setup:
 	@bash scripts/setup
@@ -23,6 +23,10 @@ test: build
 
 bench: build
 	$(BUILD)/bench/ulen3-bench
+
+# The Debian package of the programs, their help, desktop entry, icons and manual pages.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 # Every test again with AddressSanitizer and UndefinedBehaviorSanitizer, in its own build folder.
 test-sanitize: setup

@@ -28,11 +28,15 @@ namespace ulen3 {
 
 namespace {
 
-// The image list: seven 16 × 16 icons drawn for this program (resources/icons).
+// The image list: seven icons drawn for this program on a 16 × 16 grid (resources/icons), as
+// SVG so that they stay sharp on a scaled screen.
 QIcon list_icon(int index) {
     static const char* const names[] = {"0-create", "1-open", "2-save", "3-preview", "4-print", "5-help", "6-delete-rows"};
-    return QIcon(QStringLiteral(":/icons/%1.png").arg(QLatin1String(names[index])));
+    return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(names[index])));
 }
+
+// A command's caption as the user reads it, without the mark of its menu mnemonic.
+QString caption_of(const QAction* a) { return QString(a->text()).remove(QLatin1Char('&')); }
 
 TgpColumn col(const char* field, const char* caption, int width, const char* format = "",
               bool readOnly = false) {
@@ -148,46 +152,46 @@ void TForm1::buildMenus() {
         m_allCommands.push_back(a);
         return a;
     };
-    QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
-    QAction* N2 = action("Создать", [this] { N2Click(); }, 0, QKeySequence(Qt::CTRL | Qt::Key_N));
-    QAction* N3 = action("Открыть", [this] { N3Click(); }, 1, QKeySequence(Qt::CTRL | Qt::Key_O));
-    QAction* N4 = action("Дополнить", [this] { N4Click(); });
-    QAction* N5 = action("Сохранить", [this] { N5Click(); }, 2, QKeySequence(Qt::CTRL | Qt::Key_S));
-    QAction* N7 = action("Закрыть", [this] { N7Click(); });
-    QAction* N8 = action("Предварительный просмотр", [this] { N8Click(); }, 3);
-    QAction* N9 = action("Печать", [this] { N9Click(); }, 4, QKeySequence(Qt::CTRL | Qt::Key_P));
-    QAction* N11 = action("Выход", [this] { N11Click(); });
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
+    QAction* N2 = action("&Создать", [this] { N2Click(); }, 0, QKeySequence(Qt::CTRL | Qt::Key_N));
+    QAction* N3 = action("&Открыть", [this] { N3Click(); }, 1, QKeySequence(Qt::CTRL | Qt::Key_O));
+    QAction* N4 = action("&Дополнить", [this] { N4Click(); });
+    QAction* N5 = action("Со&хранить", [this] { N5Click(); }, 2, QKeySequence(Qt::CTRL | Qt::Key_S));
+    QAction* N7 = action("&Закрыть", [this] { N7Click(); });
+    QAction* N8 = action("Пред&варительный просмотр", [this] { N8Click(); }, 3);
+    QAction* N9 = action("&Печать", [this] { N9Click(); }, 4, QKeySequence(Qt::CTRL | Qt::Key_P));
+    QAction* N11 = action("В&ыход", [this] { N11Click(); });
     file->addActions({N2, N3, N4, N5, N7});
     file->addSeparator();
     file->addActions({N8, N9});
     file->addSeparator();
     file->addAction(N11);
-    QMenu* view = menuBar()->addMenu(QStringLiteral("Вид"));
-    QAction* N27 = action("Выровнять столбцы", [this] { N23Click(); });
-    QAction* N29 = action("Задать цвет", [this] { N17Click(); });
-    QAction* N30 = action("Убрать цвет", [this] { N18Click(); });
-    QAction* N31 = action("Убрать все цвета", [this] { N19Click(); });
-    QAction* N33 = action("Убрать сортировку", [this] { N33Click(); });
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&Вид"));
+    QAction* N27 = action("&Выровнять столбцы", [this] { N23Click(); });
+    QAction* N29 = action("&Задать цвет", [this] { N17Click(); });
+    QAction* N30 = action("&Убрать цвет", [this] { N18Click(); });
+    QAction* N31 = action("Убрать вс&е цвета", [this] { N19Click(); });
+    QAction* N33 = action("Убрать &сортировку", [this] { N33Click(); });
     view->addAction(N27);
     view->addSeparator();
     view->addActions({N29, N30, N31});
     view->addSeparator();
     view->addAction(N33);
-    QMenu* edit = menuBar()->addMenu(QStringLiteral("Правка"));
-    QAction* N34 = action("Удалить строки", [this] { N21Click(); }, 6);
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Правка"));
+    QAction* N34 = action("&Удалить строки", [this] { N21Click(); }, 6);
     edit->addAction(N34);
-    QMenu* tools = menuBar()->addMenu(QStringLiteral("Сервис"));
-    QAction* Excel1 = action("Экспорт в Excel", [this] { Excel1Click(); });
-    QAction* N37 = action("Перенумеровать строки", [this] { N37Click(); });
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("С&ервис"));
+    QAction* Excel1 = action("&Экспорт в Excel", [this] { Excel1Click(); });
+    QAction* N37 = action("&Перенумеровать строки", [this] { N37Click(); });
     tools->addActions({Excel1, N37});
     tools->addSeparator();
-    tools->addAction(action("Порты прибора…", [this] {
+    tools->addAction(action("П&орты прибора…", [this] {
         PortsDialog ports(m_settings, this);
         ports.exec();
     }));
-    QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
-    QAction* N24 = action("Помощь", [this] { if (ShowHelp) ShowHelp(); }, 5, QKeySequence(Qt::Key_F1));
-    QAction* N26 = action("О программе", [this] { if (ShowAbout) ShowAbout(); });
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Справка"));
+    QAction* N24 = action("&Помощь", [this] { if (ShowHelp) ShowHelp(); }, 5, QKeySequence(Qt::Key_F1));
+    QAction* N26 = action("&О программе", [this] { if (ShowAbout) ShowAbout(); });
     help->addAction(N24);
     help->addSeparator();
     help->addAction(N26);
@@ -196,13 +200,13 @@ void TForm1::buildMenus() {
     // The popup menu of both grids: the menu bar's own actions where the captions agree (the
     // popup opens only over a page, while a document is open and they are enabled).
     auto* popup = new QMenu(this);
-    popup->addAction(action("Печать", [this] { N22Click(); }));
+    popup->addAction(action("&Печать", [this] { N22Click(); }));
     popup->addSeparator();
     popup->addActions({N29, N30, N31});
     popup->addSeparator();
     popup->addAction(N27);
     popup->addSeparator();
-    popup->addAction(action("Удалить", [this] { N21Click(); }));
+    popup->addAction(action("У&далить", [this] { N21Click(); }));
     for (TDBGridPro* grid : {DBGridPro1, DBGridPro2}) {
         grid->view()->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(grid->view(), &QWidget::customContextMenuRequested, this,
@@ -286,7 +290,7 @@ void TForm1::disable_button() {
 
 bool TForm1::commandHasIcon(const QString& caption) const {
     for (QAction* a : m_allCommands) {
-        if (a->text() == caption)
+        if (caption_of(a) == caption)
             return !a->icon().isNull() && !a->icon().pixmap(16, 16).isNull();
     }
     return false;
@@ -294,7 +298,7 @@ bool TForm1::commandHasIcon(const QString& caption) const {
 
 bool TForm1::commandEnabled(const QString& caption) const {
     for (QAction* a : m_allCommands) {
-        if (a->text() == caption)
+        if (caption_of(a) == caption)
             return a->isEnabled();
     }
     return false;
@@ -460,10 +464,14 @@ void TForm1::N3Click() {
     const QString path = m_dialogs.openFile(this, QStringLiteral("Базы данных|*.db"), QStringLiteral(".db"), default_dir);
     if (path.isEmpty())
         return;
+    openChosen(path);
+}
+
+void TForm1::openChosen(const QString& path) {
     if (doc_open)
         Close_DB();
     default_dir = QFileInfo(path).absolutePath();
-    Open_DB(path);
+    Open_DB(QFileInfo(path).absoluteFilePath());
 }
 
 bool TForm1::Open_DB(const QString& path) {

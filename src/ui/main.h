@@ -129,6 +129,9 @@ public:
     static QString cannot_write(const QString& path);
     // Shows the window as it was left at the last close, or maximised.
     void showAsStored();
+    // Opens a table the user chose outside the open dialog (the desktop's "Open with") as
+    // "Открыть" does.
+    void openChosen(const QString& path);
 
     // The page shown, and each page by kind.
     const Page& visiblePage() const;
