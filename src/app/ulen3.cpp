@@ -12,7 +12,6 @@
 #include "receive.h"
 
 #include <QApplication>
-#include <QIcon>
 
 #include <cstdio>
 #include <string_view>
@@ -103,7 +102,7 @@ int main(int argc, char** argv) {
     if (line.end)
         return line.status;
     // The program's icon on every window, and the desktop entry it belongs to.
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/ulen3.svg")));
+    QApplication::setWindowIcon(application_icon());
     QGuiApplication::setDesktopFileName(QStringLiteral("com.dornvale.ulen3"));
 
     auto results = std::make_unique<DownloadResults>();

@@ -26,6 +26,11 @@ static void register_icons() { Q_INIT_RESOURCE(icons); }
 
 namespace ulen3 {
 
+QIcon application_icon() {
+    register_icons();
+    return QIcon(QStringLiteral(":/icons/ulen3.svg"));
+}
+
 namespace {
 
 // The image list: seven icons drawn for this program on a 16 × 16 grid (resources/icons), as

@@ -16,6 +16,7 @@
 #include <memory>
 
 class QAction;
+class QIcon;
 class QMenu;
 class QTabWidget;
 class QToolButton;
@@ -46,6 +47,9 @@ struct Page {
     std::vector<TgpColumn> design; // the grid's columns as the window is built with them
     PageReport& report;
 };
+
+// The program's icon, for every window and the desktop.
+QIcon application_icon();
 
 class TForm1 : public QMainWindow {
 public:

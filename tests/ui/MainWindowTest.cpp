@@ -18,6 +18,9 @@
 #include <QLabel>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSet>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -121,6 +124,61 @@ TEST_F(MainWindowTest, OpenFailureAndCancel) {
     EXPECT_EQ(dialogs.asked.back(), "error|Ошибка|База данных повреждена !");
     EXPECT_NE(dialogs.lastDetails.indexOf("занят другой программой"), -1) << dialogs.lastDetails.toStdString();
     EXPECT_FALSE(form->doc_open);
+}
+
+// A table named on the command line (the desktop's "Open with") opens as "Открыть" would, also
+// over a document already open and by a path relative to the current folder.
+TEST_F(MainWindowTest, ATableChosenOutsideTheOpenDialogOpensAsOpenWould) {
+    form->openChosen(tableFile("first.db", {0}));
+    ASSERT_TRUE(form->doc_open);
+    const QString second = tableFile("survey.db", {0, 0});
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(QString::fromStdString(dir.path()));
+    form->openChosen("survey.db");
+    QDir::setCurrent(before);
+    EXPECT_TRUE(form->doc_open);
+    EXPECT_EQ(form->title(), "survey - ВЕСКОР");
+    EXPECT_EQ(QString::fromStdString(form->table().Path()), second);
+    EXPECT_EQ(form->DBGridPro1->view()->model()->rowCount(), 2);
+    EXPECT_EQ(form->default_dir, QFileInfo(second).absolutePath());
+    // A name that is no table: the open's own message, and no document.
+    form->openChosen(QString::fromStdString(dir.file("missing.db")));
+    EXPECT_EQ(dialogs.asked.back(), "error|Ошибка|База данных повреждена !");
+    EXPECT_FALSE(form->doc_open);
+}
+
+// Every menu opens from the keyboard: Alt and the underlined letter, no letter twice in a menu.
+TEST_F(MainWindowTest, MenusHaveMnemonicsOfTheirOwn) {
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    const auto mnemonic = [](const QString& text) {
+        const qsizetype at = text.indexOf(QLatin1Char('&'));
+        return at < 0 || at + 1 >= text.size() ? QChar() : text.at(at + 1).toLower();
+    };
+    const auto unique = [&](const QList<QAction*>& actions, const std::string& where) {
+        QSet<QChar> seen;
+        for (QAction* a : actions) {
+            if (a->isSeparator())
+                continue;
+            const QChar m = mnemonic(a->text());
+            EXPECT_FALSE(m.isNull()) << where << ": " << a->text().toStdString();
+            EXPECT_FALSE(seen.contains(m)) << where << ": " << a->text().toStdString();
+            seen.insert(m);
+        }
+    };
+    unique(form->menuBar()->actions(), "menu bar");
+    for (QAction* top : form->menuBar()->actions())
+        unique(top->menu()->actions(), top->text().toStdString());
+    for (QMenu* popup : form->findChildren<QMenu*>(Qt::FindDirectChildrenOnly))
+        unique(popup->actions(), "popup");
+
+    // Alt+Ф opens "Файл".
+    QMenu* file = form->menuBar()->actions().front()->menu();
+    const auto ef = static_cast<Qt::Key>(QChar(u'Ф').unicode());
+    QTest::sendKeyEvent(QTest::Press, form->windowHandle(), ef, QStringLiteral("ф"), Qt::AltModifier);
+    QTest::sendKeyEvent(QTest::Release, form->windowHandle(), ef, QStringLiteral("ф"), Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([file] { return file->isVisible(); }, 2000));
+    file->close();
 }
 
 TEST_F(MainWindowTest, CloseAsksOnlyWhenChangedAndDeletesTheIndex) {
