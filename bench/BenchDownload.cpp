@@ -1,7 +1,9 @@
 #include "BenchDownload.h"
 
 #include "ConsoleDownload.h"
+#include "BenchArguments.h"
 #include "DBGridPro.h"
+#include "QuietExchangeHost.h"
 #include "SampleImage.h"
 
 #include <QApplication>
@@ -33,24 +35,6 @@ double cpu_seconds() {
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-class NullHost : public ExchangeHost {
-public:
-    int result = 0;
-    void selectPort(const char*) override {}
-    void openPort() override {}
-    void closePort() override {}
-    void sendByte(char) override {}
-    void startReplyTimer() override {}
-    void stopReplyTimer() override {}
-    void clearInformation() override {}
-    void showStatus(ExchangeStatus) override {}
-    void showProgress(int) override {}
-    void showIdentification(const std::string&, const std::string&) override {}
-    void showRecordCount(unsigned) override {}
-    void showError(const std::string&, const std::string&) override {}
-    void finish(int r) override { result = r; }
-};
-
 const unsigned kVersion[3] = {15, 3, 7};
 
 } // namespace
@@ -59,7 +43,7 @@ int bench_exchange_feed() {
     const auto image = sample_image({.count1 = 2000, .count2 = 978});
     const std::string reply = identification_reply(0x21, 1234, kVersion);
     const std::string dump = dump_reply(image);
-    NullHost host;
+    test::QuietExchangeHost host;
     auto results = std::make_unique<DownloadResults>();
     Exchange exchange(host, *results);
     const int rounds = 20;
@@ -79,11 +63,8 @@ int bench_exchange_feed() {
 }
 
 int bench_grid(const std::string& tablePath) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    int argc = 1;
-    char name[] = "ulen3-bench";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    BenchArguments args(true);
+    QApplication app(args.argc, args.argv);
     const auto t0 = std::chrono::steady_clock::now();
     ObservationTable table;
     table.Open(tablePath);
@@ -139,10 +120,8 @@ int bench_download(const std::string& dir) {
     for (int i = 0; i < 500 && lstat(link.c_str(), &st) != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
-    int argc = 1;
-    char name[] = "ulen3-bench";
-    char* qargv[] = {name, nullptr};
-    QCoreApplication app(argc, qargv);
+    BenchArguments args(false);
+    QCoreApplication app(args.argc, args.argv);
     auto results = std::make_unique<DownloadResults>();
     ConsoleDownload download(*results, false);
     download.setPortOverride(QString::fromStdString(link));

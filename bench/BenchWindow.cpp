@@ -1,5 +1,6 @@
 #include "BenchWindow.h"
 
+#include "BenchArguments.h"
 #include "ReportEngine.h"
 #include "ReportPreview.h"
 #include "Reports.h"
@@ -49,12 +50,9 @@ double peak_mib() {
 } // namespace
 
 int bench_window(const std::string& tablePath, const std::string& configDir) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("XDG_CONFIG_HOME", configDir.c_str(), 1);
-    int argc = 1;
-    char name[] = "ulen3-bench";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    BenchArguments args(true);
+    QApplication app(args.argc, args.argv);
     YesDialogs dialogs;
     UserSettings settings;
     auto results = std::make_unique<DownloadResults>();
@@ -128,11 +126,8 @@ PreparedReport observation_report(ObservationTable& table, const std::string& ta
 } // namespace
 
 int bench_print(const std::string& tablePath, const std::string& pdfPath) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    int argc = 1;
-    char name[] = "ulen3-bench";
-    char* argv[] = {name, nullptr};
-    QGuiApplication app(argc, argv);
+    BenchArguments args(true);
+    QGuiApplication app(args.argc, args.argv);
     ObservationTable table;
     double prepared = 0;
     const PreparedReport report = observation_report(table, tablePath, prepared);
@@ -144,11 +139,8 @@ int bench_print(const std::string& tablePath, const std::string& pdfPath) {
 }
 
 int bench_preview(const std::string& tablePath) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    int argc = 1;
-    char name[] = "ulen3-bench";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    BenchArguments args(true);
+    QApplication app(args.argc, args.argv);
     ObservationTable table;
     double prepared = 0;
     const auto t = std::chrono::steady_clock::now();

@@ -1,36 +1,15 @@
 // The exchange fed arbitrary characters in arbitrary chunks, with reply-timer expiries between:
 // it never reads or writes outside its buffers.
 
-#include "Exchange.h"
+#include "QuietExchangeHost.h"
 
 #include <memory>
 #include <string>
 
 using namespace ulen3;
 
-namespace {
-
-class QuietHost : public ExchangeHost {
-public:
-    void selectPort(const char*) override {}
-    void openPort() override {}
-    void closePort() override {}
-    void sendByte(char) override {}
-    void startReplyTimer() override {}
-    void stopReplyTimer() override {}
-    void clearInformation() override {}
-    void showStatus(ExchangeStatus) override {}
-    void showProgress(int) override {}
-    void showIdentification(const std::string&, const std::string&) override {}
-    void showRecordCount(unsigned) override {}
-    void showError(const std::string&, const std::string&) override {}
-    void finish(int) override {}
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static QuietHost host;
+    static test::QuietExchangeHost host;
     static auto results = std::make_unique<DownloadResults>();
     // One exchange for the run, as one download window keeps its exchange from try to try: start
     // forgets the reply before, and a fresh one would zero its 2 MiB buffer for every input.
