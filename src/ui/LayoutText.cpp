@@ -167,6 +167,12 @@ public:
             fail("ожидается целое число, а не «" + std::string(v) + "»");
         return static_cast<int32_t>(static_cast<uint32_t>(n));
     }
+    int32_t colour(std::string_view v) const {
+        const auto value = colour_from_text(v);
+        if (!value)
+            fail("неизвестный цвет «" + std::string(v) + "»");
+        return *value;
+    }
     std::string name(std::string_view v) const {
         if (v.empty())
             fail("нет значения");
@@ -206,21 +212,15 @@ void property(Reader& r, StoredColumn& c, std::string_view line) {
         c.layoutLevel = r.integer(value);
     else if (key == "LayoutIndex")
         c.layoutIndex = r.integer(value);
-    else if (key == "Color") {
-        const auto colour = colour_from_text(value);
-        if (!colour)
-            r.fail("неизвестный цвет «" + std::string(value) + "»");
-        c.color = *colour;
-    } else if (key == "Alignment")
+    else if (key == "Color")
+        c.color = r.colour(value);
+    else if (key == "Alignment")
         c.alignment = r.name(value);
     else if (key == "Font.Name")
         c.fontName = r.text(value);
-    else if (key == "Font.Color") {
-        const auto colour = colour_from_text(value);
-        if (!colour)
-            r.fail("неизвестный цвет «" + std::string(value) + "»");
-        c.fontColor = *colour;
-    } else if (key == "Font.Height")
+    else if (key == "Font.Color")
+        c.fontColor = r.colour(value);
+    else if (key == "Font.Height")
         c.fontHeight = r.integer(value);
     else if (key == "Font.Style")
         c.fontStyle = r.set(value);
