@@ -144,6 +144,8 @@ void ReportPreview::setZoom(int zoom) {
 
 int ReportPreview::currentSheet() const { return m_view->currentSheet(); }
 
+bool printers_installed() { return !QPrinterInfo::availablePrinters().isEmpty(); }
+
 bool print_with_dialog(const PreparedReport& report, const QString& documentName, QWidget* parent) {
     if (QPrinterInfo::availablePrinters().isEmpty() || report.empty())
         return false;

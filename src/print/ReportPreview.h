@@ -40,6 +40,9 @@ private:
 
 // Shows the print dialog with one copy and collated copies, and prints the prepared sheets when
 // the user confirms. With no printer installed nothing happens. True when printed.
+// Whether the system has a printer to print on.
+bool printers_installed();
+
 bool print_with_dialog(const PreparedReport& report, const QString& documentName, QWidget* parent);
 
 } // namespace ulen3

@@ -7,6 +7,8 @@
 #include "Settings.h"
 #include "UserDialogs.h"
 
+#include <map>
+
 namespace ulen3 {
 
 namespace {
@@ -103,6 +105,8 @@ std::string layout_of(TDBGridPro* grid) {
 
 const Page& TForm1::pageOf(const TDBGridPro* grid) const { return m_pages[grid == DBGridPro1 ? 0 : 1]; }
 
+Page& TForm1::pageOf(const TDBGridPro* grid) { return m_pages[grid == DBGridPro1 ? 0 : 1]; }
+
 void TForm1::remember(const QString& name, const QString& value) {
     if (m_settings.write(name, value) || m_storeRefusalTold)
         return;
@@ -127,7 +131,11 @@ void TForm1::load_layout(const QString& value, TDBGridPro* grid) {
         columns = read_layout(text->toStdString());
     } catch (const LayoutError& e) {
         // The document opens with the design layout; the value is written anew at the close.
-        grid->SetColumns(pageOf(grid).design);
+        // The footers keep the figures they show.
+        std::vector<TgpColumn> design = pageOf(grid).design;
+        for (std::size_t i = 0; i < design.size() && i < std::size_t(grid->Columns().Count()); ++i)
+            design[i].FooterText = grid->Columns().Items(int(i)).FooterText;
+        grid->SetColumns(std::move(design));
         fit_columns(grid);
         m_dialogs.warning(this, QString::fromUtf8(kTitle),
                           QStringLiteral("Вид столбцов «%1» в настройках не читается (%2). Столбцы показаны "
@@ -135,8 +143,12 @@ void TForm1::load_layout(const QString& value, TDBGridPro* grid) {
                               .arg(value, QString::fromStdString(e.what())));
         return;
     }
+    // The n-th stored column of a field goes to the n-th grid column of that field: the
+    // operative grid shows H twice, and each of its columns keeps its own width and colour.
+    std::map<QString, int> seen;
     for (const StoredColumn& s : columns) {
-        const int i = grid->Columns().ByFieldName(QString::fromStdString(s.fieldName));
+        const QString field = QString::fromStdString(s.fieldName).toUpper();
+        const int i = grid->Columns().ByFieldName(field, seen[field]++);
         if (i >= 0 && !s.fieldName.empty())
             apply(s, grid->Columns().Items(i));
     }
@@ -150,6 +162,7 @@ void TForm1::load_layout(const QString& value, TDBGridPro* grid) {
 
 void TForm1::save_layout(const QString& value, TDBGridPro* grid) {
     remember(value, QString::fromStdString(layout_of(grid)));
+    pageOf(grid).layoutShown = false;
 }
 
 void TForm1::showAsStored() {

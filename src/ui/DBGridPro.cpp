@@ -96,9 +96,9 @@ QColor column_colour(quint32 value, const QPalette& palette) {
     return QColor(value & 0xFF, value >> 8 & 0xFF, value >> 16 & 0xFF);
 }
 
-int TgpColumns::ByFieldName(const QString& field) const {
+int TgpColumns::ByFieldName(const QString& field, int nth) const {
     for (std::size_t i = 0; i < m_items.size(); ++i) {
-        if (m_items[i].FieldName.compare(field, Qt::CaseInsensitive) == 0)
+        if (m_items[i].FieldName.compare(field, Qt::CaseInsensitive) == 0 && nth-- == 0)
             return static_cast<int>(i);
     }
     return -1;
@@ -594,11 +594,17 @@ QString TDBGridPro::CellText(int row, int column) const {
     // The patterns "0.0" and "0.00" and the general form print no group separators.
     QLocale locale;
     locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    QString text;
     if (c.DisplayFormat == QLatin1String("0.0"))
-        return locale.toString(v, 'f', 1);
-    if (c.DisplayFormat == QLatin1String("0.00"))
-        return locale.toString(v, 'f', 2);
-    return locale.toString(v, 'g', 15);
+        text = locale.toString(v, 'f', 1);
+    else if (c.DisplayFormat == QLatin1String("0.00"))
+        text = locale.toString(v, 'f', 2);
+    else
+        return locale.toString(v, 'g', 15);
+    // A small negative value rounds to zero, and zero has no sign: "0,0", not "-0,0".
+    if (v < 0 && locale.toDouble(text) == 0.0)
+        text.remove(0, 1);
+    return text;
 }
 
 // The stored value as it is: a number with every decimal the file holds (trailing zeros
@@ -640,6 +646,7 @@ bool TDBGridPro::writeCell(uint32_t record, int column, const QString& typed) {
     if (typed == editText(record, column))
         return true;
     const auto refuse = [this](const QString& message) {
+        m_writeRefused = true;
         if (OnError)
             OnError(message);
         return false;
@@ -669,6 +676,8 @@ bool TDBGridPro::writeCell(uint32_t record, int column, const QString& typed) {
         t->Cancel();
         return refuse(QString::fromStdString(e.what()));
     }
+    if (AfterPost)
+        AfterPost(this);
     return true;
 }
 
@@ -786,7 +795,11 @@ void TDBGridPro::DeleteSelectedRows() {
     m_view->setUpdatesEnabled(true);
 }
 
-void TDBGridPro::PostPendingEdit() { static_cast<GridView*>(m_view)->finishOpenEditor(true); }
+bool TDBGridPro::PostPendingEdit() {
+    m_writeRefused = false;
+    static_cast<GridView*>(m_view)->finishOpenEditor(true);
+    return !m_writeRefused;
+}
 
 void TDBGridPro::CancelPendingEdit() { static_cast<GridView*>(m_view)->finishOpenEditor(false); }
 

@@ -69,8 +69,9 @@ public:
     int Count() const { return static_cast<int>(m_items.size()); }
     TgpColumn& Items(int i) { return m_items[static_cast<std::size_t>(i)]; }
     const TgpColumn& Items(int i) const { return m_items[static_cast<std::size_t>(i)]; }
-    // The first column bound to the field (any case), or -1.
-    int ByFieldName(const QString& field) const;
+    // The first column bound to the field (any case), or -1; with nth, the nth such column
+    // (0 the first), since a grid may bind one field twice.
+    int ByFieldName(const QString& field, int nth = 0) const;
     std::vector<TgpColumn>& list() { return m_items; }
 
 private:
@@ -119,7 +120,8 @@ public:
     void DeleteSelectedRows();
     // Writes an open cell edit to the record, or drops it. Only these two calls, Enter and a
     // move to another cell end an edit: another window taking the focus ends nothing.
-    void PostPendingEdit();
+    // PostPendingEdit is false when the table refused the typed text (OnError has said why).
+    bool PostPendingEdit();
     void CancelPendingEdit();
     bool Editing() const;
 
@@ -130,6 +132,8 @@ public:
     std::function<void(TDBGridPro*, int column)> OnTitleStateChange;
     std::function<void(TDBGridPro*)> OnInitEdit;
     std::function<void(TDBGridPro*)> AfterDelete;
+    // A cell edit reached the record.
+    std::function<void(TDBGridPro*)> AfterPost;
     // A posted cell edit that the table refused: the message for the general error handler.
     std::function<void(const QString& message)> OnError;
 
@@ -185,6 +189,7 @@ private:
     bool m_settingWidths = false; // the program, not the user, sizes the columns
     bool m_userResized = false;   // the user dragged a column border; fit once the mouse is let go
     bool m_resetPending = false;  // a view reset waits for an open editor to close
+    bool m_writeRefused = false;  // the last cell write was refused
     int m_titleLines = 2;
     std::unique_ptr<GridTableListener> m_listener;
 };

@@ -6,6 +6,7 @@
 #include "UserDialogs.h"
 
 #include <QColor>
+#include <QLayout>
 #include <QTableView>
 
 namespace ulen3 {
@@ -89,11 +90,17 @@ void TForm1::N23Click() {
         fit_columns(visiblePage().grid);
 }
 
-// Equal widths, then fitted to the grid again.
+// Equal widths, then fitted to the grid again. A grid on a hidden page has not been laid out:
+// it is fitted at the width the page will have, that of the page shown.
 void TForm1::fit_columns(TDBGridPro* grid) {
     const int count = grid->Columns().Count();
     if (count == 0)
         return;
+    QWidget* shown = PageControl1->currentWidget();
+    if (!grid->isVisible() && shown && shown != grid->parentWidget() && shown->isVisible()) {
+        grid->parentWidget()->setGeometry(shown->geometry());
+        grid->parentWidget()->layout()->activate();
+    }
     grid->SetAutoColumnFit(false);
     const int w = grid->width() / count;
     for (int i = 0; i < count; ++i)

@@ -31,6 +31,14 @@ void TForm1::writeFooters(TDBGridPro* grid, const Figures& p, const Figures& r) 
     grid->SetFooterText(grid->Columns().ByFieldName(QStringLiteral("N")), QString::number(count));
 }
 
+void TForm1::afterPost(TDBGridPro* grid) {
+    if (!m_table.Active())
+        return;
+    page_stats = page_statistics(m_table.Records());
+    if (pagesShown() && grid == visiblePage().grid)
+        selectionChange(grid);
+}
+
 void TForm1::DBGridPro1SelectionChange(TDBGridPro* grid) { selectionChange(grid); }
 
 void TForm1::DBGridPro2SelectionChange(TDBGridPro* grid) { selectionChange(grid); }

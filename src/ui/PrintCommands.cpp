@@ -22,30 +22,44 @@ void TForm1::N8Click() {
     if (!prepare_report())
         return;
     const PreparedReport& prepared = visiblePage().report.prepared;
-    const QString name = QFileInfo(QString::fromStdString(m_table.Path())).completeBaseName();
     ReportPreview::Commands commands;
-    commands.print = [this, &prepared, name] { guarded([&] { print_with_dialog(prepared, name, this); }); };
-    commands.savePdf = [this, &prepared, name] {
-        guarded([&] {
-            const QString path = m_dialogs.saveFile(this, QStringLiteral("Документ PDF|*.pdf"), QStringLiteral(".pdf"),
-                                                    default_dir, true);
-            if (!path.isEmpty())
-                write_pdf(prepared, path, name);
-        });
-    };
+    commands.print = [this, &prepared] { guarded([&] { printReport(prepared); }); };
+    commands.savePdf = [this, &prepared] { guarded([&] { saveReportAsPdf(prepared); }); };
     commands.help = [this] {
         if (ShowHelp)
             ShowHelp();
     };
-    ReportPreview preview(prepared, commands, this);
-    preview.exec();
+    keepingPlace([&] {
+        ReportPreview preview(prepared, commands, this);
+        preview.exec();
+    });
 }
 
 void TForm1::N9Click() {
     if (!prepare_report())
         return;
-    print_with_dialog(visiblePage().report.prepared,
-                      QFileInfo(QString::fromStdString(m_table.Path())).completeBaseName(), this);
+    keepingPlace([this] { printReport(visiblePage().report.prepared); });
+}
+
+QString TForm1::reportName() const { return QFileInfo(QString::fromStdString(m_table.Path())).completeBaseName(); }
+
+// Without a printer the print dialog could do nothing: the user is told so and may keep the
+// report as a PDF instead.
+void TForm1::printReport(const PreparedReport& prepared) {
+    if (printers_installed()) {
+        print_with_dialog(prepared, reportName(), this);
+        return;
+    }
+    if (m_dialogs.question(this, QString::fromUtf8(kTitle),
+                           QStringLiteral("Принтер не установлен. Сохранить отчёт в файл PDF?")))
+        saveReportAsPdf(prepared);
+}
+
+void TForm1::saveReportAsPdf(const PreparedReport& prepared) {
+    const QString path = m_dialogs.saveFile(this, QStringLiteral("Документ PDF|*.pdf"), QStringLiteral(".pdf"),
+                                            default_dir, true);
+    if (!path.isEmpty())
+        write_pdf(prepared, path, reportName());
 }
 
 // The popup prints what "Печать" prints: the visible page's records as they are now.

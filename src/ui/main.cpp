@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <QScrollBar>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -110,6 +111,7 @@ TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, 
             else
                 DBGridPro2AfterDelete(g);
         };
+        grid->AfterPost = [this](TDBGridPro* g) { afterPost(g); };
         grid->OnError = [this](const QString& message) { showError(std::runtime_error(message.toStdString())); };
     }
     DBGridPro1->SetColumns(observation_columns());
@@ -437,9 +439,11 @@ void TForm1::showDocument(bool withLayouts) {
     enable_button();
     tab_vis_en();
     recompute_footers();
-    if (withLayouts)
-        for (const Page& p : m_pages)
+    for (Page& p : m_pages) {
+        p.layoutShown = true;
+        if (withLayouts)
             load_layout(QString::fromLatin1(p.def.layoutValue), p.grid);
+    }
 }
 
 // The window without a document: commands off, pages hidden, the plain title and background.
@@ -516,12 +520,13 @@ void TForm1::N4Click() {
     } catch (const std::exception& e) {
         throw std::runtime_error(e.what() + keptImageNote());
     }
-    for (unsigned n : added.added)
-        m_dialogs.information(this, QString::fromUtf8(kAppendCaption), QString::fromStdString(added_text(n)));
+    // The records are in the file and on the page before the boxes say how many were added.
     doc_open = true;
     Save_DB();
     tab_vis_en();
     recompute_footers();
+    for (unsigned n : added.added)
+        m_dialogs.information(this, QString::fromUtf8(kAppendCaption), QString::fromStdString(added_text(n)));
 }
 
 void TForm1::Save_DB() {
@@ -531,9 +536,10 @@ void TForm1::Save_DB() {
         DBGridPro1->PostPendingEdit();
         DBGridPro2->PostPendingEdit();
     }
-    // Close and open again; the filter and the sort carry over, the index file stays.
+    // Close and open again; the filter and the sort carry over, the index file stays, and the
+    // user's record stays current.
     try {
-        reopen();
+        keepingPlace([this] { reopen(); });
     } catch (const std::exception& e) {
         // The window must not claim a document whose table is closed.
         doc_open = false;
@@ -543,6 +549,27 @@ void TForm1::Save_DB() {
         return;
     }
     doc_changed = false;
+}
+
+void TForm1::keepingPlace(const std::function<void()>& work) {
+    QTableView* view = activeGrid()->view();
+    const uint32_t record = m_table.Active() ? m_table.RecordId() : 0;
+    const int scrolled = view->verticalScrollBar()->value();
+    const int across = view->horizontalScrollBar()->value();
+    // The place comes back however the command ends: a failed export leaves the grid as it was.
+    struct Restore {
+        TForm1& f;
+        QTableView* view;
+        uint32_t record;
+        int scrolled, across;
+        ~Restore() {
+            if (record != 0 && f.m_table.Active())
+                f.m_table.GotoRecord(record);
+            view->verticalScrollBar()->setValue(scrolled);
+            view->horizontalScrollBar()->setValue(across);
+        }
+    } restore{*this, view, record, scrolled, across};
+    work();
 }
 
 void TForm1::reopen() {
@@ -560,7 +587,8 @@ void TForm1::Close_DB() {
     if (doc_changed && m_dialogs.question(this, QString::fromUtf8(kTitle), QStringLiteral("Сохранить изменения в таблицах ?")))
         Save_DB();
     for (const Page& p : m_pages)
-        save_layout(QString::fromLatin1(p.def.layoutValue), p.grid);
+        if (p.layoutShown)
+            save_layout(QString::fromLatin1(p.def.layoutValue), p.grid);
     doc_open = false;
     doc_changed = false;
     std::string failure;
@@ -583,7 +611,15 @@ void TForm1::Close_DB() {
 }
 
 void TForm1::N11Click() {
-    // The application ends without the window-close steps.
+    // The application ends without the window-close steps, but not over an edit the user is
+    // still typing: it reaches the file first, and an edit the table refuses (the box has said
+    // why) keeps the program running.
+    if (m_table.Active()) {
+        const bool posted1 = DBGridPro1->PostPendingEdit();
+        const bool posted2 = DBGridPro2->PostPendingEdit();
+        if (!posted1 || !posted2)
+            return;
+    }
     m_exiting = true;
     if (QuitApplication)
         QuitApplication();
@@ -610,15 +646,13 @@ void TForm1::Excel1Click() {
                                             default_dir, false);
     if (path.isEmpty())
         return;
-    {
-        // The records in the order of the file; the table ends after the last of them.
+    // The records in the order of the file; the user's record stays current.
+    keepingPlace([this, &path] {
         const ObservationTable::UpdateBatch batch(m_table);
         for (const Page& p : m_pages)
             reset_sort(p.grid, p.def.sortTag);
         exp2excel(m_table.Records(), path.toStdString());
-        m_table.Last();
-        m_table.Next();
-    }
+    });
     m_dialogs.information(this, QStringLiteral("Экспорт в Excel"),
                           QString::fromStdString(export_success_text(path.toStdString())));
 }

@@ -46,6 +46,9 @@ struct Page {
     TDBGridPro* grid;
     std::vector<TgpColumn> design; // the grid's columns as the window is built with them
     PageReport& report;
+    // The grid showed a document or a stored layout since its layout was last written: only
+    // then does a close write it, so a session without a table keeps the stored layouts.
+    bool layoutShown = false;
 };
 
 // The program's icon, for every window and the desktop.
@@ -125,6 +128,10 @@ public:
     void N22Click(); // the popup's "Печать"
     // Prepares the visible page's report from its records; false without a document.
     bool prepare_report();
+    // Prints through the print dialog, or offers a PDF where no printer is installed.
+    void printReport(const PreparedReport& prepared);
+    void saveReportAsPdf(const PreparedReport& prepared);
+    QString reportName() const;
 
     // Settings and column layouts (ColumnLayouts.cpp).
     void load_layout(const QString& value, TDBGridPro* grid);
@@ -180,7 +187,13 @@ private:
     std::string keptImageNote() const;
     void titleStateChange(const Page& page, int column);
     void writeFooters(TDBGridPro* grid, const Figures& p, const Figures& r);
+    // The page statistics again after a cell edit, without moving the cursor.
+    void afterPost(TDBGridPro* grid);
     const Page& pageOf(const TDBGridPro* grid) const;
+    Page& pageOf(const TDBGridPro* grid);
+    // Runs a command that reads or rewrites the table and puts the visible grid's current
+    // record and scroll position back where the user left them.
+    void keepingPlace(const std::function<void()>& work);
     // Writes a settings value; a store that refuses is said once, and the program goes on.
     void remember(const QString& name, const QString& value);
     void selectionChange(TDBGridPro* grid);

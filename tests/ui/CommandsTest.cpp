@@ -157,6 +157,43 @@ TEST_F(CommandsTest, FootersOfEmptySingleAndNegativePages) {
     QLocale::setDefault(QLocale::c());
 }
 
+// Every posted edit moves the footers at once, those of the marked rows included, and leaves
+// the cursor where the user is; a save shows the same figures as the file gives.
+TEST_F(CommandsTest, FootersFollowEveryPostedEdit) {
+    open(kFive);
+    TDBGridPro* grid = form->DBGridPro1;
+    QAbstractItemModel* model = grid->view()->model();
+    const int r = grid->Columns().ByFieldName("R");
+    grid->view()->setCurrentIndex(model->index(2, r));
+    const uint32_t current = form->table().RecordId();
+    ASSERT_TRUE(model->setData(model->index(2, r), "1000"));
+    EXPECT_EQ(footer(grid, "R"), "1/202/1000");
+    EXPECT_EQ(form->table().RecordId(), current);
+    grid->SelectRows({0, 2});
+    EXPECT_EQ(footer(grid, "R"), "3/501.5/1000");
+    ASSERT_TRUE(model->setData(model->index(0, r), "7"));
+    EXPECT_EQ(footer(grid, "R"), "7/503.5/1000");
+    // An emptied value counts as 0, as the page statistics count it.
+    ASSERT_TRUE(model->setData(model->index(0, r), ""));
+    EXPECT_EQ(footer(grid, "R"), "0/500/1000");
+    grid->SelectRows({});
+    form->Save_DB();
+    ObservationTable t;
+    t.OpenReadOnly(form->table().Path());
+    t.SetFilter("NB_TYPE=0");
+    EXPECT_EQ(footer(grid, "R").toStdString(), figures_text(page_statistics(t.Records()).r, "."));
+}
+
+// A value that rounds to zero in a "0.0" cell has no sign.
+TEST_F(CommandsTest, SmallNegativeValuesShowAsZero) {
+    open({{1, 0, -0.04, 0}, {2, 0, -0.06, 0}, {3, 0, -0.0, 0}});
+    TDBGridPro* grid = form->DBGridPro1;
+    const int p = grid->Columns().ByFieldName("P");
+    EXPECT_EQ(grid->CellText(0, p), "0.0");
+    EXPECT_EQ(grid->CellText(1, p), "-0.1");
+    EXPECT_EQ(grid->CellText(2, p), "0.0");
+}
+
 TEST_F(CommandsTest, DeleteAsksThenRemovesExactlyTheMarkedRecords) {
     const QString path = open({{1, 0, 1, 1}, {2, 0, 2, 2}, {3, 0, 3, 3}, {4, 0, 4, 4}, {5, 0, 5, 5}, {6, 0, 6, 6}});
     TDBGridPro* grid = form->DBGridPro1;
@@ -243,12 +280,13 @@ TEST_F(CommandsTest, ExportWritesThePagesRecordsInFileOrderAndClearsBothGridsMar
     EXPECT_EQ(shown(), (std::vector<int>{4, 3, 2}));
     const std::string xls = dir.file("june.xls");
     dialogs.files = {QString::fromStdString(xls)};
+    const uint32_t current = form->table().RecordId();
     form->Excel1Click();
     EXPECT_EQ(dialogs.asked.back(), "information|Экспорт в Excel|Экспорт в файл june.xls завершен успешно.");
     for (TDBGridPro* g : {form->DBGridPro1, form->DBGridPro2})
         for (int i = 0; i < g->Columns().Count(); ++i)
             EXPECT_EQ(g->Columns().Items(i).TitleState, tsSortedNone);
-    EXPECT_TRUE(form->table().Eof());
+    EXPECT_EQ(form->table().RecordId(), current); // the user's record stays current
     const std::string py = "/usr/bin/python3 -c \"import xlrd; s = xlrd.open_workbook('" + xls +
                            "').sheet_by_index(0); print(s.name, [int(s.cell_value(r, 0)) for r in range(1, s.nrows)])\"";
     EXPECT_EQ(run_command(py + " 2>&1"), "ВЕСКОР [2, 3, 4]\n");

@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <QTest>
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -202,12 +204,87 @@ TEST_F(LayoutWindowTest, AnUnreadableValueGivesTheDesignLayoutAMessageAndIsWritt
     EXPECT_TRUE(dialogs.asked.back().startsWith("warning|ВЕСКОР|Вид столбцов «Table_1» в настройках не читается"))
         << dialogs.asked.back().toStdString();
     EXPECT_EQ(form->DBGridPro1->Columns().Count(), 9);
+    // The footers still show the page's figures under the design columns.
+    const TgpColumns& shown = form->DBGridPro1->Columns();
+    EXPECT_EQ(shown.Items(shown.ByFieldName("N")).FooterText, "1");
+    EXPECT_EQ(shown.Items(shown.ByFieldName("P")).FooterText, "0/0/0");
     form->Close_DB();
     EXPECT_EQ(read_layout(layoutText("Table_1")).size(), 9u);
     // The next open reads it without a word.
     dialogs.asked.clear();
     ASSERT_TRUE(form->Open_DB(path));
     EXPECT_TRUE(dialogs.asked.empty());
+}
+
+// A session that shows no table (nothing done, or an open that fails) writes no layout when
+// the window closes: the colours and widths stored by an earlier session stay.
+TEST_F(LayoutWindowTest, ASessionWithoutADocumentKeepsBothStoredLayouts) {
+    const QString path = tableFile("survey.db", {0, 1});
+    ASSERT_TRUE(form->Open_DB(path));
+    form->DBGridPro1->SetColumnColor(3, 0x00FFFF);
+    form->DBGridPro2->SetColumnColor(5, 0x00FF00);
+    form->FormClose();
+    const QString table1 = value("Table_1"), table2 = value("Table_2");
+    ASSERT_NE(table1.indexOf("Color = clYellow"), -1);
+    ASSERT_NE(table2.indexOf("Color = clLime"), -1);
+    write_file(dir.file("broken.db"), std::vector<uint8_t>(100, 0x20));
+    for (bool tryAnOpen : {false, true}) {
+        form = std::make_unique<TForm1>(dialogs, settings, *download, *results);
+        if (tryAnOpen)
+            EXPECT_FALSE(form->Open_DB(QString::fromStdString(dir.file("broken.db"))));
+        form->FormClose();
+        EXPECT_EQ(value("Table_1"), table1) << tryAnOpen;
+        EXPECT_EQ(value("Table_2"), table2) << tryAnOpen;
+    }
+    // A second close after the document's own writes nothing either.
+    ASSERT_TRUE(form->Open_DB(path));
+    form->Close_DB();
+    settings.write("Table_1", table1 + "x");
+    form->Close_DB();
+    EXPECT_EQ(value("Table_1"), table1 + "x");
+}
+
+// The operative grid binds H twice ("Tв-Тн, °С" and "q, Вт/кв.м"): each column keeps its own
+// colour and width across any number of closes and opens.
+TEST_F(LayoutWindowTest, EachOfTheTwoHColumnsKeepsItsOwnLayout) {
+    const QString path = tableFile("survey.db", {1, 1});
+    ASSERT_TRUE(form->Open_DB(path));
+    TDBGridPro* grid = form->DBGridPro2;
+    const int diff = grid->Columns().ByFieldName("H"), q = grid->Columns().ByFieldName("H", 1);
+    ASSERT_EQ(q, diff + 1);
+    grid->SetColumnColor(q, 0x00FFFF);
+    std::vector<int> widths;
+    for (int i = 0; i < grid->Columns().Count(); ++i)
+        widths.push_back(grid->Columns().Items(i).Width);
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        form->Close_DB();
+        ASSERT_TRUE(form->Open_DB(path));
+        EXPECT_EQ(grid->Columns().Items(q).Color, 0x00FFFFu) << cycle;
+        EXPECT_EQ(grid->Columns().Items(diff).Color, clNone) << cycle;
+        for (int i = 0; i < grid->Columns().Count(); ++i)
+            EXPECT_EQ(grid->Columns().Items(i).Width, widths[size_t(i)]) << cycle << " column " << i;
+    }
+}
+
+// On a new account the first table shows one page; the other page's grid is hidden, yet its
+// first layout is fitted at the width it will have.
+TEST_F(LayoutWindowTest, TheHiddenPagesFirstLayoutIsFittedAtThePagesWidth) {
+    form->setWindowState(Qt::WindowNoState);
+    form->resize(900, 500);
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    ASSERT_TRUE(form->Open_DB(tableFile("survey.db", {0, 0})));
+    const int pageWidth = form->DBGridPro1->width();
+    ASSERT_GT(pageWidth, 800);
+    for (const char* name : {"Table_1", "Table_2"})
+        for (const StoredColumn& c : read_layout(layoutText(name)))
+            EXPECT_GE(*c.width * 9, pageWidth - 9) << name << " " << c.fieldName;
+    // The operative page, when it comes, shows its dates whole.
+    form->Close_DB();
+    ASSERT_TRUE(form->Open_DB(tableFile("operative.db", {1, 1})));
+    TDBGridPro* grid = form->DBGridPro2;
+    const int date = grid->Columns().ByFieldName("DATE");
+    EXPECT_GE(grid->view()->columnWidth(date), grid->view()->fontMetrics().horizontalAdvance("01.02.2026"));
 }
 
 // A default folder that no longer exists: the dialogs start in the current folder instead.

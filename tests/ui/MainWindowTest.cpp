@@ -28,6 +28,9 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
+#include <QScrollBar>
+
+#include "ReportPreview.h"
 
 #include <gtest/gtest.h>
 
@@ -437,7 +440,17 @@ TEST_F(MainWindowTest, CreateAndAppendOverThePseudoTerminal) {
     Emulator emu2(second);
     set_settings_value("COM1", emu2.qdevice());
     dialogs.asked.clear();
+    // While each box says how many records were added, the page already shows them.
+    std::vector<QString> shownAtBoxes;
+    dialogs.onMessage = [&] {
+        TDBGridPro* grid = form->DBGridPro1;
+        shownAtBoxes.push_back(QString::number(grid->view()->model()->rowCount()) + "|" +
+                               grid->Columns().Items(grid->Columns().ByFieldName("N")).FooterText);
+    };
     form->N4Click();
+    dialogs.onMessage = nullptr;
+    const QString all = QString::number(form->table().VisibleCount());
+    EXPECT_EQ(shownAtBoxes, (std::vector<QString>{all + "|" + all, all + "|" + all}));
     const std::vector<QString> expected = {"information|Дополнение|Добавлено записей: 3",
                                            "information|Дополнение|Добавлено записей: 0"};
     EXPECT_EQ(dialogs.asked, expected) << dialogs.asked.front().toStdString() << " / " << dialogs.asked.back().toStdString();
@@ -556,6 +569,151 @@ TEST_F(MainWindowTest, Screenshots) {
     t.Close();
     ASSERT_TRUE(form->Open_DB(QString::fromStdString(mixed)));
     form->grab().save(out + "/operative.png");
+}
+
+} // namespace
+
+namespace {
+
+// Opens a menu of the menu bar and picks its item with the mouse, as a user does.
+void pick_with_mouse(QMainWindow* window, const QString& menu, const QString& item) {
+    QMenuBar* bar = window->menuBar();
+    for (QAction* top : bar->actions()) {
+        if (top->text().remove('&') != menu)
+            continue;
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(top).center());
+        QMenu* popup = top->menu();
+        ASSERT_TRUE(QTest::qWaitFor([popup] { return popup->isVisible(); }, 2000)) << menu.toStdString();
+        for (QAction* a : popup->actions())
+            if (a->text().remove('&') == item) {
+                QTest::mouseClick(popup, Qt::LeftButton, {}, popup->actionGeometry(a).center());
+                return;
+            }
+        FAIL() << item.toStdString();
+    }
+    FAIL() << menu.toStdString();
+}
+
+class RealWindowTest : public WindowFixture {
+protected:
+    QtUserDialogs real;
+    std::unique_ptr<TForm1> window;
+    int windowQuits = 0;
+
+    void show() {
+        window = std::make_unique<TForm1>(real, settings, *download, *results);
+        window->QuitApplication = [this] { ++windowQuits; };
+        window->setWindowState(Qt::WindowNoState);
+        window->resize(900, 500);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    void TearDown() override {
+        window.reset();
+        WindowFixture::TearDown();
+    }
+    // Starts a real editor on the cell with a click and a double click and types the text.
+    QLineEdit* typeInto(TDBGridPro* grid, int row, int column, const QString& text) {
+        QTableView* view = grid->view();
+        const QPoint at = view->visualRect(view->model()->index(row, column)).center();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+        QLineEdit* editor = open_editor(view);
+        if (editor) {
+            editor->selectAll();
+            type_text(editor, text);
+        }
+        return editor;
+    }
+};
+
+// "Выход" picked with the mouse while an editor is open: the typed text reaches the file first;
+// text the table refuses is said, the program goes on and the editor's record is unchanged.
+TEST_F(RealWindowTest, ExitWithTheMouseWritesAnEditStillOpenOrStaysWhenItIsRefused) {
+    const QString path = tableFile("survey.db", {0, 0});
+    show();
+    ASSERT_TRUE(window->Open_DB(path));
+    TDBGridPro* grid = window->DBGridPro1;
+    const int r = grid->Columns().ByFieldName("R");
+    ASSERT_NE(typeInto(grid, 1, r, "abc"), nullptr);
+    QString said;
+    answer_next_box(QMessageBox::Ok, said);
+    pick_with_mouse(window.get(), "Файл", "Выход");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !said.isEmpty(); }, 3000));
+    EXPECT_EQ(said, "«abc» не является числом; запись не изменена.");
+    EXPECT_EQ(windowQuits, 0);
+    EXPECT_TRUE(window->doc_open);
+
+    const int comment = grid->Columns().ByFieldName("COMMENT");
+    ASSERT_NE(typeInto(grid, 1, comment, "Плита у окна"), nullptr);
+    pick_with_mouse(window.get(), "Файл", "Выход");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return windowQuits == 1; }, 3000));
+    window.reset(); // the application ends; the table closes with it
+    ObservationTable t;
+    t.Open(path.toStdString());
+    t.Next();
+    EXPECT_EQ(t.Text(Field::COMMENT), "Плита у окна");
+    EXPECT_TRUE(t.IsNull(Field::R));
+}
+
+// Save, export, preview and print leave the user's record current and the rows where they were.
+TEST_F(RealWindowTest, SaveExportPreviewAndPrintKeepTheCurrentRecordAndTheScroll) {
+    const QString path = tableFile("survey.db", std::vector<int>(300, 0));
+    show();
+    ASSERT_TRUE(window->Open_DB(path));
+    TDBGridPro* grid = window->DBGridPro1;
+    QTableView* view = grid->view();
+    view->verticalScrollBar()->setValue(150);
+    const QPoint at = view->visualRect(view->model()->index(view->rowAt(40), 2)).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    const uint32_t record = window->table().RecordId();
+    const int row = view->currentIndex().row();
+    ASSERT_GT(row, 100);
+    const auto unmoved = [&](const char* after) {
+        EXPECT_EQ(window->table().RecordId(), record) << after;
+        EXPECT_EQ(view->currentIndex().row(), row) << after;
+        EXPECT_EQ(view->verticalScrollBar()->value(), 150) << after;
+    };
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    unmoved("save");
+    // The export and the PDF of the print go through the file dialog; boxes are answered.
+    auto* files = new QTimer(window.get());
+    QObject::connect(files, &QTimer::timeout, [&] {
+        if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            auto* name = d->findChild<QLineEdit*>("fileNameEdit");
+            name->setText(QString::fromStdString(dir.file(d->defaultSuffix() == "xls" ? "out.xls" : "out.pdf")));
+            QTest::keyClick(name, Qt::Key_Return);
+        } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            box->button(box->buttons().size() > 1 ? QMessageBox::Yes : QMessageBox::Ok)->click();
+        } else if (auto* modal = QApplication::activeModalWidget(); modal && modal != window.get()) {
+            modal->close(); // the preview
+        }
+    });
+    files->start(50);
+    window->Excel1Click();
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(dir.file("out.xls"))));
+    unmoved("export");
+    window->N8Click();
+    unmoved("preview");
+    window->N9Click();
+    unmoved("print");
+    files->stop();
+}
+
+// Without a printer, "Печать" says so and offers the report as a PDF.
+TEST_F(MainWindowTest, PrintWithoutAPrinterOffersAPdf) {
+    if (printers_installed())
+        GTEST_SKIP() << "this machine has a printer";
+    ASSERT_TRUE(form->Open_DB(tableFile("survey.db", {0, 0, 0})));
+    const std::string pdf = dir.file("report.pdf");
+    dialogs.answers = {false, true};
+    dialogs.files = {QString::fromStdString(pdf)};
+    form->N9Click();
+    EXPECT_EQ(dialogs.asked.back(), "question|ВЕСКОР|Принтер не установлен. Сохранить отчёт в файл PDF?");
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(pdf)));
+    form->N9Click();
+    EXPECT_EQ(dialogs.asked.back(), "save|Документ PDF|*.pdf");
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(pdf)));
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <QTabWidget>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -46,7 +47,10 @@ public:
         const char* kind = icon == BoxIcon::Error ? "error|" : icon == BoxIcon::Warning ? "warning|" : "information|";
         asked.push_back(kind + caption + "|" + text);
         lastDetails = details;
+        if (onMessage)
+            onMessage();
     }
+    std::function<void()> onMessage; // runs while a box is shown
     QString lastDetails;
     std::deque<std::optional<QColor>> colours; // answers of the colour dialog (none = cancel)
     std::optional<QColor> color(QWidget*, const QColor&) override {
