@@ -34,12 +34,14 @@ int usage() {
            "  ulen3-emu serve ОБРАЗ.bin [--link ПУТЬ] [--dev-code КОД] [--serial N]\n"
            "            [--version A.B.C] [--chunk N] [--pace] [--rate БИТ/С] [--restart-after N]\n"
            "            [--pause-after N --pause-ms M] [--silent]\n"
-           "            [--downloads N]\n"
+           "            [--downloads N] [--stubborn]\n"
            "      открывает псевдотерминал, печатает путь к нему и отвечает как прибор;\n"
            "      --pace передаёт со скоростью 9600 бит/с (8N2, 11 бит на символ), --rate с заданной,\n"
            "      --pause-after N --pause-ms M замолкает на M мс после N символов первого дампа,\n"
            "      --restart-after N посылает 'Z' после N символов первого дампа,\n"
-           "      --silent молчит, --downloads N завершается после N дампов\n"
+           "      --silent молчит, --downloads N завершается после N дампов,\n"
+           "      --stubborn как настоящий прибор: начатый дамп передаёт до конца, не слыша команд и\n"
+           "      теряя то, что никто не читает\n"
            "  ulen3-emu make-image ОБРАЗ.bin --count1 N --count2 M [--seed S] [--full]\n"
            "      строит образ памяти с N записями раздела 1 и M записями раздела 2\n";
     return 2;
@@ -68,6 +70,7 @@ struct ServeOptions {
     long pauseMs = 0;     // … for this long, then goes on
     bool silent = false;
     long downloads = -1;
+    bool stubborn = false; // a dump once begun goes to its end, heard or not
 };
 
 class Instrument {
@@ -131,6 +134,13 @@ private:
             } else if (restartAt >= 0) {
                 m_restartDone = true;
             }
+            if (m_o.stubborn) {
+                // What the host sent during the dump was not heard.
+                pollfd p{m_master, POLLIN, 0};
+                while (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN))
+                    readCommands();
+                m_pending.clear();
+            }
         }
     }
 
@@ -145,7 +155,7 @@ private:
         const std::size_t end = restartAt >= 0 ? std::min<std::size_t>(restartAt, reply.size())
                                                : reply.size();
         while (sent < end && !g_stop) {
-            if (hostStartedOver())
+            if (!m_o.stubborn && hostStartedOver())
                 return false;
             std::size_t n = std::min(m_o.chunk, end - sent);
             const bool pauseHere = dump && m_pauseLeft && m_o.pauseAfter > 0;
@@ -174,7 +184,10 @@ private:
                 return false;
             if (clock::now() - lastProgress > std::chrono::seconds(2)) {
                 ::tcflush(m_slave, TCIFLUSH);
-                return false;
+                if (!m_o.stubborn)
+                    return false;
+                lastProgress = clock::now(); // nobody listens: what was sent is lost, the dump goes on
+                continue;
             }
             pollfd p{m_master, POLLOUT, 0};
             ::poll(&p, 1, 50);
@@ -324,6 +337,8 @@ int serve_command(int argc, char** argv) {
             o.restartAfter = static_cast<long>(number_arg(argv[++i]));
         else if (a == "--silent")
             o.silent = true;
+        else if (a == "--stubborn")
+            o.stubborn = true;
         else if (a == "--downloads" && more)
             o.downloads = static_cast<long>(number_arg(argv[++i]));
         else

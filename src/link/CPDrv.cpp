@@ -112,7 +112,8 @@ bool TCommPortDriver::OpenPort() {
     if (IsOpen())
         return true;
     m_devicePath = serial_device_for(m_portName);
-    if (m_devicePath.isEmpty() || !m_device->open(m_devicePath.toStdString())) {
+    // An empty path is refused by the device too, so that the failure is this port's own.
+    if (!m_device->open(m_devicePath.toStdString())) {
         qCDebug(lcSerial) << "cannot open" << m_portName << m_devicePath;
         return false;
     }

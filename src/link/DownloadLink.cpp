@@ -28,7 +28,9 @@ DownloadLink::DownloadLink(DownloadResults& results, int replyTimeoutMs, int sta
         log(QStringLiteral("устройство %1 пропало").arg(sender->DevicePath()));
         m_stallTimer.stop();
         if (m_draining) {
+            // The device went away: nothing more of the old dump can come.
             m_draining = false;
+            m_abandoned = false;
             m_quiet.stop();
             m_exchange.start();
             return;
@@ -41,7 +43,7 @@ DownloadLink::DownloadLink(DownloadResults& results, int replyTimeoutMs, int sta
     m_stallTimer.setInterval(std::clamp(stallMs / 5, 10, 1000));
     QObject::connect(&m_stallTimer, &QTimer::timeout, [this] { stallTick(); });
     m_quiet.setSingleShot(true);
-    m_quiet.setInterval(kQuietMs);
+    m_quiet.setInterval(kDrainQuietMs);
     QObject::connect(&m_quiet, &QTimer::timeout, [this] { drainQuiet(); });
 }
 
@@ -90,10 +92,9 @@ void DownloadLink::startDownload() {
         m_logClock.start();
         log(QStringLiteral("приём данных; линия 9600 бит/с, 8 бит, без чётности, 2 стоповых, RTS вкл., DTR выкл."));
     }
-    // An instrument still sending a dump abandoned a moment ago would answer 'V' with the rest
-    // of it: the line is first read until it is quiet.
-    if (m_abandoned.isValid() && m_abandoned.elapsed() < kAbandonedMs) {
-        m_abandoned.invalidate();
+    // An instrument still sending an abandoned dump would answer 'V' with the rest of it: the
+    // line is first read until it is quiet, however long that takes.
+    if (m_abandoned) {
         CommPortDriver1.SetPortName(m_portOverride.isEmpty() ? m_abandonedPort : m_portOverride);
         if (CommPortDriver1.OpenPort()) {
             m_draining = true;
@@ -101,15 +102,20 @@ void DownloadLink::startDownload() {
             m_quiet.start();
             return;
         }
+        m_abandoned = false; // the port is gone: nothing of the old dump can come
     }
     m_exchange.start();
     m_stallTimer.start();
 }
 
+// The old dump is over. The exchange opens the port again, which empties its input queue, and
+// only then sends 'V'.
 void DownloadLink::drainQuiet() {
     if (!m_draining)
         return;
+    log(QStringLiteral("линия молчит %1 мс: предыдущая передача окончена").arg(kDrainQuietMs));
     m_draining = false;
+    m_abandoned = false;
     CommPortDriver1.ClosePort();
     m_exchange.start();
     m_stallTimer.start();
@@ -117,6 +123,7 @@ void DownloadLink::drainQuiet() {
 
 void DownloadLink::cancelDownload() {
     if (m_draining) {
+        // The old dump may still be coming: the next download drains again.
         m_draining = false;
         m_quiet.stop();
         CommPortDriver1.ClosePort();
@@ -124,7 +131,7 @@ void DownloadLink::cancelDownload() {
         return;
     }
     if (m_exchange.active() && m_exchange.lastCommand() == 'N') {
-        m_abandoned.start();
+        m_abandoned = true;
         m_abandonedPort = QString::fromLatin1(m_exchange.port());
     }
     m_stallTimer.stop();
@@ -209,6 +216,14 @@ QString DownloadLink::portReport() const {
         if (!t.tried)
             continue;
         const QString name = shown_name(t.name);
+        if (t.failure == PortFailure::NotAssigned) {
+            // A port without a device has nothing more to say, unless there is no port at all.
+            lines << (serial_devices_present().isEmpty()
+                          ? QStringLiteral("%1 не назначен: последовательных портов не найдено; подключите USB-переходник "
+                                           "или выберите порт в «Сервис → Порты прибора…».").arg(name)
+                          : QStringLiteral("%1 не назначен.").arg(name));
+            continue;
+        }
         QString what;
         if (t.failure != PortFailure::None)
             what = QString::fromStdString(port_failure_text(t.failure, t.device.toStdString()));
@@ -220,7 +235,7 @@ QString DownloadLink::portReport() const {
         else
             what = QStringLiteral("открыт, но прибор не ответил за 3 с: проверьте, что прибор включён и кабель "
                                   "подключён к этому порту");
-        lines << QStringLiteral("%1 (%2): %3.").arg(name, t.device.isEmpty() ? QStringLiteral("не назначен") : t.device, what);
+        lines << QStringLiteral("%1 (%2): %3.").arg(name, t.device, what);
     }
     return lines.join('\n');
 }

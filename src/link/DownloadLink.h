@@ -19,9 +19,10 @@ namespace ulen3 {
 constexpr int kReplyTimeoutMs = 3000;
 // No character for this long after the dump began: the user is told the line is stalled.
 constexpr int kStallMs = 5000;
-// A download started this soon after one was abandoned first waits for the line to be quiet.
-constexpr int kAbandonedMs = 15000;
-constexpr int kQuietMs = 300;
+// After a dump was abandoned the instrument goes on sending it, in bursts about 590 ms apart
+// for up to two and a half minutes: the next download first waits until the line has been
+// quiet for clearly longer than a gap between bursts.
+constexpr int kDrainQuietMs = 1500;
 
 class DownloadLink : public ExchangeHost {
 public:
@@ -89,8 +90,8 @@ private:
     QElapsedTimer m_lastData;
     int m_stallMs;
     bool m_stalled = false;
-    // An abandoned reply still on its way.
-    QElapsedTimer m_abandoned;
+    // An abandoned dump may still be on its way on this port.
+    bool m_abandoned = false;
     QString m_abandonedPort;
     bool m_draining = false;
     QTimer m_quiet;

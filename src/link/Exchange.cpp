@@ -70,6 +70,8 @@ void Exchange::emptyBuffer() {
     // The old characters stay; only the fill count and what was learnt from them go.
     m_fill = 0;
     m_dumpStart = m_count1 = m_count2 = kUnknown;
+    m_rescaleBytes = 0;
+    m_rescaleProgress = 0;
 }
 
 // Nothing of the current reply survives, and the bar is back at 0.
@@ -151,6 +153,10 @@ void Exchange::received(const char* data, std::size_t size) {
     }
     m_fill += taken;
 
+    if (m_lastCommand == 'V' && m_endFlag && m_endPos > kLongestIdentification) {
+        dropStaleReply();
+        return;
+    }
     if (m_lastCommand == 'V' && m_endFlag) {
         identify();
         return;
@@ -160,6 +166,18 @@ void Exchange::received(const char* data, std::size_t size) {
         if (m_endFlag)
             complete();
     }
+}
+
+// Text this long before a 'P' is no identification (16 characters) but the end of a dump the
+// instrument went on sending after an abandoned download: it is dropped, and what followed its
+// 'P' is read as the start of the reply. The reply timer starts again for the real answer.
+void Exchange::dropStaleReply() {
+    const std::size_t after = m_endPos + 1;
+    const std::string rest(m_buffer.get() + after, m_fill - after);
+    emptyBuffer();
+    m_endFlag = false;
+    startTimer();
+    received(rest.data(), rest.size());
 }
 
 void Exchange::identify() {
@@ -210,18 +228,31 @@ void Exchange::trackDump() {
         if (at + 2 <= kFlashImageSize && bytes >= at + 2) {
             m_count2 = pair_word(data, 2 * at);
             m_host.showRecordCount(static_cast<unsigned>(m_count1 + m_count2));
+            m_rescaleBytes = bytes;
         }
     }
-    // Until both counts are known the whole memory is the expected size, so the bar never runs
-    // backwards; it stays below 100 until the dump is complete.
-    std::size_t expected = kFlashImageSize;
-    if (m_count2 != kUnknown)
-        expected = std::min(kFlashImageSize, 4 + 22 * (m_count1 + m_count2));
-    const int percent = static_cast<int>(std::min<std::size_t>(99, bytes * 100 / expected));
-    if (percent > m_progress) {
-        m_progress = percent;
-        m_host.showProgress(percent);
+    // The bar counts against the dump's own length as soon as the counts tell it. The first
+    // section's count arrives first: that section fills the bar to 90 % (the second section,
+    // the operative records, is usually the small one); once the second count is read, the
+    // bar goes on from where it stands to the end of the dump. It never runs backwards and
+    // stays below 100 until the dump is complete.
+    std::size_t percent = 0;
+    if (m_count2 != kUnknown) {
+        const std::size_t total = std::min(kFlashImageSize, 4 + 22 * (m_count1 + m_count2));
+        const std::size_t from = static_cast<std::size_t>(m_rescaleProgress);
+        percent = total > m_rescaleBytes
+                      ? from + (100 - from) * (std::min(bytes, total) - m_rescaleBytes) / (total - m_rescaleBytes)
+                      : 99;
+    } else if (m_count1 != kUnknown) {
+        percent = bytes * 90 / std::min(kFlashImageSize, 4 + 22 * m_count1);
     }
+    percent = std::min<std::size_t>(99, percent);
+    if (static_cast<int>(percent) > m_progress) {
+        m_progress = static_cast<int>(percent);
+        m_host.showProgress(m_progress);
+    }
+    if (m_count2 == kUnknown)
+        m_rescaleProgress = m_progress;
 }
 
 void Exchange::complete() {

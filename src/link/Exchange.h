@@ -104,10 +104,15 @@ private:
     void startTimer();
     void stopTimer();
     void identify();
+    void dropStaleReply();
     void complete();
     void trackDump();
     void fail(const std::string& caption, const std::string& text);
     void end(int result);
+
+    // The identification reply is 16 characters; a 'P' after more than this many is no answer
+    // to 'V'.
+    static constexpr std::size_t kLongestIdentification = 64;
 
     ExchangeHost& m_host;
     DownloadResults& m_results;
@@ -126,6 +131,9 @@ private:
     std::size_t m_count1 = kUnknown;
     std::size_t m_count2 = kUnknown;
     int m_progress = 0;
+    // Where the bar stood, and how many bytes had come, when the second count was read.
+    std::size_t m_rescaleBytes = 0;
+    int m_rescaleProgress = 0;
 };
 
 } // namespace ulen3

@@ -49,7 +49,7 @@ bool SerialDevice::open(const std::string& path) {
         return true;
     m_failure = PortFailure::None;
     if (path.empty()) {
-        m_failure = PortFailure::NoDevice;
+        m_failure = PortFailure::NotAssigned;
         return false;
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -137,17 +137,17 @@ bool SerialDevice::hungUp() const {
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-std::string port_failure_text(PortFailure failure, const std::string& device) {
+std::string port_failure_text(PortFailure failure, const std::string& device, PortAdvice advice) {
     const std::string name = "«" + device + "»";
+    const std::string choose = advice == PortAdvice::Menu ? "выберите порт в «Сервис → Порты прибора…»"
+                                                          : "выберите другой порт";
     switch (failure) {
     case PortFailure::None:
         return "открыт";
-    case PortFailure::NoDevice:
-        return "порт не назначен, и последовательных портов не найдено: подключите USB-переходник или "
-               "выберите порт в «Сервис → Порты прибора…»";
+    case PortFailure::NotAssigned:
+        return "не назначен";
     case PortFailure::NotFound:
-        return "устройства " + name + " нет: проверьте, что переходник подключён, или выберите порт в "
-               "«Сервис → Порты прибора…»";
+        return "устройства " + name + " нет: проверьте, что переходник подключён, или " + choose;
     case PortFailure::NoPermission: {
         const std::string group = group_of(device);
         return "нет прав на " + name + ": добавьте себя в группу «" + group + "» (sudo adduser $USER " + group +

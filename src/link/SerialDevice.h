@@ -23,7 +23,8 @@ struct LineSettings {
 };
 
 // Why a port could not be opened, mapped once from the platform's error.
-enum class PortFailure { None, NoDevice, NotFound, NoPermission, Busy, NotATerminal, Other };
+// NotAssigned: the port has no device, neither from the settings nor among the devices present.
+enum class PortFailure { None, NotAssigned, NotFound, NoPermission, Busy, NotATerminal, Other };
 
 class SerialDevice {
 public:
@@ -58,8 +59,13 @@ private:
     PortFailure m_failure = PortFailure::None;
 };
 
+// Where the user chooses another port: the menu command from a download's message, or the
+// ports dialog itself, whose own checks must not send the user to it.
+enum class PortAdvice { Menu, InPortsDialog };
+
 // What went wrong with a port and what the user can do about it, in Russian; for Busy the program
-// holding the device is named when it can be found.
-std::string port_failure_text(PortFailure failure, const std::string& device);
+// holding the device is named when it can be found. NotAssigned names no device: its text is the
+// caller's, who knows the port's name.
+std::string port_failure_text(PortFailure failure, const std::string& device, PortAdvice advice = PortAdvice::Menu);
 
 } // namespace ulen3

@@ -14,6 +14,8 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace ulen3 {
 
 namespace {
@@ -53,6 +55,10 @@ TForm2::TForm2(DownloadResults& results, QWidget* parent, int replyTimeoutMs, in
     form->addRow(QStringLiteral("Количество записей:"), LabelCount);
 
     Button1 = new QPushButton(QStringLiteral("Отмена"), this);
+    // A long transfer must not end by a stray Enter: the button is no default; Escape, a click
+    // and Space on the focused button cancel.
+    Button1->setAutoDefault(false);
+    Button1->setDefault(false);
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 
     auto* layout = new QVBoxLayout(this);
@@ -60,7 +66,16 @@ TForm2::TForm2(DownloadResults& results, QWidget* parent, int replyTimeoutMs, in
     layout->addWidget(ProgressBar1);
     layout->addWidget(group);
     layout->addWidget(Button1, 0, Qt::AlignHCenter);
-    Label1->setMinimumWidth(Label1->fontMetrics().horizontalAdvance(text(exchange_text::kWaiting)) + 40);
+    // The status line has room for its longest text, the stall's in two lines, so that the
+    // dialog keeps its size whatever it says.
+    const QFontMetrics metrics = Label1->fontMetrics();
+    int width = 0;
+    for (const QString& status : {text(exchange_text::kWaiting), text(exchange_text::kReceiving), drainingText()})
+        width = std::max(width, metrics.horizontalAdvance(status));
+    width = std::max(width, metrics.horizontalAdvance(stallText(999)) / 2 + metrics.averageCharWidth() * 8);
+    Label1->setWordWrap(true);
+    Label1->setFixedWidth(width + 40);
+    Label1->setFixedHeight(2 * metrics.lineSpacing() + 2);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
@@ -131,15 +146,26 @@ void TForm2::showError(const std::string& caption, const std::string& message) {
                noInstrument ? portReport() : QString());
 }
 
+QString TForm2::stallText(int seconds) {
+    return QStringLiteral("Нет данных от прибора %1 с — проверьте кабель или нажмите «Отмена».").arg(seconds);
+}
+
+QString TForm2::drainingText() { return QStringLiteral("Прибор завершает предыдущую передачу …"); }
+
 void TForm2::showStall(int seconds) {
     if (seconds == 0) {
         showStatus(ExchangeStatus::Receiving);
         return;
     }
-    Label1->setText(QStringLiteral("Нет данных от прибора %1 с — проверьте кабель или нажмите «Отмена».").arg(seconds));
+    Label1->setText(stallText(seconds));
 }
 
-void TForm2::showDraining() { Label1->setText(QStringLiteral("Прибор завершает предыдущую передачу …")); }
+// Nothing of the previous instrument is shown while the line is waited for.
+void TForm2::showDraining() {
+    clearInformation();
+    ProgressBar1->setValue(0);
+    Label1->setText(drainingText());
+}
 
 void TForm2::finish(int result) {
     // A complete memory image is kept at once, before anything decodes it.

@@ -55,6 +55,8 @@ private:
     void finish(int result) override;
     void showStall(int seconds) override;
     void showDraining() override;
+    static QString stallText(int seconds);
+    static QString drainingText();
 
     QLabel* Label1;        // status line
     QProgressBar* ProgressBar1;

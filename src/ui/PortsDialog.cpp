@@ -6,6 +6,9 @@
 #include "Settings.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMessageBox>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QUrl>
@@ -77,10 +80,7 @@ PortsDialog::PortsDialog(SettingsStore& settings, QWidget* parent) : QDialog(par
     m_log = new QCheckBox(QStringLiteral("Записывать журнал обмена с прибором"), this);
     m_log->setChecked(settings.read(QStringLiteral("Exchange_log")).value_or(QString()) == QLatin1String("1"));
     auto* folder = new QPushButton(QStringLiteral("Папка журналов и образов памяти"), this);
-    connect(folder, &QPushButton::clicked, this, [] {
-        QDir().mkpath(log_folder());
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(log_folder()).absolutePath()));
-    });
+    connect(folder, &QPushButton::clicked, this, [this] { openFolder(); });
     grid->addWidget(m_log, 6, 0, 1, 2);
     grid->addWidget(folder, 6, 2);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -113,13 +113,42 @@ QString PortsDialog::check(int port) {
         device = serial_devices_present().value(port);
     SerialDevice d;
     const bool opened = d.open(device.toStdString());
-    const QString text = opened ? QStringLiteral("%1 открывается; ответит ли прибор, покажет приём данных.").arg(device)
-                                : QString::fromStdString(port_failure_text(d.lastFailure(), device.toStdString())) + '.';
+    QString shown;
+    if (opened)
+        shown = QStringLiteral("%1 открывается; ответит ли прибор, покажет приём данных.").arg(device);
+    else if (d.lastFailure() == PortFailure::NotAssigned)
+        shown = serial_devices_present().isEmpty()
+                    ? QStringLiteral("Последовательных портов не найдено: подключите USB-переходник или впишите путь к порту.")
+                    : QStringLiteral("COM%1 не назначен: выберите порт из списка.").arg(port + 1);
+    else
+        shown = QString::fromStdString(port_failure_text(d.lastFailure(), device.toStdString(), PortAdvice::InPortsDialog)) + '.';
     d.close();
-    QString shown = text;
     shown[0] = shown[0].toUpper();
-    m_results[port]->setText(shown);
+    QLabel* result = m_results[port];
+    result->setText(shown);
+    // The whole text is shown: the label takes the lines it needs and the dialog grows to them.
+    result->setMinimumHeight(result->heightForWidth(std::max(result->width(), result->sizeHint().width())));
+    layout()->activate();
+    resize(size().expandedTo(minimumSizeHint()));
     return shown;
+}
+
+// The folder in the desktop's file manager; without one, its path, to be copied.
+void PortsDialog::openFolder() {
+    QDir().mkpath(log_folder());
+    const QString folder = QFileInfo(log_folder()).absolutePath();
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        return;
+    QMessageBox box(QMessageBox::Information, windowTitle(),
+                    QStringLiteral("Папку журналов и образов памяти не удалось открыть: в системе нет программы для "
+                                   "просмотра папок. Она находится здесь:"),
+                    QMessageBox::Close, this);
+    box.setInformativeText(folder);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QPushButton* copy = box.addButton(QStringLiteral("Копировать путь"), QMessageBox::ActionRole);
+    box.exec();
+    if (box.clickedButton() == copy)
+        QGuiApplication::clipboard()->setText(folder);
 }
 
 void PortsDialog::store() {

@@ -26,6 +26,8 @@ public:
     QString check(int port);
     // Writes the choices into the settings.
     void store();
+    // "Папка журналов и образов памяти": opens the folder, or shows its path to copy.
+    void openFolder();
 
 private:
     SettingsStore& m_settings;

@@ -9,11 +9,13 @@
 #include <QDir>
 #include <QPushButton>
 #include <QSettings>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include "ImageArchive.h"
+#include "PortNames.h"
 #include "TableFile.h"
 #include "SerialDevice.h"
 
@@ -185,6 +187,18 @@ TEST_F(DownloadTest, NoInstrumentSaysWhatEachPortDid) {
     EXPECT_TRUE(errorDetails.contains("«" + held.qdevice() + "» занят другой программой")) << errorDetails.toStdString();
     EXPECT_TRUE(errorDetails.contains("COM2 (" + silent.qdevice() + "): открыт, но прибор не ответил"))
         << errorDetails.toStdString();
+
+    // A COM2 without a device says only that, nothing of what COM1 did.
+    if (serial_devices_present().size() < 2) {
+        setPorts(file, "");
+        EXPECT_EQ(runDialog(form), 2);
+        const QStringList lines = errorDetails.split('\n');
+        ASSERT_EQ(lines.size(), 2) << errorDetails.toStdString();
+        EXPECT_EQ(lines[1], serial_devices_present().isEmpty()
+                                ? "COM2 не назначен: последовательных портов не найдено; подключите USB-переходник "
+                                  "или выберите порт в «Сервис → Порты прибора…»."
+                                : "COM2 не назначен.");
+    }
 }
 
 // A user outside the port's group is told to join it; the test drops to "nobody" to see it.
@@ -257,6 +271,52 @@ TEST_F(DownloadTest, ADownloadRightAfterACancelledOneFindsTheRightInstrument) {
     EXPECT_TRUE(seen.contains("Прибор завершает предыдущую передачу …")) << seen.join(" | ").toStdString();
     EXPECT_EQ(results->image_size, 4u + 22 * 80);
     EXPECT_EQ(results->dev_code, 0x21);
+}
+
+// A real instrument finishes every dump it began, in bursts about 590 ms apart, and hears
+// nothing meanwhile. After "Отмена" the next download waits the whole rest out, showing nothing
+// of the previous instrument, and then reads the right identification and the whole image.
+// Enter does not cancel a download; Escape does.
+TEST_F(DownloadTest, AfterACancelTheRestOfARealInstrumentsDumpIsWaitedOut) {
+    const std::string path = image(150, 50);
+    Emulator emu(path, {"--stubborn", "--rate", "19200", "--chunk", "1024", "--dev-code", "0x33"});
+    setPorts(emu.qdevice(), missing());
+    TForm2 form(*results, nullptr, kShortTimeoutMs);
+    const QSize size = form.sizeHint();
+    QTimer cancel;
+    bool enterPressed = false;
+    QObject::connect(&cancel, &QTimer::timeout, [&] {
+        if (form.progress() > 5 && !enterPressed) {
+            enterPressed = true;
+            QTest::keyClick(&form, Qt::Key_Return);
+        } else if (form.progress() > 15) {
+            QTest::keyClick(&form, Qt::Key_Escape);
+        }
+    });
+    cancel.start(10);
+    EXPECT_EQ(runDialog(form), 2);
+    cancel.stop();
+    EXPECT_TRUE(enterPressed);
+    EXPECT_EQ(form.deviceType(), "ВЕСКОР");
+    QStringList seen;
+    bool clearWhileDraining = true;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (form.statusText() == "Прибор завершает предыдущую передачу …")
+            clearWhileDraining = clearWhileDraining && form.deviceType().isEmpty() && form.progress() == 0;
+        if (seen.isEmpty() || seen.back() != form.statusText())
+            seen << form.statusText();
+        EXPECT_EQ(form.size(), size) << form.statusText().toStdString();
+    });
+    watch.start(20);
+    errorText.clear();
+    EXPECT_EQ(runDialog(form), 1) << errorText.toStdString();
+    EXPECT_TRUE(seen.contains("Прибор завершает предыдущую передачу …")) << seen.join(" | ").toStdString();
+    EXPECT_TRUE(clearWhileDraining);
+    const auto expected = ulen3::test::read_file(path);
+    ASSERT_EQ(results->image_size, expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), results->flash_image.begin()));
+    EXPECT_EQ(results->dev_code, 0x33);
 }
 
 // The cable pulled in the middle of a dump: a message says so, the port is closed and the image

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -361,24 +363,62 @@ TEST_F(ExchangeTest, FullMemoryDumpFitsExactly) {
     EXPECT_TRUE(std::equal(image.begin(), image.end(), results->flash_image.begin()));
 }
 
-TEST_F(ExchangeTest, ProgressFollowsTheAnnouncedSize) {
-    const auto image = sample_image({.count1 = 50, .count2 = 100});
-    exchange.start();
-    EXPECT_EQ(host.progress, 0);
-    feed(ident(0x21));
-    const std::string dump = dump_reply(image);
-    // Half of the dump: both counts are known, so the bar shows about half.
-    feedSplit(dump.substr(0, dump.size() / 2), 44);
-    EXPECT_EQ(host.count, 150u);
-    EXPECT_GE(host.progress, 45);
-    EXPECT_LE(host.progress, 50);
-    const std::size_t last = dump.size() - 2;
-    feedSplit(dump.substr(dump.size() / 2, last - dump.size() / 2), 44);
-    EXPECT_EQ(host.progress, 99);
-    feed(dump.substr(last));
-    EXPECT_EQ(host.progress, 100);
-    // The bar never runs backwards.
-    EXPECT_TRUE(std::is_sorted(host.progressSeen.begin() + 1, host.progressSeen.end()));
+// The bar climbs steadily through every shape of memory, small or full, with either section
+// empty: never backwards, never by more than a few points at once, 100 only at the end. A small
+// memory with few operative records is about half-way when half of it has come.
+TEST(ExchangeProgress, ClimbsSteadilyThroughEveryShapeOfMemory) {
+    const std::vector<std::pair<unsigned, unsigned>> shapes = {{40, 0}, {120, 3}, {50, 100}, {0, 60}, {2000, 978}, {1, 0}};
+    for (const auto& [count1, count2] : shapes) {
+        FakeHost h;
+        auto r = std::make_unique<DownloadResults>();
+        Exchange e(h, *r);
+        e.start();
+        const std::string reply = ident(0x21);
+        e.received(reply.data(), reply.size());
+        const std::string dump = dump_reply(sample_image({.count1 = count1, .count2 = count2}));
+        for (std::size_t i = 0; i < dump.size(); i += 44) {
+            e.received(dump.data() + i, std::min<std::size_t>(44, dump.size() - i));
+            if (count2 < 5 && count1 >= 40 && i < dump.size() / 2 && i + 44 >= dump.size() / 2) {
+                EXPECT_GE(h.progress, 40) << count1 << "+" << count2;
+                EXPECT_LE(h.progress, 50) << count1 << "+" << count2;
+            }
+        }
+        EXPECT_EQ(h.result, 1);
+        EXPECT_EQ(h.progressSeen.back(), 100);
+        EXPECT_TRUE(std::is_sorted(h.progressSeen.begin() + 1, h.progressSeen.end())) << count1 << "+" << count2;
+        EXPECT_EQ(std::count(h.progressSeen.begin(), h.progressSeen.end(), 100), 1);
+        const std::size_t steps = h.progressSeen.size();
+        for (std::size_t i = 2; count1 + count2 > 10 && i + 1 < steps; ++i)
+            EXPECT_LE(h.progressSeen[i] - h.progressSeen[i - 1], 10) << count1 << "+" << count2 << " at " << i;
+        EXPECT_EQ(h.count, count1 + count2);
+    }
+}
+
+// The rest of a dump the instrument went on sending after "Отмена" is no answer to 'V': it is
+// dropped, and the identification after it is read, in a chunk of its own or in the same one.
+TEST_F(ExchangeTest, TheRestOfAnAbandonedDumpIsNotTakenForTheIdentification) {
+    const std::string rest = dump_reply(sample_image({.count1 = 30, .count2 = 5})).substr(400);
+    for (bool together : {false, true}) {
+        FakeHost h;
+        auto r = std::make_unique<DownloadResults>();
+        Exchange e(h, *r);
+        e.start();
+        const std::string reply = ident(0x33, 0xBEEF);
+        if (together) {
+            const std::string both = rest + reply;
+            e.received(both.data(), both.size());
+        } else {
+            e.received(rest.data(), rest.size());
+            EXPECT_TRUE(h.timer) << "the reply timer waits for the real answer";
+            EXPECT_EQ(e.lastCommand(), 'V');
+            e.received(reply.data(), reply.size());
+        }
+        EXPECT_EQ(h.errorText, "") << together;
+        EXPECT_EQ(e.lastCommand(), 'N') << together;
+        EXPECT_EQ(r->dev_code, 0x33) << together;
+        EXPECT_EQ(r->dev_serial, 0xBEEF) << together;
+        EXPECT_EQ(h.sends('V'), 1) << together;
+    }
 }
 
 } // namespace

@@ -230,8 +230,9 @@ TEST_F(LayoutWindowTest, ASessionWithoutADocumentKeepsBothStoredLayouts) {
     write_file(dir.file("broken.db"), std::vector<uint8_t>(100, 0x20));
     for (bool tryAnOpen : {false, true}) {
         form = std::make_unique<TForm1>(dialogs, settings, *download, *results);
-        if (tryAnOpen)
+        if (tryAnOpen) {
             EXPECT_FALSE(form->Open_DB(QString::fromStdString(dir.file("broken.db"))));
+        }
         form->FormClose();
         EXPECT_EQ(value("Table_1"), table1) << tryAnOpen;
         EXPECT_EQ(value("Table_2"), table2) << tryAnOpen;

@@ -4,6 +4,8 @@
 #include "SampleImage.h"
 #include "Settings.h"
 #include "PortsDialog.h"
+#include "ImageArchive.h"
+#include "PortNames.h"
 #include "Translations.h"
 #include "UserDialogs.h"
 #include "main.h"
@@ -12,6 +14,7 @@
 #include "../table/TableTestSupport.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -399,7 +402,23 @@ TEST_F(MainWindowTest, ThePortsDialogChecksAndKeepsThePorts) {
     const QString missing = QString::fromStdString(dir.file("no-port"));
     ports.choose(0, missing);
     ports.choose(1, emu.qdevice());
-    EXPECT_EQ(ports.check(0), "Устройства «" + missing + "» нет: проверьте, что переходник подключён, или выберите порт в «Сервис → Порты прибора…».");
+    ports.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&ports));
+    // The dialog's own check sends nobody to the dialog, and its text is shown whole.
+    EXPECT_EQ(ports.check(0), "Устройства «" + missing + "» нет: проверьте, что переходник подключён, или выберите другой порт.");
+    QApplication::processEvents();
+    for (QLabel* l : ports.findChildren<QLabel*>())
+        if (l->text().startsWith("Устройства")) {
+            const QRect needed = l->fontMetrics().boundingRect(l->contentsRect(), Qt::TextWordWrap, l->text());
+            EXPECT_LE(needed.height(), l->contentsRect().height());
+            EXPECT_LE(l->geometry().bottom(), ports.height());
+        }
+    // A COM2 without a device, while another port is present: not "no ports found".
+    if (serial_devices_present().size() == 1) {
+        ports.choose(1, "");
+        EXPECT_EQ(ports.check(1), "COM2 не назначен: выберите порт из списка.");
+        ports.choose(1, emu.qdevice());
+    }
     EXPECT_TRUE(ports.check(1).startsWith("" + emu.qdevice() + " открывается")) << ports.check(1).toStdString();
     ports.store();
     EXPECT_EQ(settings_value("COM1"), missing);
@@ -409,6 +428,28 @@ TEST_F(MainWindowTest, ThePortsDialogChecksAndKeepsThePorts) {
         shown = shown || l->text() == "Последний раз прибор ответил на " + emu.qdevice() + ".";
     EXPECT_TRUE(shown);
     EXPECT_TRUE(form->commandEnabled("Порты прибора…"));
+
+    // Without a file manager the folder's path is shown, and can be copied.
+    QString said;
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, &said] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        said = box->text() + "|" + box->informativeText();
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == "Копировать путь")
+                b->click();
+        timer->deleteLater();
+    });
+    timer->start(20);
+    for (QPushButton* b : ports.findChildren<QPushButton*>())
+        if (b->text() == "Папка журналов и образов памяти")
+            b->click();
+    const QString folder = QFileInfo(log_folder()).absolutePath();
+    EXPECT_EQ(said, "Папку журналов и образов памяти не удалось открыть: в системе нет программы для просмотра "
+                    "папок. Она находится здесь:|" + folder);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), folder);
 }
 
 TEST_F(MainWindowTest, CreateAndAppendOverThePseudoTerminal) {
