@@ -1,6 +1,7 @@
 #include "HelpViewer.h"
 
 #include "UserDialogs.h"
+#include "WindowSize.h"
 
 #include <QDialog>
 #include <QDir>
@@ -32,7 +33,7 @@ void show_help(QWidget* parent, UserDialogs& dialogs, const QString& programDir)
     }
     QDialog viewer(parent);
     viewer.setWindowTitle(QStringLiteral("Помощь"));
-    viewer.resize(720, 560);
+    size_to_screen(&viewer, QSize(720, 560));
     auto* browser = new QTextBrowser(&viewer);
     browser->setOpenLinks(true);
     browser->setSource(QUrl::fromLocalFile(contents));

@@ -13,6 +13,8 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QSaveFile>
+#include <QTextLayout>
+#include <QTextOption>
 
 #include <algorithm>
 #include <cmath>
@@ -86,6 +88,29 @@ Qt::Alignment alignment_of(const TextObject& o) {
     return a;
 }
 
+// Texts wrap at word boundaries, and a word wider than its cell (a long number, a comment
+// without spaces) breaks between characters: every glyph stays inside its cell.
+QTextOption wrapping(Qt::Alignment alignment) {
+    QTextOption option(alignment);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    return option;
+}
+
+// The height of the text laid out as drawText lays it out with that option.
+double wrapped_height(QString text, const QFont& font, QPaintDevice* device, double width) {
+    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    QTextLayout layout(text, font, device);
+    layout.setTextOption(wrapping(Qt::AlignLeft));
+    double height = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        height += line.height();
+    }
+    layout.endLayout();
+    return height;
+}
+
 // Heights of texts in layout units, wrapped in a width; most texts fit on one line, which the
 // sum of their characters' advances tells without laying them out.
 class Measure {
@@ -116,7 +141,7 @@ public:
         }
         if (simple && advance <= width * 0.98)
             return m_lineHeight;
-        return m_metrics->boundingRect(QRectF(0, 0, width, 1e7), Qt::TextWordWrap, text).height();
+        return wrapped_height(text, m_font, &m_image, width);
     }
 
 private:
@@ -329,8 +354,7 @@ void PreparedReport::drawSheet(QPainter& painter, int sheet, double scale) const
         }
         painter.setFont(*it);
         painter.setPen(Qt::black);
-        painter.drawText(device(box.adjusted(kPad, kPad, -kPad, -kPad)), static_cast<int>(alignment_of(o)) | Qt::TextWordWrap,
-                         text);
+        painter.drawText(device(box.adjusted(kPad, kPad, -kPad, -kPad)), text, wrapping(alignment_of(o)));
     });
     painter.restore();
 }

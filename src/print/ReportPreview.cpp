@@ -1,6 +1,7 @@
 #include "ReportPreview.h"
 
 #include "ReportEngine.h"
+#include "WindowSize.h"
 
 #include <QAbstractScrollArea>
 #include <QComboBox>
@@ -93,7 +94,6 @@ private:
 ReportPreview::ReportPreview(const PreparedReport& report, Commands commands, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Предварительный просмотр"));
     setModal(true);
-    resize(1000, 720);
     m_view = new SheetsView(report, this);
     m_zoom = new QComboBox(this);
     const std::pair<const char*, int> zooms[] = {{"По ширине листа", 0}, {"Лист целиком", -1}, {"50 %", 50},
@@ -101,13 +101,17 @@ ReportPreview::ReportPreview(const PreparedReport& report, Commands commands, QW
                                                  {"200 %", 200}};
     for (const auto& [caption, zoom] : zooms)
         m_zoom->addItem(QString::fromUtf8(caption), zoom);
-    connect(m_zoom, &QComboBox::currentIndexChanged, this, [this] { m_view->setZoom(m_zoom->currentData().toInt()); });
     m_where = new QLabel(this);
-    const auto where = [this, &report] {
-        m_where->setText(QStringLiteral("Лист %1 из %2").arg(currentSheet() + 1).arg(report.sheetCount()));
-    };
-    connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this, where);
-    where();
+    m_sheets = report.sheetCount();
+    // A new zoom or window size moves the sheets under an unchanged scroll value: the label
+    // follows them too.
+    connect(m_zoom, &QComboBox::currentIndexChanged, this, [this] {
+        m_view->setZoom(m_zoom->currentData().toInt());
+        showWhere();
+    });
+    connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { showWhere(); });
+    connect(m_view->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { showWhere(); });
+    showWhere();
     auto* bar = new QHBoxLayout;
     bar->addWidget(new QLabel(QStringLiteral("Масштаб:"), this));
     bar->addWidget(m_zoom);
@@ -130,16 +134,23 @@ ReportPreview::ReportPreview(const PreparedReport& report, Commands commands, QW
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addWidget(m_view, 1);
+    size_to_screen(this, QSize(1000, 720));
 }
 
 ReportPreview::~ReportPreview() = default;
 
 void ReportPreview::setZoom(int zoom) {
     const int i = m_zoom->findData(zoom);
-    if (i >= 0)
+    if (i >= 0) {
         m_zoom->setCurrentIndex(i);
-    else
+    } else {
         m_view->setZoom(zoom);
+        showWhere();
+    }
+}
+
+void ReportPreview::showWhere() {
+    m_where->setText(QStringLiteral("Лист %1 из %2").arg(currentSheet() + 1).arg(m_sheets));
 }
 
 int ReportPreview::currentSheet() const { return m_view->currentSheet(); }

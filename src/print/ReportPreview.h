@@ -33,9 +33,12 @@ public:
     SheetsView* view() const { return m_view; }
 
 private:
+    void showWhere(); // "Лист N из M"
+
     SheetsView* m_view;
     QComboBox* m_zoom;
     QLabel* m_where;
+    int m_sheets = 0;
 };
 
 // Shows the print dialog with one copy and collated copies, and prints the prepared sheets when

@@ -4,6 +4,8 @@
 #include "Reports.h"
 #include "../table/TableTestSupport.h"
 
+#include <QRectF>
+
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -212,6 +214,40 @@ TEST_F(ReportTest, ALongCommentWrapsAndMakesItsRowTallerWithoutOverlap) {
     EXPECT_GT(first.box.height(), 53);
     EXPECT_GE(second.box.top(), first.box.bottom());
     EXPECT_EQ(texts[10].box.height(), first.box.height()); // the whole row grows
+}
+
+// A word wider than its cell (a comment without spaces, a long q, a large P) breaks between
+// characters and the row grows: in the PDF every character is there, inside its own cell.
+TEST_F(ReportTest, AWordWiderThanItsCellBreaksAndStaysInside) {
+    std::string comment, t;
+    for (int i = 0; i < 100; ++i)
+        comment += static_cast<char>('A' + i % 26);
+    for (int i = 0; i < 50; ++i)
+        t += static_cast<char>('0' + i % 10);
+    add(1, 99999999.99, 1, 1, t, comment);
+    const std::string path = pdf(PageKind::Observation);
+    const auto texts = prepared.texts(0);
+    const auto words = pdf_words(path, 1);
+    int checked = 0;
+    for (const auto& placed : texts) {
+        const std::string text = placed.text.toStdString();
+        if (text != comment && text != t && placed.text != "99999999,99" && placed.text != "99999999,9")
+            continue;
+        const QRectF cell(placed.box.x() * kMm, placed.box.y() * kMm, placed.box.width() * kMm, placed.box.height() * kMm);
+        std::string shown;
+        for (const Word& w : words) {
+            if (!cell.contains(w.cx(), w.cy()))
+                continue;
+            shown += w.text;
+            EXPECT_GE(w.x0, cell.left() - 0.2) << w.text;
+            EXPECT_LE(w.x1, cell.right() + 0.2) << w.text;
+            EXPECT_LE(w.y1, cell.bottom() + 0.2) << w.text;
+            EXPECT_LE(w.x1, 297.0) << w.text;
+        }
+        EXPECT_EQ(shown, text);
+        ++checked;
+    }
+    EXPECT_EQ(checked, 3);
 }
 
 TEST_F(ReportTest, SheetsCountWithEveryOneCarryingTheTotal) {

@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QAbstractScrollArea>
+#include <QScrollBar>
 
 #include "ReportPreview.h"
 
@@ -358,6 +360,30 @@ TEST_F(CommandsTest, ThePreviewShowsTheReportAndSavesItAsPdf) {
     EXPECT_EQ(where, "Лист 1 из 3");
     EXPECT_EQ(printed(form->frReport1.prepared).size(), 25u);
     EXPECT_NE(run_command("pdfinfo '" + pdf + "' 2>&1").find("Pages:           3"), std::string::npos);
+    // A zoom change moves the sheets under the same scroll value: the label follows.
+    rows.clear();
+    for (int i = 1; i <= 200; ++i)
+        rows.push_back({double(i), 0, 10.0 + i, 1});
+    open(rows, "long.db");
+    ASSERT_TRUE(form->prepare_report());
+    ReportPreview preview(form->frReport1.prepared, {}, form.get());
+    preview.show();
+    QApplication::processEvents();
+    QScrollBar* scroll = preview.findChild<QAbstractScrollArea*>()->verticalScrollBar();
+    scroll->setValue(scroll->maximum() / 10);
+    const QLabel* label = nullptr;
+    for (QLabel* l : preview.findChildren<QLabel*>())
+        if (l->text().startsWith("Лист"))
+            label = l;
+    ASSERT_NE(label, nullptr);
+    const int before = preview.currentSheet();
+    for (int zoom : {50, -1, 200, 0}) {
+        preview.setZoom(zoom);
+        QApplication::processEvents();
+        EXPECT_EQ(label->text(), QStringLiteral("Лист %1 из %2").arg(preview.currentSheet() + 1).arg(form->frReport1.prepared.sheetCount()))
+            << zoom;
+    }
+    EXPECT_GT(before, 0);
 }
 
 } // namespace

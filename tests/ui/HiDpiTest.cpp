@@ -9,7 +9,10 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QTemporaryFile>
+#include <QPushButton>
 #include <QToolBar>
+
+#include "ReportPreview.h"
 
 #include <gtest/gtest.h>
 
@@ -88,13 +91,38 @@ TEST_F(HiDpiTest, NoTitleOrCaptionIsCutAtTheDefaultSize) {
     }
 }
 
+// On a small screen at 200 % (800 × 500 logical pixels) the preview and the help open inside
+// the screen, every button within reach.
+TEST_F(HiDpiTest, WindowsOpenInsideASmallScreen) {
+    QScreen* small = nullptr;
+    for (QScreen* s : QGuiApplication::screens())
+        if (s->name() == "small")
+            small = s;
+    ASSERT_NE(small, nullptr);
+    ASSERT_EQ(small->geometry().size(), QSize(800, 500));
+    form->setScreen(small);
+    form->setGeometry(QRect(small->availableGeometry().topLeft() + QPoint(10, 30), QSize(700, 400)));
+    form->show();
+    form->openChosen(tableFile("survey.db", {0, 0, 0}));
+    ASSERT_TRUE(form->prepare_report());
+    ReportPreview preview(form->frReport1.prepared, {}, form.get());
+    EXPECT_LE(preview.width(), 800);
+    EXPECT_LE(preview.height(), 500 - 30);
+    preview.show();
+    QApplication::processEvents();
+    for (QPushButton* b : preview.findChildren<QPushButton*>())
+        EXPECT_TRUE(preview.rect().contains(b->geometry())) << b->text().toStdString();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    // A 2880 × 1800 screen at 200 %, off screen.
+    // A 2880 × 1800 screen at 200 %, off screen, and beside it a small one of 1600 × 1000.
     QTemporaryFile screens(QDir::tempPath() + "/ulen3-screens-XXXXXX.json");
     screens.open();
     screens.write(R"({"screens": [{"name": "hidpi", "x": 0, "y": 0, "width": 2880, "height": 1800,
+                     "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1.0},
+                    {"name": "small", "x": 2880, "y": 0, "width": 1600, "height": 1000,
                      "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1.0}]})");
     screens.flush();
     const QByteArray platform = "offscreen:configfile=" + screens.fileName().toLocal8Bit();
