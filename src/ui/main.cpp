@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <QHeaderView>
 #include <QScrollBar>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -554,6 +555,10 @@ void TForm1::Save_DB() {
 void TForm1::keepingPlace(const std::function<void()>& work) {
     QTableView* view = activeGrid()->view();
     const uint32_t record = m_table.Active() ? m_table.RecordId() : 0;
+    // Where the current row stands in the window: it stands there again, even where the
+    // command changed the order (the export clears the sort).
+    const int perRow = view->verticalScrollMode() == QAbstractItemView::ScrollPerPixel ? view->verticalHeader()->defaultSectionSize() : 1;
+    const int offset = m_table.Active() ? m_table.ViewRow() * perRow - view->verticalScrollBar()->value() : 0;
     const int scrolled = view->verticalScrollBar()->value();
     const int across = view->horizontalScrollBar()->value();
     // The place comes back however the command ends: a failed export leaves the grid as it was.
@@ -561,14 +566,15 @@ void TForm1::keepingPlace(const std::function<void()>& work) {
         TForm1& f;
         QTableView* view;
         uint32_t record;
-        int scrolled, across;
+        int perRow, offset, scrolled, across;
         ~Restore() {
-            if (record != 0 && f.m_table.Active())
-                f.m_table.GotoRecord(record);
-            view->verticalScrollBar()->setValue(scrolled);
+            int top = scrolled;
+            if (record != 0 && f.m_table.Active() && f.m_table.GotoRecord(record))
+                top = f.m_table.ViewRow() * perRow - offset;
+            view->verticalScrollBar()->setValue(top);
             view->horizontalScrollBar()->setValue(across);
         }
-    } restore{*this, view, record, scrolled, across};
+    } restore{*this, view, record, perRow, offset, scrolled, across};
     work();
 }
 

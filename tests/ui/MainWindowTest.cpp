@@ -708,15 +708,23 @@ TEST_F(RealWindowTest, SaveExportPreviewAndPrintKeepTheCurrentRecordAndTheScroll
     const QPoint at = view->visualRect(view->model()->index(view->rowAt(40), 2)).center();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
     const uint32_t record = window->table().RecordId();
-    const int row = view->currentIndex().row();
-    ASSERT_GT(row, 100);
+    ASSERT_GT(view->currentIndex().row(), 100);
+    // The user's record stays current, at the same height in the window.
+    int height = view->rowViewportPosition(view->currentIndex().row());
     const auto unmoved = [&](const char* after) {
         EXPECT_EQ(window->table().RecordId(), record) << after;
-        EXPECT_EQ(view->currentIndex().row(), row) << after;
-        EXPECT_EQ(view->verticalScrollBar()->value(), 150) << after;
+        EXPECT_EQ(view->currentIndex().row(), window->table().ViewRow()) << after;
+        EXPECT_EQ(view->rowViewportPosition(view->currentIndex().row()), height) << after;
     };
     QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
     unmoved("save");
+    EXPECT_EQ(view->verticalScrollBar()->value(), 150);
+    // A sort the export clears: the record moves in the order, and the window follows it.
+    grid->TitleClick(grid->Columns().ByFieldName("P"), false);
+    ASSERT_EQ(window->table().RecordId(), record);
+    view->scrollTo(view->currentIndex(), QAbstractItemView::PositionAtCenter);
+    const int sortedRow = view->currentIndex().row();
+    const int sortedAt = view->rowViewportPosition(sortedRow);
     // The export and the PDF of the print go through the file dialog; boxes are answered.
     auto* files = new QTimer(window.get());
     QObject::connect(files, &QTimer::timeout, [&] {
@@ -733,7 +741,10 @@ TEST_F(RealWindowTest, SaveExportPreviewAndPrintKeepTheCurrentRecordAndTheScroll
     files->start(50);
     window->Excel1Click();
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(dir.file("out.xls"))));
-    unmoved("export");
+    EXPECT_EQ(window->table().RecordId(), record);
+    EXPECT_NE(view->currentIndex().row(), sortedRow);
+    EXPECT_EQ(view->rowViewportPosition(view->currentIndex().row()), sortedAt);
+    height = view->rowViewportPosition(view->currentIndex().row());
     window->N8Click();
     unmoved("preview");
     window->N9Click();
