@@ -53,7 +53,10 @@ PortsDialog::PortsDialog(SettingsStore& settings, QWidget* parent) : QDialog(par
         const QString key = QStringLiteral("COM%1").arg(port + 1);
         auto* box = new QComboBox(this);
         box->setEditable(true);
+        // As wide as 48 characters, not as the longest stable name: the dialog fits a small
+        // screen at 200 %.
         box->setMinimumContentsLength(48);
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         const QString automatic = serial_devices_present().value(port);
         box->addItem(QStringLiteral("Автоматически%1").arg(automatic.isEmpty() ? QString() : QStringLiteral(" (") + automatic + ')'),
                      QString());

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QToolBar>
 
+#include "PortsDialog.h"
 #include "ReportPreview.h"
 
 #include <gtest/gtest.h>
@@ -112,6 +113,14 @@ TEST_F(HiDpiTest, WindowsOpenInsideASmallScreen) {
     QApplication::processEvents();
     for (QPushButton* b : preview.findChildren<QPushButton*>())
         EXPECT_TRUE(preview.rect().contains(b->geometry())) << b->text().toStdString();
+    preview.close();
+    // The ports dialog, with a long device name chosen for COM1.
+    settings.write("COM1", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZ8QX-if00-port0-with-a-long-name");
+    PortsDialog ports(settings, form.get());
+    ports.show();
+    QApplication::processEvents();
+    EXPECT_LE(ports.frameGeometry().width(), 800);
+    EXPECT_LE(ports.frameGeometry().height(), 500);
 }
 
 } // namespace
