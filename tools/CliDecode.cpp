@@ -5,11 +5,13 @@
 #include "ObservationTable.h"
 #include "TableError.h"
 
+#include <charconv>
 #include <clocale>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace ulen3 {
@@ -20,6 +22,18 @@ char user_decimal_separator() {
     const char sep = *std::localeconv()->decimal_point;
     std::setlocale(LC_NUMERIC, previous.c_str());
     return sep ? sep : '.';
+}
+
+unsigned long number_option(const std::string& option, const std::string& text, unsigned long least,
+                            unsigned long most) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    unsigned long value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, hex ? 16 : 10);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || value < least || value > most)
+        throw std::runtime_error(option + ": «" + text + "» — не число от " + std::to_string(least) + " до " +
+                                 std::to_string(most));
+    return value;
 }
 
 namespace {
@@ -77,9 +91,9 @@ int cli_decode(const std::vector<std::string>& args) {
         if (args[i] == "--append")
             append = true;
         else if (args[i] == "--dev-code" && i + 1 < args.size())
-            image.dev_code = static_cast<std::uint8_t>(std::stoul(args[++i], nullptr, 0));
+            image.dev_code = static_cast<std::uint8_t>(number_option("--dev-code", args[++i], 0, 0xFF));
         else if (args[i] == "--serial" && i + 1 < args.size())
-            image.dev_serial = static_cast<std::uint16_t>(std::stoul(args[++i], nullptr, 0));
+            image.dev_serial = static_cast<std::uint16_t>(number_option("--serial", args[++i], 0, 0xFFFF));
         else
             return usage();
     }

@@ -7,6 +7,7 @@
 #include "ReportEngine.h"
 #include "Reports.h"
 #include "Pages.h"
+#include "FieldCodec.h"
 #include "SheetExport.h"
 #include "TableError.h"
 #include "TableFile.h"
@@ -15,7 +16,6 @@
 #include <QGuiApplication>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -86,11 +86,6 @@ std::string csvField(const std::string& s) {
     return out + "\"";
 }
 
-std::string numberText(double v) {
-    char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, res.ptr);
-}
 
 int info(const std::string& path) {
     ObservationTable table;
@@ -149,7 +144,8 @@ int dump(const std::string& path, const std::string& filter, const std::string& 
                 out += ',';
             if (table.IsNull(f))
                 continue;
-            out += is_numeric(f) ? numberText(table.Number(f)) : csvField(table.Text(f));
+            // Numbers as stored, in full and without an exponent.
+            out += is_numeric(f) ? plain_number(table.Text(f)) : csvField(table.Text(f));
         }
         out += '\n';
     }
@@ -224,6 +220,9 @@ int printReport(const std::string& path, const std::string& out, const std::stri
     char name[] = "ulen3-cli";
     char* argv[] = {name, nullptr};
     QGuiApplication app(argc, argv);
+    const std::string refused = output_refusal(out, path, "Отчёт не записан");
+    if (!refused.empty())
+        throw std::runtime_error(refused);
     ObservationTable table;
     open_for_reading(table, path, sortField, descending);
     const PageKind kind = page_of(table, page);
@@ -235,16 +234,23 @@ int printReport(const std::string& path, const std::string& out, const std::stri
     return 0;
 }
 
-// Writes the records of one page to an .xls workbook, as "Экспорт в Excel" does.
+// Writes the records of one page to an .xls workbook, as "Экспорт в Excel" does: in the order
+// of the file, which a table opened for reading has, with nothing written to the table.
 int exportPage(const std::string& path, const std::string& out, const std::string& page) {
+    const std::string refused = output_refusal(out, path, "Книга не записана");
+    if (!refused.empty())
+        throw std::runtime_error(refused);
     ObservationTable table;
-    table.Open(path);
-    show_page_in_file_order(table, page_of(table, page));
+    table.OpenReadOnly(path);
+    page_of(table, page);
     exp2excel(table.Records(), out);
     table.Close();
     std::printf("%s\n", export_success_text(out).c_str());
     return 0;
 }
+
+// A demonstration table holds at most as many records as the largest benchmarks use.
+constexpr unsigned long kMostDemoRecords = 1'000'000;
 
 // A small table with the kinds of records a download gives, for demonstrations.
 int demo(const std::string& path, int count) {
@@ -317,7 +323,7 @@ int main(int argc, char** argv) {
         if (command == "demo" && args.size() == 2)
             return demo(path, 12);
         if (command == "demo" && args.size() == 4 && args[2] == "--count")
-            return demo(path, std::max(0, std::atoi(args[3].c_str())));
+            return demo(path, static_cast<int>(number_option("--count", args[3], 0, kMostDemoRecords)));
     } catch (const std::exception& e) {
         std::cerr << "ulen3-cli: " << e.what() << '\n';
         return 1;

@@ -220,7 +220,7 @@ public:
         m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
         if (m_fd < 0) {
             if (errno != ENOENT)
-                throw CompoundFileError(create_file_error(status_of(errno)));
+                throw CompoundFileError(create_file_error(status_of(errno), path));
             return;
         }
         struct flock lock {};
@@ -228,7 +228,7 @@ public:
         lock.l_whence = SEEK_SET;
         if (::fcntl(m_fd, F_OFD_SETLK, &lock) != 0) {
             ::close(m_fd);
-            throw CompoundFileError(create_file_error(stg::kShareViolation));
+            throw CompoundFileError(create_file_error(stg::kShareViolation, path));
         }
     }
     ~TargetLock() {
@@ -244,8 +244,38 @@ private:
 
 } // namespace
 
-std::string create_file_error(std::int32_t status) {
-    return "StgCreateDocFile error " + std::to_string(status);
+std::string create_file_error(std::int32_t status, const std::string& path) {
+    std::string text = "StgCreateDocFile error " + std::to_string(status);
+    if (path.empty())
+        return text;
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, std::max<size_t>(slash, 1));
+    const std::string name = "«" + path + "»";
+    switch (status) {
+    case stg::kAccessDenied:
+        text += ": нет прав на запись в " + name + " или в папку «" + folder + "»";
+        break;
+    case stg::kPathNotFound:
+        text += ": нет папки «" + folder + "»";
+        break;
+    case stg::kShareViolation:
+        text += ": файл " + name + " открыт другой программой";
+        break;
+    case stg::kMediumFull:
+        text += ": недостаточно места на диске для " + name;
+        break;
+    case stg::kInvalidName:
+        text += ": имя файла " + name + " слишком длинное";
+        break;
+    case stg::kTooManyOpenFiles:
+        text += ": открыто слишком много файлов";
+        break;
+    default:
+        text += ": файл " + name + " не создан";
+        break;
+    }
+    struct stat st {};
+    return text + (::stat(path.c_str(), &st) == 0 ? "; книга не записана, прежний файл не изменён" : "; книга не записана");
 }
 
 std::string create_stream_error(std::int32_t status) {
@@ -266,7 +296,7 @@ void write_compound_file(const std::string& path, const std::u16string& streamNa
         temp = path + ".~" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && (errno != EEXIST || attempt > 100))
-            throw CompoundFileError(create_file_error(status_of(errno)));
+            throw CompoundFileError(create_file_error(status_of(errno), path));
     }
     static const std::uint8_t zeros[kSectorSize] = {};
     const bool ok = write_all(fd, l.header.data(), l.header.size()) &&

@@ -31,8 +31,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The error texts the program has always shown for the two creation steps.
-std::string create_file_error(std::int32_t status);   // "StgCreateDocFile error %d"
+// The error texts the program has always shown for the two creation steps. With the file's
+// path, the file error goes on to say in words what the code means and what was kept:
+// "StgCreateDocFile error -2147287035: нет прав на запись в «…»; книга не записана".
+std::string create_file_error(std::int32_t status, const std::string& path = {});
 std::string create_stream_error(std::int32_t status); // "CreateStream error %d"
 
 // Writes the compound file; the same stream always gives the same bytes. Throws

@@ -79,16 +79,6 @@ std::vector<unsigned char> newHeader(HeaderDate date) {
     return h;
 }
 
-// Where the file name's extension starts (its '.'), or the path's length when
-// the name has none.
-size_t extensionStart(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return path.size();
-    return dot;
-}
-
 } // namespace
 
 const char* field_name(Field field) { return kFields[static_cast<int>(field)].name; }
@@ -276,12 +266,12 @@ void DbfFile::bindFields() {
 bool DbfFile::headerCountDisagrees() const { return getU32(&m_header[4]) != m_count; }
 
 std::string DbfFile::tableName() const {
-    const std::string stem = m_path.substr(0, extensionStart(m_path));
+    const std::string stem = m_path.substr(0, extension_start(m_path));
     const size_t slash = stem.find_last_of('/');
     return slash == std::string::npos ? stem : stem.substr(slash + 1);
 }
 
-std::string DbfFile::indexPath() const { return m_path.substr(0, extensionStart(m_path)) + ".mdx"; }
+std::string DbfFile::indexPath() const { return index_path_of(m_path); }
 
 bool DbfFile::intact() {
     m_changed = m_file.size() < m_headerLength + static_cast<int64_t>(m_count) * m_recordLength;

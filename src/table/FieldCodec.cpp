@@ -143,4 +143,25 @@ std::string_view decode_text(std::string_view raw) {
     return last == std::string_view::npos ? std::string_view() : raw.substr(0, last + 1);
 }
 
+std::string plain_number(std::string_view stored) {
+    std::string text(stored);
+    if (!is_decimal_text(text))
+        return "0";
+    if (text.front() == '+')
+        text.erase(0, 1);
+    if (text.find('.') != std::string::npos) {
+        while (text.back() == '0')
+            text.pop_back();
+        if (text.back() == '.')
+            text.pop_back();
+    }
+    // "-.5" and ".5" read as -0.5 and 0.5.
+    const bool negative = text.front() == '-';
+    if (text[negative ? 1 : 0] == '.')
+        text.insert(negative ? 1 : 0, "0");
+    if (text == "-0" || text.empty() || text == "-")
+        return "0";
+    return text;
+}
+
 } // namespace ulen3

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace ulen3 {
@@ -35,5 +36,10 @@ std::string_view decode_text(std::string_view raw);
 // A numeric field's text without the spaces around it and with the padding
 // after a leading '-' removed ("-  5" gives "-5"); empty for no value.
 std::string_view trim_number(std::string_view raw, char* scratch);
+
+// A stored decimal text as plain decimal text, in full: without a leading '+', without zeros
+// after the last significant decimal, "-0" as "0", never an exponent. A text that is no decimal
+// number gives "0", what the field counts as.
+std::string plain_number(std::string_view stored);
 
 } // namespace ulen3

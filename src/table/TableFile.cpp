@@ -74,8 +74,11 @@ std::string file_failure_text(FileFailure failure, const std::string& path) {
         return "Нет прав на запись в файл " + name;
     case FileFailure::NoSpace:
         return "Недостаточно места на диске для файла " + name;
-    case FileFailure::NotRegular:
-        return "Файл " + name + " — ссылка или не обычный файл; он не открыт";
+    case FileFailure::NotRegular: {
+        const std::string kind = non_regular_kind(path);
+        return kind.empty() ? "Файл " + name + " — ссылка или не обычный файл; он не открыт"
+                            : name + " — " + kind + ", а не файл таблицы; он не открыт";
+    }
     case FileFailure::Changed:
         return "Файл " + name + " укорочен или заменён другой программой";
     case FileFailure::Io:
@@ -109,17 +112,20 @@ bool TableFile::open(const std::string& path, const Options& options, FileFailur
     close();
     const int flags = (options.readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | (options.create ? O_CREAT : 0) |
                       (options.noFollow ? O_NOFOLLOW : 0);
-    const int fd = ::open(path.c_str(), flags, 0644);
+    // Opened without waiting, so that a named pipe cannot hang the open; anything but a regular
+    // file (a folder, a pipe, a device) is refused before a byte is read.
+    const int fd = ::open(path.c_str(), flags | O_NONBLOCK, 0644);
     if (fd < 0) {
-        failure = errno == ELOOP ? FileFailure::NotRegular : failureFromErrno(errno);
+        failure = errno == ELOOP || errno == EISDIR || errno == ENXIO ? FileFailure::NotRegular : failureFromErrno(errno);
         return false;
     }
     struct stat st {};
-    if (options.noFollow && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         failure = FileFailure::NotRegular;
         ::close(fd);
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     // An open-file-description lock conflicts with every other opener that asks
     // for one, in this process or another; plain readers are not affected.
     struct flock lock {};
@@ -280,6 +286,93 @@ bool write_whole_file(const std::string& path, const void* data, size_t size, Fi
         return false;
     }
     return true;
+}
+
+size_t extension_start(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return path.size();
+    return dot;
+}
+
+std::string index_path_of(const std::string& table) { return table.substr(0, extension_start(table)) + ".mdx"; }
+
+std::string non_regular_kind(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+        return {};
+    if (S_ISDIR(st.st_mode))
+        return "папка";
+    if (S_ISFIFO(st.st_mode))
+        return "именованный канал";
+    if (S_ISSOCK(st.st_mode))
+        return "сокет";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return "устройство";
+    return "не обычный файл";
+}
+
+namespace {
+
+bool same_file(const struct stat& a, const std::string& path) {
+    struct stat b {};
+    return !path.empty() && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string lower_extension(const std::string& path) {
+    const size_t dot = extension_start(path);
+    std::string ext = dot < path.size() ? path.substr(dot + 1) : std::string();
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+// The head of a dBase table: a known version byte, a header of 32-byte field descriptors after
+// the 32-byte file header, and a record length.
+bool looks_like_table(int fd) {
+    unsigned char head[32];
+    if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head))
+        return false;
+    static const unsigned char versions[] = {0x02, 0x03, 0x04, 0x05, 0x30, 0x31, 0x43, 0x63, 0x83, 0x8B, 0x8E, 0xCB, 0xF5, 0xFB};
+    const unsigned headerLength = head[8] | head[9] << 8;
+    const unsigned recordLength = head[10] | head[11] << 8;
+    return std::find(std::begin(versions), std::end(versions), head[0]) != std::end(versions) && headerLength >= 65 &&
+           (headerLength - 1) % 32 == 0 && recordLength > 0;
+}
+
+} // namespace
+
+std::string output_refusal(const std::string& out, const std::string& input, const std::string& what) {
+    struct stat st {};
+    if (::stat(out.c_str(), &st) != 0)
+        return {}; // nothing there yet: a new file
+    const std::string name = "«" + out + "»";
+    const std::string kept = "; файл не изменён";
+    if (!S_ISREG(st.st_mode))
+        return what + ": " + name + " — " + non_regular_kind(out);
+    if (same_file(st, input))
+        return what + ": " + name + " — это таблица, из которой взяты записи" + kept;
+    if (!input.empty() && same_file(st, index_path_of(input)))
+        return what + ": " + name + " — это индекс таблицы, из которой взяты записи" + kept;
+    const std::string ext = lower_extension(out);
+    if (ext == "mdx" || ext == "ndx")
+        return what + ": " + name + " — индексный файл dBase" + kept;
+    const int fd = ::open(out.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {}; // the writer says why it cannot write there
+    std::string why;
+    if (ext == "db" || ext == "dbf" || looks_like_table(fd)) {
+        why = " — таблица dBase";
+    } else {
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        if (::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK)
+            why = " открыт другой программой для записи";
+    }
+    ::close(fd);
+    return why.empty() ? std::string() : what + ": " + name + why + kept;
 }
 
 bool file_exists(const std::string& path) {

@@ -89,6 +89,22 @@ void ignore_file_size_signal();
 // with nothing left under the temporary name.
 bool write_whole_file(const std::string& path, const void* data, size_t size, FileFailure& failure);
 
+// Where a file name's extension begins (its dot), or the name's length when it has none.
+size_t extension_start(const std::string& path);
+// The production index beside a table: its name with the extension ".mdx".
+std::string index_path_of(const std::string& table);
+
+// What a path that is there is, when it is not a regular file ("папка", "именованный канал", …);
+// empty for a regular file or nothing at all.
+std::string non_regular_kind(const std::string& path);
+
+// Why a command's output may not be written to `out`, in Russian, or empty when it may. An
+// output never replaces the table the command reads (`input`, may be empty) or that table's
+// index, whatever name reaches them; nor any other dBase table or index, anything that is not a
+// regular file, or a file another program holds for writing. `what` begins the text ("Отчёт не
+// записан").
+std::string output_refusal(const std::string& out, const std::string& input, const std::string& what);
+
 bool file_exists(const std::string& path);
 bool remove_file(const std::string& path);
 // Replaces `to` by `from` in one step.

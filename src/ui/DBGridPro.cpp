@@ -621,20 +621,7 @@ QString TDBGridPro::editText(uint32_t id, int column) const {
         return {};
     if (!is_numeric(f))
         return QString::fromStdString(m_table->TextAt(id, f));
-    std::string text = m_table->TextAt(id, f);
-    if (!is_decimal_text(text))
-        return QStringLiteral("0"); // what the field counts as
-    if (text.find('.') != std::string::npos) {
-        while (text.back() == '0')
-            text.pop_back();
-        if (text.back() == '.')
-            text.pop_back();
-    }
-    if (text.front() == '+')
-        text.erase(0, 1);
-    if (text == "-0")
-        text = "0";
-    return QString::fromStdString(text).replace(QLatin1Char('.'), QLocale().decimalPoint());
+    return QString::fromStdString(plain_number(m_table->TextAt(id, f))).replace(QLatin1Char('.'), QLocale().decimalPoint());
 }
 
 // An edit ended by the user: edit, set, post. Text that is still what the editor started with

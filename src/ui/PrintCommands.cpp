@@ -58,8 +58,10 @@ void TForm1::printReport(const PreparedReport& prepared) {
 void TForm1::saveReportAsPdf(const PreparedReport& prepared) {
     const QString path = m_dialogs.saveFile(this, QStringLiteral("Документ PDF|*.pdf"), QStringLiteral(".pdf"),
                                             default_dir, true);
-    if (!path.isEmpty())
-        write_pdf(prepared, path, reportName());
+    if (path.isEmpty())
+        return;
+    refuseOutput(path, "Отчёт не записан");
+    write_pdf(prepared, path, reportName());
 }
 
 // The popup prints what "Печать" prints: the visible page's records as they are now.

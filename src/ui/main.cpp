@@ -6,6 +6,7 @@
 #include "Reports.h"
 #include "Settings.h"
 #include "SheetExport.h"
+#include "TableFile.h"
 #include "UserDialogs.h"
 #include "receive.h"
 
@@ -552,6 +553,12 @@ void TForm1::Save_DB() {
     doc_changed = false;
 }
 
+void TForm1::refuseOutput(const QString& path, const char* what) const {
+    const std::string refused = output_refusal(path.toStdString(), m_table.Active() ? m_table.Path() : std::string(), what);
+    if (!refused.empty())
+        throw std::runtime_error(refused);
+}
+
 void TForm1::keepingPlace(const std::function<void()>& work) {
     QTableView* view = activeGrid()->view();
     const uint32_t record = m_table.Active() ? m_table.RecordId() : 0;
@@ -652,6 +659,7 @@ void TForm1::Excel1Click() {
                                             default_dir, false);
     if (path.isEmpty())
         return;
+    refuseOutput(path, "Книга не записана");
     // The records in the order of the file; the user's record stays current.
     keepingPlace([this, &path] {
         const ObservationTable::UpdateBatch batch(m_table);

@@ -194,6 +194,9 @@ private:
     // Runs a command that reads or rewrites the table and puts the visible grid's current
     // record and scroll position back where the user left them.
     void keepingPlace(const std::function<void()>& work);
+    // Throws when an output may not go to `path`: the open table, its index, another table,
+    // a file another program holds. `what` begins the message.
+    void refuseOutput(const QString& path, const char* what) const;
     // Writes a settings value; a store that refuses is said once, and the program goes on.
     void remember(const QString& name, const QString& value);
     void selectionChange(TDBGridPro* grid);

@@ -318,13 +318,18 @@ TEST_F(WriterTest, FailuresKeepTheProgramsTextsAndTheOldFile) {
         }
         return "saved";
     };
-    EXPECT_EQ(failure(dir.file("no-folder/out.xls")), "StgCreateDocFile error -2147287037");
+    // The program's code, then what it means in words and what was kept.
+    EXPECT_EQ(failure(dir.file("no-folder/out.xls")),
+              "StgCreateDocFile error -2147287037: нет папки «" + dir.file("no-folder") + "»; книга не записана");
     // An unwritable folder: the system's own for the superuser, a read-only one otherwise.
     if (::geteuid() != 0) {
         ::mkdir(dir.file("ro").c_str(), 0500);
-        EXPECT_EQ(failure(dir.file("ro/out.xls")), "StgCreateDocFile error -2147287035");
+        EXPECT_EQ(failure(dir.file("ro/out.xls")), "StgCreateDocFile error -2147287035: нет прав на запись в «" +
+                                                        dir.file("ro/out.xls") + "» или в папку «" + dir.file("ro") +
+                                                        "»; книга не записана");
     } else if (::access("/sys/kernel", F_OK) == 0) {
-        EXPECT_EQ(failure("/sys/ulen3-test.xls"), "StgCreateDocFile error -2147287035");
+        EXPECT_EQ(failure("/sys/ulen3-test.xls"), "StgCreateDocFile error -2147287035: нет прав на запись в "
+                                                  "«/sys/ulen3-test.xls» или в папку «/sys»; книга не записана");
     }
     // Another program holds the file for writing: refused, the file keeps its bytes.
     const std::string held = dir.file("held.xls");
@@ -334,7 +339,11 @@ TEST_F(WriterTest, FailuresKeepTheProgramsTextsAndTheOldFile) {
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
-    EXPECT_EQ(failure(held), "StgCreateDocFile error -2147287008");
+    EXPECT_EQ(failure(held), "StgCreateDocFile error -2147287008: файл «" + held +
+                                 "» открыт другой программой; книга не записана, прежний файл не изменён");
+    const std::string longName = dir.file(std::string(300, 'x') + ".xls");
+    EXPECT_EQ(failure(longName), "StgCreateDocFile error -2147286788: имя файла «" + longName +
+                                     "» слишком длинное; книга не записана");
     ::close(fd);
     EXPECT_EQ(read_file(held), (std::vector<unsigned char>{1, 2, 3}));
     EXPECT_EQ(failure(held), "saved");

@@ -186,6 +186,33 @@ TEST_F(CommandsTest, FootersFollowEveryPostedEdit) {
     EXPECT_EQ(footer(grid, "R").toStdString(), figures_text(page_statistics(t.Records()).r, "."));
 }
 
+// The export and the report's PDF never land on the open table or its index: the window keeps
+// its table, and the error says which file and why.
+TEST_F(CommandsTest, OutputsOfTheWindowNeverReplaceItsTable) {
+    const QString path = open(kFive);
+    const auto before = read_file(path.toStdString());
+    const auto said = [&](const std::function<void()>& command) {
+        dialogs.files = {path};
+        try {
+            command();
+        } catch (const std::exception& e) {
+            return QString::fromUtf8(e.what());
+        }
+        return QString();
+    };
+    EXPECT_EQ(said([&] { form->Excel1Click(); }),
+              "Книга не записана: «" + path + "» — это таблица, из которой взяты записи; файл не изменён");
+    ASSERT_TRUE(form->prepare_report());
+    EXPECT_EQ(said([&] { form->saveReportAsPdf(form->frReport1.prepared); }),
+              "Отчёт не записан: «" + path + "» — это таблица, из которой взяты записи; файл не изменён");
+    EXPECT_EQ(read_file(path.toStdString()), before);
+    // The window goes on with the same file.
+    QAbstractItemModel* model = form->DBGridPro1->view()->model();
+    ASSERT_TRUE(model->setData(model->index(0, form->DBGridPro1->Columns().ByFieldName("COMMENT")), "после"));
+    form->Save_DB();
+    EXPECT_EQ(form->DBGridPro1->CellText(0, form->DBGridPro1->Columns().ByFieldName("COMMENT")), "после");
+}
+
 // A value that rounds to zero in a "0.0" cell has no sign.
 TEST_F(CommandsTest, SmallNegativeValuesShowAsZero) {
     open({{1, 0, -0.04, 0}, {2, 0, -0.06, 0}, {3, 0, -0.0, 0}});
