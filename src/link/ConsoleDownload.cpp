@@ -6,8 +6,8 @@
 
 namespace ulen3 {
 
-ConsoleDownload::ConsoleDownload(DownloadResults& results, bool verbose)
-    : DownloadLink(results), m_verbose(verbose) {}
+ConsoleDownload::ConsoleDownload(DownloadResults& results, bool verbose, int timeoutSeconds, int stallMs)
+    : DownloadLink(results, kReplyTimeoutMs, stallMs), m_verbose(verbose), m_timeoutSeconds(timeoutSeconds) {}
 
 int ConsoleDownload::run() {
     QEventLoop loop;
@@ -44,8 +44,27 @@ void ConsoleDownload::showRecordCount(unsigned count) {
 }
 
 void ConsoleDownload::showError(const std::string& caption, const std::string& text) {
-    // Errors are always said: a failed download must not look like a quiet success.
+    // Errors are always said: a failed download must not look like a quiet success. Without an
+    // instrument, what each port did follows, as the window's box shows it.
     std::fprintf(stderr, "\n%s: %s\n", caption.c_str(), text.c_str());
+    if (text == exchange_text::kNoInstrument)
+        std::fprintf(stderr, "%s\n", portReport().toStdString().c_str());
+}
+
+// A stalled dump is said, as the window says it, and given up after the stated time.
+void ConsoleDownload::showStall(int seconds) {
+    if (seconds == 0) {
+        std::fprintf(stderr, "\nДанные от прибора идут снова.\n");
+        return;
+    }
+    if (seconds >= m_timeoutSeconds && !m_timedOut) {
+        m_timedOut = true;
+        std::fprintf(stderr, "\nПриём прерван: нет данных от прибора %d с; образ памяти не принят.\n", seconds);
+        cancelDownload();
+        return;
+    }
+    std::fprintf(stderr, "\rНет данных от прибора %d с — проверьте кабель; через %d с без данных приём будет прерван.",
+                 seconds, m_timeoutSeconds);
 }
 
 void ConsoleDownload::finish(int result) {

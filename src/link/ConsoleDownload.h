@@ -9,7 +9,8 @@ namespace ulen3 {
 
 class ConsoleDownload : public DownloadLink {
 public:
-    ConsoleDownload(DownloadResults& results, bool verbose);
+    // A dump without a character for `timeoutSeconds` is given up.
+    ConsoleDownload(DownloadResults& results, bool verbose, int timeoutSeconds = 60, int stallMs = kStallMs);
     // Runs one whole download; needs a QCoreApplication. Returns 1 on success, 2 otherwise.
     int run();
 
@@ -21,8 +22,11 @@ private:
     void showRecordCount(unsigned count) override;
     void showError(const std::string& caption, const std::string& text) override;
     void finish(int result) override;
+    void showStall(int seconds) override;
 
     bool m_verbose;
+    int m_timeoutSeconds;
+    bool m_timedOut = false;
     int m_result = 2;
 };
 

@@ -18,6 +18,7 @@
 #include "PortNames.h"
 #include "TableFile.h"
 #include "SerialDevice.h"
+#include "ObservationTable.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -404,6 +405,73 @@ TEST_F(DownloadTest, CommandLineFailsWithoutAnInstrument) {
     EXPECT_NE(status, 0);
     EXPECT_NE(text.find("Вы подключили не тот прибор !"), std::string::npos) << text;
     EXPECT_TRUE(ulen3::test::read_file(out).empty());
+}
+
+// The command line checks the table before the long download, keeps every complete image as
+// the window does and names it when the table then refuses it, says why a port failed, gives up
+// a dump that stopped after the stated time, and keeps an image it cannot decode, saying why.
+TEST_F(DownloadTest, CommandLineDownloadLosesNothingItReceived) {
+    const auto cli = [](const std::string& arguments, int& status) {
+        return ulen3::test::run_command("timeout 60 " + std::string(ULEN3_CLI) + " " + arguments + " 2>&1", &status);
+    };
+    const std::string path = image(30, 5);
+    const QString images = QString::fromStdString(dir.file("data")) + "/ULEN3/images";
+    int status = -1;
+
+    // A table another program holds, and a new table whose name is taken: refused at once.
+    const std::string busy = dir.file("busy.db");
+    ulen3::test::write_file(busy, {});
+    {
+        ObservationTable t;
+        t.CreateEmpty(busy);
+    }
+    TableFile holder;
+    FileFailure why;
+    ASSERT_TRUE(holder.open(busy, TableFile::Options{}, why));
+    Emulator unused(path);
+    std::string out = cli("download --port " + unused.device() + " --table " + busy + " --append", status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(out.find("Файл «" + busy + "» занят другой программой; приём данных не начат"), std::string::npos) << out;
+    out = cli("download --port " + unused.device() + " --table " + busy, status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(out.find("уже существует и не изменён; чтобы дополнить его, укажите --append; приём данных не начат"),
+              std::string::npos) << out;
+    EXPECT_EQ(out.find("Тип прибора"), std::string::npos) << "the download started: " << out;
+    holder.close();
+
+    // A complete download into a new table: the image is kept first.
+    Emulator emu(path, {"--downloads", "1"});
+    const std::string table = dir.file("new.db");
+    out = cli("download --port " + emu.device() + " --table " + table, status);
+    EXPECT_EQ(status, 0) << out;
+    const QStringList kept = QDir(images).entryList({"*.bin"}, QDir::Files);
+    ASSERT_EQ(kept.size(), 1) << out;
+    EXPECT_EQ(ulen3::test::read_file((images + "/" + kept[0]).toStdString()), ulen3::test::read_file(path));
+    EXPECT_NE(out.find("Образ памяти сохранён в " + (images + "/" + kept[0]).toStdString()), std::string::npos) << out;
+
+    // A missing port says what happened to it.
+    out = cli("download --port " + missing().toStdString() + " --image " + dir.file("none.bin"), status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(out.find("COM1 (" + missing().toStdString() + "): устройства «" + missing().toStdString() + "» нет"),
+              std::string::npos) << out;
+
+    // A dump that stops for good is given up after the stated time.
+    Emulator stalled(path, {"--pause-after", "200", "--pause-ms", "60000"});
+    out = cli("download --port " + stalled.device() + " --image " + dir.file("stalled.bin") + " --timeout 2", status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(out.find("Приём прерван: нет данных от прибора 2 с; образ памяти не принят."), std::string::npos) << out;
+    EXPECT_FALSE(file_exists(dir.file("stalled.bin")));
+    stalled.kill(); // it would sleep out its pause
+
+    // An image whose first section claims more records than the bytes hold: kept, and said.
+    const std::string odd = dir.file("odd.bin");
+    ulen3::test::write_file(odd, {9, 0, 1, 2, 3, 4, 0, 0});
+    Emulator oddEmu(odd, {"--downloads", "1"});
+    out = cli("download --port " + oddEmu.device() + " --image " + dir.file("got.bin"), status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(ulen3::test::read_file(dir.file("got.bin")), ulen3::test::read_file(odd));
+    EXPECT_NE(out.find("образ памяти записан в " + dir.file("got.bin") + ", но в таблицу не загрузится: "),
+              std::string::npos) << out;
 }
 
 } // namespace
