@@ -166,9 +166,11 @@ int sortTable(const std::string& path, const std::string& field, const std::stri
     bool made = false;
     for (const auto& n : names)
         made = made || n == upperCase(tag);
+    const std::string why = table.LastTagFailure();
     table.Close();
     if (!made)
-        throw std::runtime_error("не удалось создать тег " + tag);
+        throw std::runtime_error("не удалось создать тег " + tag + (why.empty() ? "" : ": " + why) +
+                                 "; таблица и её индекс не изменены");
     std::printf("Тег %s по полю %s%s создан\n", tag.c_str(), field.c_str(),
                 descending ? " (по убыванию)" : "");
     return 0;

@@ -462,35 +462,28 @@ void DbfFile::markDeleted(uint32_t id) {
     m_records[static_cast<size_t>(id - 1) * m_recordLength] = kDeleted;
 }
 
-void DbfFile::rewriteAll(RecordBytes records) {
-    if (records.size() != m_records.size())
-        throw TableError("Число записей изменилось; таблица не изменена");
-    if (records.empty())
-        return;
-    if (!intact())
-        throw TableError(file_failure_text(FileFailure::Changed, m_path) + "; таблица не изменена");
-    if (!m_file.writeAt(m_headerLength, records.data(), records.size())) {
-        m_file.writeAt(m_headerLength, m_records.data(), m_records.size());
-        throw TableError(kDiskFullMessage);
-    }
-    records.reserve(m_records.capacity());
-    m_records = std::move(records);
-    forgetNumbers();
-}
-
 // ---------------------------------------------------------------- pack
 
 DbfFile::Packed DbfFile::writePacked(const std::string& temp, HeaderDate date) const {
-    Packed p;
-    // Copy the live records, in physical order, behind a copy of the header.
-    p.records.reserve(m_records.size());
+    // The live records, in physical order.
+    RecordBytes live;
+    live.reserve(m_records.size());
+    uint32_t count = 0;
     for (uint32_t id = 1; id <= m_count; ++id) {
         const char* r = record(id);
         if (!isDeleted(r)) {
-            p.records.insert(p.records.end(), r, r + m_recordLength);
-            ++p.count;
+            live.insert(live.end(), r, r + m_recordLength);
+            ++count;
         }
     }
+    return writeCopy(temp, std::move(live), count, date, "Не удалось сжать таблицу: ");
+}
+
+DbfFile::Packed DbfFile::writeCopy(const std::string& temp, RecordBytes records, uint32_t count, HeaderDate date,
+                                   const std::string& failed) const {
+    Packed p;
+    p.records = std::move(records);
+    p.count = count;
     p.header = m_header;
     putDate(p.header.data(), date);
     putU32(&p.header[4], p.count);
@@ -498,10 +491,10 @@ DbfFile::Packed DbfFile::writePacked(const std::string& temp, HeaderDate date) c
     FileFailure failure;
     TableFile::Options options;
     options.create = true;
-    options.noFollow = true; // a link left under the temporary name is not followed
+    options.exclusive = true; // a fresh file of our own: nothing under that name is reused
+    options.noFollow = true;  // a link left under the temporary name is not followed
     if (!p.file.open(temp, options, failure))
-        throw TableError("Не удалось сжать таблицу: " + file_failure_text(failure, temp) +
-                         "; таблица не изменена");
+        throw TableError(failed + file_failure_text(failure, m_path));
     const int64_t end = m_headerLength + static_cast<int64_t>(p.records.size());
     const bool written = p.file.writeAt(0, p.header.data(), p.header.size()) &&
                          (p.records.empty() || p.file.writeAt(m_headerLength, p.records.data(), p.records.size())) &&
@@ -510,8 +503,7 @@ DbfFile::Packed DbfFile::writePacked(const std::string& temp, HeaderDate date) c
     if (!written || !p.file.sync()) {
         p.file.close();
         remove_file(temp);
-        throw TableError("Не удалось сжать таблицу: " + file_failure_text(why, temp) +
-                         "; таблица не изменена");
+        throw TableError(failed + file_failure_text(why, m_path));
     }
     return p;
 }

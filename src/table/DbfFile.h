@@ -103,9 +103,6 @@ public:
     // Rewrites record `id` in place; throws the disk-full message.
     void rewriteRecord(uint32_t id, const char* bytes);
     void markDeleted(uint32_t id);
-    // Replaces every record by `records` (the same count) in one write; throws the disk-full
-    // message and puts the old bytes back when that fails.
-    void rewriteAll(RecordBytes records);
 
     // A packed copy of the table written under `temp`: every live record in physical order.
     struct Packed {
@@ -114,8 +111,11 @@ public:
         RecordBytes records;
         uint32_t count = 0;
     };
-    // Throws TableError naming `temp`; then nothing is left under that name.
+    // Throws TableError naming the table; then nothing is left under the temporary name.
     Packed writePacked(const std::string& temp, HeaderDate date) const;
+    // The same for a copy with all these records (`count` of them); `failed` begins the error.
+    Packed writeCopy(const std::string& temp, RecordBytes records, uint32_t count, HeaderDate date,
+                     const std::string& failed) const;
     // The packed copy, renamed over the table by the caller, becomes the table.
     void adopt(Packed&& packed);
 

@@ -122,6 +122,10 @@ void ObservationTable::open(const std::string& path, bool readOnly) {
         return;
     }
 
+    // What a killed pack, renumber or index build of an earlier run left beside the table goes.
+    remove_stale_temps(path);
+    remove_stale_temps(IndexPath(), false);
+
     // A header that claims another count than the file size holds is corrected
     // now that the open has succeeded.
     const bool countWrong = m_file.headerCountDisagrees();
@@ -155,16 +159,24 @@ void ObservationTable::openIndex() {
     try {
         if (!tags || tags->empty())
             throw TableError("index file not readable");
-        auto index = ProductionIndex::create(IndexPath(), m_file.tableName(), m_today());
-        for (ProductionIndex::TagInfo info : *tags) {
-            const Field field = field_by_name(info.field);
-            info.type = is_numeric(field) ? 'N' : 'C';
-            info.fieldWidth = m_file.width(field);
-            index->addTag(info, m_file.fieldValues(field, m_file.records()));
+        // The index is built anew under a temporary name and renamed over the old one only when
+        // complete: a crash or a full disk leaves the old file, never a cut one.
+        const std::string temp = temp_name_beside(IndexPath(), false);
+        try {
+            auto index = ProductionIndex::create(temp, m_file.tableName(), m_today());
+            for (ProductionIndex::TagInfo info : *tags) {
+                const Field field = field_by_name(info.field);
+                info.type = is_numeric(field) ? 'N' : 'C';
+                info.fieldWidth = m_file.width(field);
+                index->addTag(info, m_file.fieldValues(field, m_file.records()));
+            }
+            if (!index->flush() || !index->sync() || !replace_with(temp, IndexPath(), false))
+                throw TableError("index file not writable");
+            m_index = std::move(index);
+        } catch (const std::exception&) {
+            remove_file(temp);
+            throw;
         }
-        if (!index->flush())
-            throw TableError("index file not writable");
-        m_index = std::move(index);
     } catch (const std::exception&) {
         m_index.reset();
         m_file.setIndexFlag(0);
@@ -437,7 +449,22 @@ void ObservationTable::Renumber(const std::vector<uint32_t>& records) {
             throw TableError("Нет записи " + std::to_string(id) + "; номера не изменены");
         m_file.putNumber(bytes.data() + (id - 1) * length, Field::N, ++n);
     }
-    m_file.rewriteAll(std::move(bytes));
+    // A renumbered copy of the whole file replaces the table in one step, as the pack does: a
+    // crash leaves either the old numbers or the new ones, never some of each.
+    const std::string path = resolved_path(Path());
+    if (link_count(path) > 1)
+        throw TableError("Таблица «" + Path() + "» имеет и другие имена (жёсткие ссылки): перенумерация заменила "
+                         "бы только одно из них; номера не изменены");
+    const std::string temp = temp_name_beside(path);
+    DbfFile::Packed copy = m_file.writeCopy(temp, std::move(bytes), m_file.count(), m_today(),
+                                            "Не удалось перенумеровать записи: ");
+    if (!replace_with(temp, path)) {
+        copy.file.close();
+        remove_file(temp);
+        throw TableError("Не удалось перенумеровать записи: " + file_failure_text(FileFailure::Io, Path()) +
+                         "; номера не изменены");
+    }
+    m_file.adopt(std::move(copy));
     matchAll();
     changed(kView);
     if (m_index) {
@@ -643,11 +670,14 @@ void ObservationTable::AddTag(const std::string& tag, const std::string& fieldNa
     const bool wasOrdered = m_indexTag >= 0;
     // A table opened read-only sorts through tags that live in memory and go with the close.
     const bool inMemory = m_file.readOnly();
+    // A new index file is written under a temporary name and takes its place when complete.
+    const std::string temp = created && !inMemory ? temp_name_beside(IndexPath(), false) : std::string();
+    m_lastTagFailure.clear();
     try {
         const Field field = field_by_name(fieldName);
         if (created)
             m_index = inMemory ? ProductionIndex::createInMemory(m_file.tableName(), m_today())
-                               : ProductionIndex::create(IndexPath(), m_file.tableName(), m_today());
+                               : ProductionIndex::create(temp, m_file.tableName(), m_today());
         ProductionIndex::TagInfo info;
         info.name = tag;
         info.field = field_name(field);
@@ -657,17 +687,29 @@ void ObservationTable::AddTag(const std::string& tag, const std::string& fieldNa
         m_index->addTag(info, m_file.fieldValues(field, m_file.records()));
         if (!m_index->flush())
             throw TableError(kIndexDiskFullMessage);
+        if (!temp.empty() && !m_index->sync())
+            throw TableError(file_failure_text(FileFailure::Io, IndexPath()));
+        if (!temp.empty() && !replace_with(temp, IndexPath(), false))
+            throw TableError(file_failure_text(FileFailure::NotRegular, IndexPath()));
         if (!inMemory) {
             m_file.setIndexFlag(1);
             m_file.writeHeader(m_today());
         }
-    } catch (const std::exception&) {
-        // A tag that cannot be created is removed without a word, with an index
-        // file created for it.
-        if (created || !m_index)
+    } catch (const std::exception& e) {
+        // A tag that cannot be created is removed without a word, with an index file created
+        // for it; why is kept for a caller that says it.
+        m_lastTagFailure = e.what();
+        if (!temp.empty()) {
+            if (m_index)
+                m_index->close();
+            m_index.reset();
+            m_indexTag = -1;
+            remove_file(temp);
+        } else if (created || !m_index) {
             closeIndex(true);
-        else
+        } else {
             dropTagAt(m_index->findTag(tag));
+        }
     }
     refreshOrder(wasOrdered);
 }
@@ -739,33 +781,43 @@ void ObservationTable::SetIndexName(const std::string& tag) {
 
 // ---------------------------------------------------------------- pack
 
+// What a failed pack leaves: records the user deleted are marked in the file (and shown no
+// more), or nothing changed.
+std::string ObservationTable::markedNote() const {
+    for (uint32_t id = 1; id <= m_file.count(); ++id)
+        if (const char* r = m_file.record(id); r && DbfFile::isDeleted(r))
+            return "удалённые записи помечены в файле и не показываются, остальные записи не изменены";
+    return "таблица не изменена";
+}
+
 void ObservationTable::Pack() {
     requireBrowsing("сжать таблицу");
     requireWritable();
     const Notice notice(*this);
 
-    // The temporary table: the name with "_1", "_2", ... before the extension.
-    const std::string path = Path();
-    const std::string stem = IndexPath().substr(0, IndexPath().size() - 4);
-    const std::string ext = path.substr(stem.size());
-    std::string temp, tempIndex;
-    for (int n = 1;; ++n) {
-        temp = stem + "_" + std::to_string(n) + ext;
-        tempIndex = stem + "_" + std::to_string(n) + ".mdx";
-        if (!file_exists(temp) && !file_exists(tempIndex))
-            break;
-    }
+    // The packed copy is written beside the file the table's name leads to (a symbolic link
+    // keeps pointing at the packed table), under temporaries of the program's own naming.
+    const std::string path = resolved_path(Path());
+    if (link_count(path) > 1)
+        throw TableError("Таблица «" + Path() + "» имеет и другие имена (жёсткие ссылки): сжатие заменило бы "
+                         "только одно из них. Файл не сжат; " + markedNote());
+    const std::string temp = temp_name_beside(path);
+    const std::string tempIndex = temp_name_beside(IndexPath(), false);
     const std::string keepIndexName = m_indexName;
     const HeaderDate date = m_today();
-    DbfFile::Packed packed = m_file.writePacked(temp, date);
+    DbfFile::Packed packed;
+    try {
+        packed = m_file.writePacked(temp, date);
+    } catch (const TableError& e) {
+        throw TableError(std::string(e.what()) + "; " + markedNote());
+    }
     changed(kView | kRenumbered);
 
     const auto fail = [&](FileFailure why) {
         packed.file.close();
         remove_file(temp);
         remove_file(tempIndex);
-        throw TableError("Не удалось сжать таблицу: " + file_failure_text(why, temp) +
-                         "; таблица не изменена");
+        throw TableError("Не удалось сжать таблицу: " + file_failure_text(why, Path()) + "; " + markedNote());
     };
 
     // Every tag again, in an index file that names the table itself.
@@ -789,7 +841,7 @@ void ObservationTable::Pack() {
 
     // The packed copy replaces the table in one step; its handle, already
     // locked, becomes the table's.
-    if (!rename_file(temp, path)) {
+    if (!replace_with(temp, path)) {
         packedIndex.reset();
         fail(FileFailure::Io);
     }
@@ -798,7 +850,7 @@ void ObservationTable::Pack() {
     m_indexTag = -1;
     if (packedIndex) {
         m_index = std::move(packedIndex);
-        if (!rename_file(tempIndex, IndexPath())) {
+        if (!replace_with(tempIndex, IndexPath(), false)) {
             // The table is packed; without its index file it shows physical order.
             closeIndex(false);
             remove_file(tempIndex);

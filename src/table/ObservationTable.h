@@ -153,6 +153,8 @@ public:
 
     // Sort tags of the production index (.mdx beside the table).
     void AddTag(const std::string& tag, const std::string& fieldName, bool descending);
+    // Why the last AddTag created no tag (it says nothing itself), or empty.
+    const std::string& LastTagFailure() const { return m_lastTagFailure; }
     void DropTag(const std::string& tag);
     void RebuildTags();
     std::vector<std::string> TagNames() const;
@@ -195,6 +197,7 @@ private:
     void insertIntoView(uint32_t recordId);
     void resetOpenState();
     void open(const std::string& path, bool readOnly);
+    std::string markedNote() const;
     void requireWritable() const;
     void changed(unsigned what, uint32_t record = 0);
     void deliver();
@@ -221,6 +224,7 @@ private:
     unsigned m_changes = 0;   // what they changed so far
     uint32_t m_changedRecord = 0;
     std::string m_closedPath; // the file open before the last close
+    std::string m_lastTagFailure;
 };
 
 } // namespace ulen3

@@ -64,6 +64,9 @@ public:
 
     // Writes every changed block and the header; false when the disk refused.
     bool flush();
+    // The written index on the disk, before it is renamed into place; an index in memory has
+    // nothing to sync.
+    bool sync() { return !m_file.isOpen() || m_file.sync(); }
     void close() { m_file.close(); }
 
     // The 12-byte dBase IV numeric key of a field's stored decimal text.

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <climits>
+#include <dirent.h>
 #include <algorithm>
 #include <unistd.h>
 #include <utility>
@@ -111,7 +112,7 @@ bool TableFile::open(const std::string& path, bool create, FileFailure& failure)
 bool TableFile::open(const std::string& path, const Options& options, FileFailure& failure) {
     close();
     const int flags = (options.readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | (options.create ? O_CREAT : 0) |
-                      (options.noFollow ? O_NOFOLLOW : 0);
+                      (options.noFollow ? O_NOFOLLOW : 0) | (options.create && options.exclusive ? O_EXCL : 0);
     // Opened without waiting, so that a named pipe cannot hang the open; anything but a regular
     // file (a folder, a pipe, a device) is refused before a byte is read.
     const int fd = ::open(path.c_str(), flags | O_NONBLOCK, 0644);
@@ -268,24 +269,123 @@ bool TableFile::sync() {
 
 void ignore_file_size_signal() { std::signal(SIGXFSZ, SIG_IGN); }
 
-bool write_whole_file(const std::string& path, const void* data, size_t size, FileFailure& failure) {
-    const std::string temp = path + ".~" + std::to_string(::getpid());
-    TableFile file;
+std::string resolved_path(const std::string& path) {
+    char real[PATH_MAX];
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) || ::realpath(path.c_str(), real) == nullptr)
+        return path;
+    return real;
+}
+
+namespace {
+
+// The folder of a path and the name in it.
+std::pair<std::string, std::string> split_path(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+constexpr const char* kTempMark = ".ulen3-";
+
+} // namespace
+
+std::string temp_name_beside(const std::string& target, bool followLink) {
+    static unsigned counter = 0;
+    const auto [folder, name] = split_path(followLink ? resolved_path(target) : target);
+    return folder + "/." + name + kTempMark + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+}
+
+bool open_temp_beside(const std::string& target, TableFile& file, std::string& tempPath, FileFailure& failure) {
     TableFile::Options options;
     options.create = true;
+    options.exclusive = true;
     options.noFollow = true;
-    if (!file.open(temp, options, failure))
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath = temp_name_beside(target);
+        if (file.open(tempPath, options, failure))
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+bool replace_with(const std::string& temp, const std::string& target, bool followLink) {
+    struct stat st {};
+    if (!followLink && ::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
         return false;
-    const bool written = file.truncate(0) && file.writeAt(0, data, size) && file.sync();
+    const std::string real = followLink ? resolved_path(target) : target;
+    if (!rename_file(temp, real))
+        return false;
+    // The new name must survive a power cut as the new contents do.
+    const int folder = ::open(split_path(real).first.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return true;
+}
+
+void remove_stale_temps(const std::string& target, bool followLink) {
+    const auto [folder, name] = split_path(followLink ? resolved_path(target) : target);
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr)
+        return;
+    const std::string prefix = "." + name + kTempMark;
+    while (const dirent* e = ::readdir(dir)) {
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) != 0)
+            continue;
+        const std::string path = folder + "/" + e->d_name;
+        // One that a running program writes is locked by it; one nobody holds is left over.
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fcntl(fd, F_OFD_SETLK, &lock) == 0)
+            ::unlink(path.c_str());
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
+bool write_whole_file(const std::string& path, const void* data, size_t size, FileFailure& failure) {
+    TableFile file;
+    std::string temp;
+    if (!open_temp_beside(path, file, temp, failure))
+        return false;
+    const bool written = file.writeAt(0, data, size) && file.sync();
     failure = file.lastFailure();
     file.close();
-    if (!written || !rename_file(temp, path)) {
+    if (!written || !replace_with(temp, path)) {
         if (written)
             failure = FileFailure::Io;
         remove_file(temp);
         return false;
     }
     return true;
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+unsigned link_count(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<unsigned>(st.st_nlink) : 0;
+}
+
+bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool rename_file(const std::string& from, const std::string& to) {
+    if (g_faults && g_faults->failRename)
+        return false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 size_t extension_start(const std::string& path) {
@@ -373,19 +473,6 @@ std::string output_refusal(const std::string& out, const std::string& input, con
     }
     ::close(fd);
     return why.empty() ? std::string() : what + ": " + name + why + kept;
-}
-
-bool file_exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
-
-bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
-
-bool rename_file(const std::string& from, const std::string& to) {
-    if (g_faults && g_faults->failRename)
-        return false;
-    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 } // namespace ulen3

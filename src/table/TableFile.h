@@ -49,6 +49,7 @@ public:
         bool create = false;   // create the file when missing (an existing one is not cut)
         bool readOnly = false; // read only, without the lock: nothing is ever written
         bool noFollow = false; // a symbolic link or anything but a regular file is refused
+        bool exclusive = false; // with create: a file that exists already is refused
     };
     // Opens an existing file (create = false) or creates it when missing
     // (create = true; an existing file is opened as it is, not truncated).
@@ -84,6 +85,27 @@ private:
 // ending the program; the programs call this once at start.
 void ignore_file_size_signal();
 
+// The file a path names, symbolic links followed; the path itself when nothing is there yet.
+// Rewrites go to this file, so that a link keeps pointing at the rewritten table.
+std::string resolved_path(const std::string& path);
+
+// A name for a temporary file beside `target`, in the same folder, that no file has yet and that
+// says whose it is: ".NAME.ulen3-PID-N". Open it with create, exclusive and noFollow.
+// `followLink` false: beside the name itself (an index file is never reached through a link).
+std::string temp_name_beside(const std::string& target, bool followLink = true);
+// Opens a fresh temporary beside `target` for writing (exclusive, never through a link, locked
+// while open); false with `failure` when none can be made.
+bool open_temp_beside(const std::string& target, TableFile& file, std::string& tempPath, FileFailure& failure);
+
+// Puts the complete file `temp` in the place of `target` in one step and makes that durable:
+// the rename, then the folder synced. False when the rename fails (then `temp` is still there).
+// `followLink` false: a link under `target` is refused, not followed.
+bool replace_with(const std::string& temp, const std::string& target, bool followLink = true);
+
+// Removes the temporaries of `target` that a killed run left: those of our own naming that no
+// running program holds.
+void remove_stale_temps(const std::string& target, bool followLink = true);
+
 // Writes a whole file under a temporary name beside it, flushes it and renames it over `path`,
 // so that `path` is either what it was or complete. Returns false (and `failure`) otherwise,
 // with nothing left under the temporary name.
@@ -106,6 +128,8 @@ std::string non_regular_kind(const std::string& path);
 std::string output_refusal(const std::string& out, const std::string& input, const std::string& what);
 
 bool file_exists(const std::string& path);
+// How many names the file has (hard links); 0 when it cannot be read.
+unsigned link_count(const std::string& path);
 bool remove_file(const std::string& path);
 // Replaces `to` by `from` in one step.
 bool rename_file(const std::string& from, const std::string& to);

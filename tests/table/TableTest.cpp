@@ -246,6 +246,7 @@ TEST_F(TableFixture, PackRewritesTheFileWithoutDeletedRecords) {
     EXPECT_EQ(f[4], 3);
     EXPECT_EQ(read_file(dir.file("a_1.db")), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
     EXPECT_FALSE(file_exists(dir.file("a_2.db")));
+    EXPECT_FALSE(temporariesLeft());
 }
 
 TEST_F(TableFixture, RefreshKeepsTheCurrentRecordOrMovesToItsNeighbour) {

@@ -42,6 +42,11 @@ protected:
         return out;
     }
 
+    // Whether a temporary file of the program's own (".NAME.ulen3-…") is left in the folder.
+    bool temporariesLeft() const {
+        return run_command("ls -A '" + dir.path() + "' | grep -c '\\.ulen3-' || true") != "0\n";
+    }
+
     TempDir dir;
     ObservationTable table;
 };
