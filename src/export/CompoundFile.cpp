@@ -289,15 +289,22 @@ void write_compound_file(const std::string& path, const std::u16string& streamNa
     const Layout l = layout(streamName, static_cast<std::uint32_t>(stream.size()));
 
     TargetLock target(path);
-    // The new file is complete under a temporary name before it replaces the target.
+    // The new file is complete under a temporary name of its own before it replaces the target;
+    // what a killed export left there goes first.
+    remove_stale_temps(path);
     std::string temp;
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
-        temp = path + ".~" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        temp = temp_name_beside(path);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && (errno != EEXIST || attempt > 100))
             throw CompoundFileError(create_file_error(status_of(errno), path));
     }
+    // Locked while it is written, so that no other run takes it for one left over.
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    ::fcntl(fd, F_OFD_SETLK, &lock);
     static const std::uint8_t zeros[kSectorSize] = {};
     const bool ok = write_all(fd, l.header.data(), l.header.size()) &&
                     write_all(fd, stream.data(), stream.size()) &&
@@ -309,7 +316,7 @@ void write_compound_file(const std::string& path, const std::u16string& streamNa
         ::unlink(temp.c_str());
         throw CompoundFileError(write_error_text(ok ? errno : error, path));
     }
-    if (write_faults_fail_rename() ? (errno = EIO, true) : ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (write_faults_fail_rename() ? (errno = EIO, true) : !replace_with(temp, path)) {
         const int renameError = errno;
         ::unlink(temp.c_str());
         throw CompoundFileError(write_error_text(renameError, path));

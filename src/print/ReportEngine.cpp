@@ -3,6 +3,7 @@
 #include "ObservationTable.h"
 #include "FieldCodec.h"
 #include "PageStatistics.h"
+#include "TableFile.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -12,7 +13,7 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
+#include <QBuffer>
 #include <QTextLayout>
 #include <QTextOption>
 
@@ -360,11 +361,12 @@ void PreparedReport::drawSheet(QPainter& painter, int sheet, double scale) const
 }
 
 void write_pdf(const PreparedReport& report, const QString& path, const QString& title) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw ReportError("Не удалось создать файл «" + path.toStdString() + "»: " + file.errorString().toStdString());
+    // The document is made in memory and written as the program writes every whole file: under a
+    // temporary name of its own beside the target, renamed over it when complete.
+    QBuffer pdf;
+    pdf.open(QIODevice::WriteOnly);
     {
-        QPdfWriter writer(&file);
+        QPdfWriter writer(&pdf);
         const bool landscape = report.paperWidth() > report.paperHeight();
         writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
                                          QMarginsF(0, 0, 0, 0)));
@@ -381,8 +383,10 @@ void write_pdf(const PreparedReport& report, const QString& path, const QString&
             report.drawSheet(painter, i, scale);
         }
     }
-    if (!file.commit())
-        throw ReportError("Не удалось записать файл «" + path.toStdString() + "»: " + file.errorString().toStdString());
+    FileFailure why;
+    const QByteArray& bytes = pdf.data();
+    if (!write_whole_file(path.toStdString(), bytes.constData(), static_cast<size_t>(bytes.size()), why))
+        throw ReportError(file_failure_text(why, path.toStdString()) + "; отчёт не записан");
 }
 
 } // namespace ulen3

@@ -114,22 +114,19 @@ HeaderDate local_today() {
 // ---------------------------------------------------------------- create, open, close
 
 void DbfFile::createEmpty(const std::string& path, HeaderDate date) {
-    // Take the file's lock before cutting it, so a table open in another program
-    // is never destroyed.
+    // The lock of a file already there is taken first, so that a table open in another program
+    // is never replaced; the new table is written whole under a temporary name and renamed into
+    // place, so that a crash leaves the older file or the new one, never half a header.
     const bool existed = file_exists(path);
-    TableFile file;
+    TableFile older;
     FileFailure failure;
-    if (!file.open(path, true, failure))
+    if (existed && !older.open(path, false, failure))
         throw TableError("Не удалось создать таблицу: " + file_failure_text(failure, path));
     std::vector<unsigned char> bytes = newHeader(date);
     bytes.push_back(kEndMarker);
-    if (!file.truncate(0) || !file.writeAt(0, bytes.data(), bytes.size())) {
-        const FileFailure why = file.lastFailure();
-        file.close();
-        remove_file(path);
-        throw TableError("Не удалось создать таблицу: " + file_failure_text(why, path) +
-                         (existed ? "; прежний файл удалён" : ""));
-    }
+    if (!write_whole_file(path, bytes.data(), bytes.size(), failure))
+        throw TableError("Не удалось создать таблицу: " + file_failure_text(failure, path) +
+                         (existed ? "; прежний файл не изменён" : ""));
 }
 
 void DbfFile::refuse(const std::string& why) const {

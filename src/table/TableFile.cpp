@@ -354,6 +354,7 @@ void remove_stale_temps(const std::string& target, bool followLink) {
 }
 
 bool write_whole_file(const std::string& path, const void* data, size_t size, FileFailure& failure) {
+    remove_stale_temps(path);
     TableFile file;
     std::string temp;
     if (!open_temp_beside(path, file, temp, failure))

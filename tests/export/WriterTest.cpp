@@ -348,7 +348,7 @@ TEST_F(WriterTest, FailuresKeepTheProgramsTextsAndTheOldFile) {
     EXPECT_EQ(read_file(held), (std::vector<unsigned char>{1, 2, 3}));
     EXPECT_EQ(failure(held), "saved");
     // Nothing is left beside the target.
-    EXPECT_EQ(run_command("ls " + dir.path() + " | grep -c '~' || true"), "0\n");
+    EXPECT_EQ(run_command("ls -A " + dir.path() + " | grep -c -e '~' -e '\\.ulen3-' || true"), "0\n");
 }
 
 TEST_F(WriterTest, TooManyRecordsForASheetAreRefusedBeforeWriting) {
