@@ -1,5 +1,7 @@
 #include "ImageDecoder.h"
 
+#include "TableError.h"
+
 #include "ObservationTable.h"
 
 #include <algorithm>
@@ -223,10 +225,21 @@ DecodeResult flash2ulen3(ObservationTable& table, const DownloadedImage& image, 
 
     table.SetFilter("NB_TYPE=1");
     table.Refresh();
-    // Each section numbers its records by their place in it, from 1.
+    // Each section numbers its records by their place in it, from 1. A write that fails part way
+    // (a full disk) says how many of the image's records reached the table: each of them is whole.
+    const unsigned toAdd = (l.count1 - skipped1) + (l.count2 - skipped2);
+    unsigned added = 0;
     const auto section = [&](const std::uint8_t* records, unsigned count, unsigned skipped, Section kind) {
-        for (unsigned n = skipped; n < count; ++n)
-            append_record(table, records + kImageRecordSize * n, kind, n + 1, image, decimalSeparator);
+        for (unsigned n = skipped; n < count; ++n) {
+            try {
+                append_record(table, records + kImageRecordSize * n, kind, n + 1, image, decimalSeparator);
+            } catch (const TableError& e) {
+                table.Cancel();
+                throw TableError(std::string(e.what()) + " Записей добавлено в таблицу: " + std::to_string(added) +
+                                 " из " + std::to_string(toAdd) + "; они сохранены, остальные не записаны.");
+            }
+            ++added;
+        }
         return count - skipped;
     };
     DecodeResult result;

@@ -170,4 +170,43 @@ TEST_F(CommandLineTest, DumpPrintsNumbersInFullWithoutAnExponent) {
     EXPECT_EQ(out.find("e+"), std::string::npos) << out;
 }
 
+// A disk that fills during an append: the message says how many records were kept, and those
+// are whole; a renumber through a symbolic link renumbers the table it leads to, and a table
+// with a second hard-linked name is not renumbered at all.
+TEST_F(CommandLineTest, AppendsOnAFullDiskAndRenumbersThroughLinksSayWhatTheyKept) {
+    const std::string first = dir.file("first.bin"), second = dir.file("second.bin"), t = dir.file("t.db");
+    run_command(std::string(ULEN3_EMU) + " make-image " + first + " --count1 40 --count2 5");
+    run_command(std::string(ULEN3_EMU) + " make-image " + second + " --count1 60 --count2 8");
+    int status = -1;
+    cli("decode " + first + " " + t, status);
+    ASSERT_EQ(status, 0);
+    // 45 records of 290 bytes behind a 449-byte header: 13,500 bytes; the limit leaves room for 9.
+    const std::string out = run_command("bash -c 'ulimit -f 16; " + std::string(ULEN3_CLI) + " decode " + second + " " +
+                                        t + " --append' 2>&1", &status);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("Записей добавлено в таблицу: 9 из 28; они сохранены, остальные не записаны."), std::string::npos)
+        << out;
+    ObservationTable reader;
+    reader.OpenReadOnly(t);
+    EXPECT_EQ(reader.FileRecordCount(), 54u);
+    reader.Close();
+
+    const std::string link = dir.file("link.db");
+    ASSERT_EQ(::symlink(t.c_str(), link.c_str()), 0);
+    cli("renumber " + link, status);
+    EXPECT_EQ(status, 0);
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
+    EXPECT_EQ(run_command(std::string(ULEN3_CLI) + " dump " + t + " | tail -n 1 | cut -d, -f1"), "54\n");
+
+    ASSERT_EQ(::link(t.c_str(), dir.file("other-name.db").c_str()), 0);
+    const auto before = read_file(t);
+    const std::string refused = cli("renumber " + t, status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(refused.find("имеет и другие имена (жёсткие ссылки): перенумерация заменила бы только одно из них; "
+                           "номера не изменены"), std::string::npos) << refused;
+    EXPECT_EQ(read_file(t), before);
+}
+
 } // namespace
