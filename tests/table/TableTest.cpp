@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
 
 using namespace ulen3;
@@ -247,6 +250,41 @@ TEST_F(TableFixture, PackRewritesTheFileWithoutDeletedRecords) {
     EXPECT_EQ(read_file(dir.file("a_1.db")), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
     EXPECT_FALSE(file_exists(dir.file("a_2.db")));
     EXPECT_FALSE(temporariesLeft());
+}
+
+// Through a symbolic link the pack rewrites the table the link leads to, and the link stays;
+// a table with a second hard-linked name is not packed, and the message says what is left.
+TEST_F(TableFixture, PackRewritesTheTableALinkLeadsToAndRefusesASecondName) {
+    const std::string real = createTable("real.db");
+    const std::string link = dir.file("link.db");
+    ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+    table.Open(link);
+    appendRecords({1, 2, 3});
+    table.First();
+    table.Delete();
+    table.Pack();
+    table.Close();
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(read_file(real)[4], 2); // the target holds the packed records
+    EXPECT_FALSE(temporariesLeft());
+
+    ASSERT_EQ(::link(real.c_str(), dir.file("copy.db").c_str()), 0);
+    table.Open(real);
+    table.First();
+    table.Delete();
+    try {
+        table.Pack();
+        ADD_FAILURE() << "packed";
+    } catch (const TableError& e) {
+        EXPECT_EQ(std::string(e.what()), "Таблица «" + real + "» имеет и другие имена (жёсткие ссылки): сжатие заменило бы "
+                                         "только одно из них. Файл не сжат; удалённые записи помечены в файле и не "
+                                         "показываются, остальные записи не изменены");
+    }
+    EXPECT_EQ(table.VisibleCount(), 1);
+    table.Close();
+    EXPECT_EQ(read_file(real), read_file(dir.file("copy.db")));
 }
 
 TEST_F(TableFixture, RefreshKeepsTheCurrentRecordOrMovesToItsNeighbour) {

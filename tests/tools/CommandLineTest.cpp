@@ -108,6 +108,21 @@ TEST_F(CommandLineTest, ExportReadsATableItMayNotWriteAndLeavesItsIndex) {
     EXPECT_EQ(run_command(py), "[1.5, 2.5, 3.5]\n"); // the order of the file, not the tag's
 }
 
+// A tag that cannot be made says why, and leaves no index behind.
+TEST_F(CommandLineTest, ASortThatCannotBeMadeSaysWhy) {
+    const std::string elsewhere = dir.file("elsewhere.txt");
+    write_file(elsewhere, {'k', 'e', 'e', 'p'});
+    ASSERT_EQ(::symlink(elsewhere.c_str(), dir.file("survey.mdx").c_str()), 0);
+    int status = -1;
+    const std::string out = cli("sort " + path + " P", status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(out.find("не удалось создать тег tab1: Файл «" + dir.file("survey.mdx") +
+                       "» — ссылка или не обычный файл; он не открыт; таблица и её индекс не изменены"),
+              std::string::npos) << out;
+    EXPECT_EQ(read_file(elsewhere), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(run_command("ls -A '" + dir.path() + "' | grep -c ulen3- || true"), "0\n");
+}
+
 // A table that is a named pipe or a folder is refused at once, saying what it is.
 TEST_F(CommandLineTest, APipeOrAFolderIsNoTable) {
     const std::string fifo = dir.file("pipe.db");
