@@ -157,8 +157,9 @@ std::string plain_number(std::string_view stored) {
     }
     // "-.5" and ".5" read as -0.5 and 0.5.
     const bool negative = text.front() == '-';
-    if (text[negative ? 1 : 0] == '.')
-        text.insert(negative ? 1 : 0, "0");
+    const size_t digits = negative ? 1 : 0;
+    if (digits < text.size() && text[digits] == '.')
+        text = std::string(negative ? "-0" : "0") + text.substr(digits);
     if (text == "-0" || text.empty() || text == "-")
         return "0";
     return text;

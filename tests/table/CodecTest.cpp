@@ -136,3 +136,18 @@ TEST(FieldCodec, FixedPointReadsAsAFullDecimalReaderDoes) {
         ASSERT_EQ(decode_number(text), expected) << text;
     }
 }
+
+namespace {
+
+// A stored number as plain decimal text in full: what dump prints and an editor starts from.
+TEST(PlainNumber, StoredTextsInFullWithoutSignsOrZerosThatSayNothing) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"12345678.123456789", "12345678.123456789"}, {"1000000", "1000000"}, {"1000000.000", "1000000"},
+        {"+1.50", "1.5"}, {"-0.000", "0"}, {"-0", "0"}, {".5", "0.5"}, {"-.5", "-0.5"}, {"007", "007"},
+        {"-0.000001", "-0.000001"}, {"1e5", "0"}, {"abc", "0"}, {"", "0"}, {"-", "0"}, {"5.", "5"},
+    };
+    for (const auto& [stored, shown] : cases)
+        EXPECT_EQ(ulen3::plain_number(stored), shown) << stored;
+}
+
+} // namespace
