@@ -13,15 +13,20 @@ PageKind shown_page(ObservationTable& table) {
     return PageKind::Observation;
 }
 
+void drop_sort_tag(ObservationTable& table, const char* tag) {
+    try {
+        const ObservationTable::UpdateBatch batch(table);
+        table.SetIndexName("");
+        table.DropTag(tag);
+        table.Refresh();
+    } catch (const std::exception&) {
+    }
+}
+
 void show_page_in_file_order(ObservationTable& table, PageKind page) {
     const ObservationTable::UpdateBatch batch(table);
-    table.SetIndexName("");
-    for (const PageDefinition& p : kPages) {
-        try {
-            table.DropTag(p.sortTag);
-        } catch (const std::exception&) {
-        }
-    }
+    for (const PageDefinition& p : kPages)
+        drop_sort_tag(table, p.sortTag);
     table.SetFilter(page_definition(page).filter);
 }
 

@@ -28,6 +28,10 @@ inline const PageDefinition& page_definition(PageKind kind) { return kPages[kind
 // record, "Наблюдения" otherwise. Leaves that page's filter in force.
 PageKind shown_page(ObservationTable& table);
 
+// The order of the file again: no tag selected, the tag dropped, the view refreshed. A table that
+// refuses (a tag already gone, an index it cannot write) keeps the order it has.
+void drop_sort_tag(ObservationTable& table, const char* tag);
+
 // The page's records in the order of the file: no sort tag selected, both tags dropped
 // (failures ignored), the page's filter in force.
 void show_page_in_file_order(ObservationTable& table, PageKind page);

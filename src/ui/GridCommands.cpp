@@ -34,12 +34,7 @@ void TForm1::titleStateChange(const Page& p, int column) {
         return;
     const char* tag = p.def.sortTag;
     const ObservationTable::UpdateBatch batch(m_table);
-    try {
-        m_table.SetIndexName("");
-        m_table.DropTag(tag);
-        m_table.Refresh();
-    } catch (const std::exception&) {
-    }
+    drop_sort_tag(m_table, tag);
     const TgpColumn& c = p.grid->Columns().Items(column);
     if (c.TitleState == tsSortedNone) {
         reset_sort(p.grid, tag);

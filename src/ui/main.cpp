@@ -36,6 +36,9 @@ QIcon application_icon() {
 
 namespace {
 
+// What a failed save or close leaves: the window shows no table, the file keeps what was posted.
+const char* const kClosedNote = ". Таблица закрыта; записи, сохранённые раньше, остались в файле";
+
 // The image list: seven icons drawn for this program on a 16 × 16 grid (resources/icons), as
 // SVG so that they stay sharp on a scaled screen.
 QIcon list_icon(int index) {
@@ -351,15 +354,8 @@ const Page& TForm1::page(PageKind kind) const { return m_pages[kind == PageKind:
 void TForm1::reset_sort(TDBGridPro* grid, const char* tag) {
     for (int i = 0; i < grid->Columns().Count(); ++i)
         grid->SetTitleState(i, tsSortedNone);
-    if (!m_table.Active())
-        return;
-    try {
-        const ObservationTable::UpdateBatch batch(m_table);
-        m_table.SetIndexName("");
-        m_table.DropTag(tag);
-        m_table.Refresh();
-    } catch (const std::exception&) {
-    }
+    if (m_table.Active())
+        drop_sort_tag(m_table, tag);
 }
 
 void TForm1::N2Click() {
@@ -547,7 +543,7 @@ void TForm1::Save_DB() {
         doc_open = false;
         doc_changed = false;
         showNoDocument();
-        showError(std::runtime_error(std::string(e.what()) + ". Таблица закрыта; записи, сохранённые раньше, остались в файле"));
+        showError(std::runtime_error(std::string(e.what()) + kClosedNote));
         return;
     }
     doc_changed = false;
@@ -620,7 +616,7 @@ void TForm1::Close_DB() {
     }
     showNoDocument();
     if (!failure.empty())
-        throw std::runtime_error(failure + ". Таблица закрыта; записи, сохранённые раньше, остались в файле");
+        throw std::runtime_error(failure + kClosedNote);
 }
 
 void TForm1::N11Click() {

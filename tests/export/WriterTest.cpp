@@ -208,8 +208,9 @@ TEST_F(WriterTest, RowBlocksOf32WithIndexAndDbcell) {
             const std::size_t firstCell = firstRow + 20 + dbcells[k].u16(4);
             EXPECT_EQ(stream[firstCell] | stream[firstCell + 1] << 8, 0x0203);
             // Three NUMBER records of 18 bytes per row.
-            if (dbcells[k].data.size() > 6)
+            if (dbcells[k].data.size() > 6) {
                 EXPECT_EQ(dbcells[k].u16(6), 3u * 18);
+            }
         }
     }
 }

@@ -151,8 +151,9 @@ TEST_F(ReportTest, TextsStandWhereTheTemplatePutsThem) {
     for (int i = 0; i < 9; ++i) {
         const Word* w = find(words, titles[i]);
         ASSERT_NE(w, nullptr) << titles[i];
-        if (i < 4 || i == 8) // one-word titles: their centre is the column's
+        if (i < 4 || i == 8) { // one-word titles: their centre is the column's
             EXPECT_NEAR(w->cx(), (lefts[i] + widths[i] / 2) * kMm, 0.5) << titles[i];
+        }
         EXPECT_NEAR(w->cy(), headerMiddle, 0.5) << titles[i];
     }
     const double rowMiddle = (25 + 64 + 60 + 1 + 26.5) * kMm;
