@@ -42,8 +42,7 @@ std::string table_refusal(const std::string& table, bool append) {
     }
     if (file_exists(table))
         return "файл " + name + " уже существует и не изменён; чтобы дополнить его, укажите --append; приём данных не начат";
-    const size_t slash = table.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : table.substr(0, std::max<size_t>(slash, 1));
+    const std::string folder = folder_of(table);
     if (::access(folder.c_str(), W_OK | X_OK) != 0)
         return "в папку «" + folder + "» нельзя записывать (" + std::strerror(errno) + "); приём данных не начат";
     return {};

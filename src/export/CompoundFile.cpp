@@ -248,8 +248,7 @@ std::string create_file_error(std::int32_t status, const std::string& path) {
     std::string text = "StgCreateDocFile error " + std::to_string(status);
     if (path.empty())
         return text;
-    const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, std::max<size_t>(slash, 1));
+    const std::string folder = folder_of(path);
     const std::string name = "«" + path + "»";
     switch (status) {
     case stg::kAccessDenied:

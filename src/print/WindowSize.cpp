@@ -16,7 +16,7 @@ void size_to_screen(QWidget* window, QSize wanted) {
     // A title bar and borders of a usual window manager, in logical pixels.
     const QSize frame(16, 40);
     const QRect room = screen->availableGeometry();
-    window->resize(wanted.boundedTo(room.size() - frame).expandedTo(window->minimumSizeHint()).boundedTo(room.size() - frame));
+    window->resize(wanted.expandedTo(window->minimumSizeHint()).boundedTo(room.size() - frame));
 }
 
 } // namespace ulen3

@@ -269,6 +269,13 @@ bool TableFile::sync() {
 
 void ignore_file_size_signal() { std::signal(SIGXFSZ, SIG_IGN); }
 
+std::string folder_of(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 std::string resolved_path(const std::string& path) {
     char real[PATH_MAX];
     struct stat st {};
@@ -282,9 +289,7 @@ namespace {
 // The folder of a path and the name in it.
 std::pair<std::string, std::string> split_path(const std::string& path) {
     const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return {".", path};
-    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+    return {folder_of(path), slash == std::string::npos ? path : path.substr(slash + 1)};
 }
 
 constexpr const char* kTempMark = ".ulen3-";

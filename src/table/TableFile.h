@@ -111,6 +111,9 @@ void remove_stale_temps(const std::string& target, bool followLink = true);
 // with nothing left under the temporary name.
 bool write_whole_file(const std::string& path, const void* data, size_t size, FileFailure& failure);
 
+// The folder a path names its file in: "." for a bare name, "/" for a file at the root.
+std::string folder_of(const std::string& path);
+
 // Where a file name's extension begins (its dot), or the name's length when it has none.
 size_t extension_start(const std::string& path);
 // The production index beside a table: its name with the extension ".mdx".

@@ -129,7 +129,7 @@ TEST_F(CommandLineTest, APipeOrAFolderIsNoTable) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     const std::string folder = dir.file("folder.db");
     ::mkdir(folder.c_str(), 0755);
-    for (const std::string& command : {"info", "dump", "stats", "renumber", "sort"}) {
+    for (const std::string command : {"info", "dump", "stats", "renumber", "sort"}) {
         for (const auto& [target, kind] : {std::pair{fifo, "именованный канал"}, std::pair{folder, "папка"}}) {
             int status = -1;
             const std::string out = cli(command + " " + target + (command == "sort" ? " P" : ""), status);

@@ -102,9 +102,10 @@ protected:
         EXPECT_TRUE(read == std::to_string(reader.VisibleCount()) + "\n" ||
                     std::stoul("0" + read) >= static_cast<unsigned long>(reader.VisibleCount()))
             << what << ": " << read;
-        if (now.hasIndex)
+        if (now.hasIndex) {
             EXPECT_TRUE((before.hasIndex && now.index == before.index) || (after.hasIndex && now.index == after.index))
                 << what << ": the index is neither the old one nor the new one";
+        }
     }
 
     // Cuts the command at `cuts` bytes spread over all it writes; `check` looks at each result.
@@ -187,8 +188,9 @@ TEST_F(CrashTest, ADownloadLosesNothingItKept) {
                 EXPECT_TRUE(done.count(r)) << what << ": a half-written record";
         }
         const std::string kept = run_command("ls " + dir.file("data") + "/ULEN3/images/*.bin 2>/dev/null");
-        if (!kept.empty())
+        if (!kept.empty()) {
             EXPECT_EQ(read_file(kept.substr(0, kept.find('\n'))), expected) << what;
+        }
     }
 }
 
