@@ -1,8 +1,8 @@
 #include "BenchDownload.h"
 
-#include "ConsoleDownload.h"
+#include "link/ConsoleDownload.h"
 #include "BenchArguments.h"
-#include "DBGridPro.h"
+#include "ui/DBGridPro.h"
 #include "QuietExchangeHost.h"
 #include "SampleImage.h"
 

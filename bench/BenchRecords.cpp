@@ -1,6 +1,6 @@
 #include "BenchRecords.h"
 
-#include "ObservationTable.h"
+#include "table/ObservationTable.h"
 
 #include <cstdio>
 

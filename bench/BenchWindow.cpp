@@ -1,13 +1,13 @@
 #include "BenchWindow.h"
 
 #include "BenchArguments.h"
-#include "ReportEngine.h"
-#include "ReportPreview.h"
-#include "Reports.h"
-#include "Settings.h"
-#include "UserDialogs.h"
-#include "main.h"
-#include "receive.h"
+#include "print/ReportEngine.h"
+#include "print/ReportPreview.h"
+#include "print/Reports.h"
+#include "link/Settings.h"
+#include "ui/UserDialogs.h"
+#include "ui/main.h"
+#include "link/receive.h"
 
 #include <QAbstractScrollArea>
 #include <QApplication>

@@ -4,11 +4,11 @@
 #include "BenchRecords.h"
 #include "BenchDownload.h"
 #include "BenchWindow.h"
-#include "ImageDecoder.h"
-#include "ObservationTable.h"
+#include "decode/ImageDecoder.h"
+#include "table/ObservationTable.h"
 #include "SampleImage.h"
-#include "Pages.h"
-#include "SheetExport.h"
+#include "table/Pages.h"
+#include "export/SheetExport.h"
 
 #include <chrono>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // An exchange host without a window or a port: it ignores what the exchange shows and sends and
 // keeps only how the exchange finished. For measuring and fuzzing the exchange alone.
 
-#include "Exchange.h"
+#include "link/Exchange.h"
 
 #include <string>
 

@@ -1,9 +1,9 @@
 #include "CliDecode.h"
 
-#include "ImageArchive.h"
+#include "link/ImageArchive.h"
 
-#include "ObservationTable.h"
-#include "TableError.h"
+#include "table/ObservationTable.h"
+#include "table/TableError.h"
 
 #include <charconv>
 #include <clocale>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ImageDecoder.h"
+#include "decode/ImageDecoder.h"
 
 #include <string>
 #include <vector>

@@ -1,9 +1,9 @@
 #include "CliDownload.h"
 
 #include "CliDecode.h"
-#include "ConsoleDownload.h"
-#include "ImageArchive.h"
-#include "TableFile.h"
+#include "link/ConsoleDownload.h"
+#include "link/ImageArchive.h"
+#include "table/TableFile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -2,15 +2,15 @@
 
 #include "CliDecode.h"
 #include "CliDownload.h"
-#include "ObservationTable.h"
-#include "PageStatistics.h"
-#include "ReportEngine.h"
-#include "Reports.h"
-#include "Pages.h"
-#include "FieldCodec.h"
-#include "SheetExport.h"
-#include "TableError.h"
-#include "TableFile.h"
+#include "table/ObservationTable.h"
+#include "table/PageStatistics.h"
+#include "print/ReportEngine.h"
+#include "print/Reports.h"
+#include "table/Pages.h"
+#include "table/FieldCodec.h"
+#include "export/SheetExport.h"
+#include "table/TableError.h"
+#include "table/TableFile.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>

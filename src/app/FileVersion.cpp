@@ -1,4 +1,4 @@
-#include "FileVersion.h"
+#include "app/FileVersion.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
-#include "HelpViewer.h"
+#include "app/HelpViewer.h"
 
-#include "UserDialogs.h"
-#include "WindowSize.h"
+#include "ui/UserDialogs.h"
+#include "print/WindowSize.h"
 
 #include <QDialog>
 #include <QDir>

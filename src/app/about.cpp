@@ -1,6 +1,6 @@
-#include "about.h"
+#include "app/about.h"
 
-#include "FileVersion.h"
+#include "app/FileVersion.h"
 
 #include <QLabel>
 #include <QPushButton>

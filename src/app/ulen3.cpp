@@ -1,15 +1,15 @@
 // ulen3: the desktop program. One optional argument: a table to open as "Открыть" would (the
 // desktop's "Open with"); --help and --version print and end.
 
-#include "HelpViewer.h"
-#include "Settings.h"
-#include "TableFile.h"
-#include "Translations.h"
-#include "UserDialogs.h"
-#include "about.h"
-#include "logo.h"
-#include "main.h"
-#include "receive.h"
+#include "app/HelpViewer.h"
+#include "link/Settings.h"
+#include "table/TableFile.h"
+#include "ui/Translations.h"
+#include "ui/UserDialogs.h"
+#include "app/about.h"
+#include "app/logo.h"
+#include "ui/main.h"
+#include "link/receive.h"
 
 #include <QApplication>
 

@@ -1,8 +1,8 @@
-#include "ImageDecoder.h"
+#include "decode/ImageDecoder.h"
 
-#include "TableError.h"
+#include "table/TableError.h"
 
-#include "ObservationTable.h"
+#include "table/ObservationTable.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
-#include "CompoundFile.h"
+#include "export/CompoundFile.h"
 
-#include "TableFile.h"
+#include "table/TableFile.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,8 +1,8 @@
-#include "SheetExport.h"
+#include "export/SheetExport.h"
 
-#include "ObservationTable.h"
-#include "vteExcel.h"
-#include "vteExcelTypes.h"
+#include "table/ObservationTable.h"
+#include "export/vteExcel.h"
+#include "export/vteExcelTypes.h"
 
 namespace ulen3 {
 

@@ -1,6 +1,6 @@
-#include "vteExcel.h"
+#include "export/vteExcel.h"
 
-#include "CompoundFile.h"
+#include "export/CompoundFile.h"
 
 #include <algorithm>
 #include <array>

@@ -3,7 +3,7 @@
 // TvteExcelWriter: stores a workbook model as an Excel 97–2003 file, a compound file whose root
 // holds one stream "Workbook" with a BIFF8 workbook stream.
 
-#include "vteExcelTypes.h"
+#include "export/vteExcelTypes.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "vteExcelTypes.h"
+#include "export/vteExcelTypes.h"
 
 #include <algorithm>
 #include <new>

@@ -1,7 +1,7 @@
-#include "CPDrv.h"
+#include "link/CPDrv.h"
 
-#include "PortNames.h"
-#include "SerialDevice.h"
+#include "link/PortNames.h"
+#include "link/SerialDevice.h"
 
 #include <QLoggingCategory>
 #include <QTimerEvent>

@@ -4,7 +4,7 @@
 // the port, polls it on a timer of the user-interface thread and hands every batch of received
 // bytes to its owner through OnReceiveData; writes with a time-out.
 
-#include "SerialDevice.h"
+#include "link/SerialDevice.h"
 
 #include <QBasicTimer>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "ConsoleDownload.h"
+#include "link/ConsoleDownload.h"
 
 #include <QEventLoop>
 

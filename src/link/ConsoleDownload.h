@@ -3,7 +3,7 @@
 // The download without windows: the exchange runs in a Qt event loop of its own and its face
 // is a terminal (identification on stdout, progress and errors on stderr) or nothing at all.
 
-#include "DownloadLink.h"
+#include "link/DownloadLink.h"
 
 namespace ulen3 {
 

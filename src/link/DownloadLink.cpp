@@ -1,8 +1,8 @@
-#include "DownloadLink.h"
+#include "link/DownloadLink.h"
 
-#include "ImageArchive.h"
-#include "PortNames.h"
-#include "Settings.h"
+#include "link/ImageArchive.h"
+#include "link/PortNames.h"
+#include "link/Settings.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -4,8 +4,8 @@
 // The download dialog and the command line derive from it and supply the face of the exchange
 // (status, progress, identification, errors, the end).
 
-#include "CPDrv.h"
-#include "Exchange.h"
+#include "link/CPDrv.h"
+#include "link/Exchange.h"
 
 #include <QElapsedTimer>
 #include <QFile>

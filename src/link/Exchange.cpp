@@ -1,4 +1,4 @@
-#include "Exchange.h"
+#include "link/Exchange.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "ImageArchive.h"
+#include "link/ImageArchive.h"
 
-#include "TableFile.h"
+#include "table/TableFile.h"
 
 #include <QDir>
 #include <QFileInfo>

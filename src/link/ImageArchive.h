@@ -5,7 +5,7 @@
 // download, named by its date and time and the instrument's identification, the oldest going
 // once there are more than kKeptImages.
 
-#include "Exchange.h"
+#include "link/Exchange.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "PortNames.h"
+#include "link/PortNames.h"
 
-#include "Settings.h"
+#include "link/Settings.h"
 
 #include <QDir>
 #include <QFileInfo>

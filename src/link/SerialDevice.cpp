@@ -1,6 +1,6 @@
 // The serial port on Linux: termios2 through ioctl, so any bit rate can be set.
 
-#include "SerialDevice.h"
+#include "link/SerialDevice.h"
 
 #include <asm/termbits.h>
 #include <sys/file.h>

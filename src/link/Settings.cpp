@@ -1,4 +1,4 @@
-#include "Settings.h"
+#include "link/Settings.h"
 
 #include <QSettings>
 

@@ -1,6 +1,6 @@
-#include "receive.h"
+#include "link/receive.h"
 
-#include "ImageArchive.h"
+#include "link/ImageArchive.h"
 
 #include <QDateTime>
 

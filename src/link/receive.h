@@ -3,7 +3,7 @@
 // TForm2, the download dialog: runs one complete exchange with the instrument while it is shown
 // modally and ends with 1 (a new memory image is ready) or 2 (failed or cancelled).
 
-#include "DownloadLink.h"
+#include "link/DownloadLink.h"
 
 #include <QDialog>
 

@@ -1,9 +1,9 @@
-#include "ReportEngine.h"
+#include "print/ReportEngine.h"
 
-#include "ObservationTable.h"
-#include "FieldCodec.h"
-#include "PageStatistics.h"
-#include "TableFile.h"
+#include "table/ObservationTable.h"
+#include "table/FieldCodec.h"
+#include "table/PageStatistics.h"
+#include "table/TableFile.h"
 
 #include <QFont>
 #include <QFontMetricsF>

@@ -4,7 +4,7 @@
 // heights, page breaks, the sheet count) and drawn on demand on any painter: the preview, the
 // printer, a PDF file. Prepared sheets keep their texts, so they print as they were prepared.
 
-#include "ReportTemplate.h"
+#include "print/ReportTemplate.h"
 
 #include <QRectF>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "ReportPreview.h"
+#include "print/ReportPreview.h"
 
-#include "ReportEngine.h"
-#include "WindowSize.h"
+#include "print/ReportEngine.h"
+#include "print/WindowSize.h"
 
 #include <QAbstractScrollArea>
 #include <QComboBox>

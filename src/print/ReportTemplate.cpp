@@ -1,4 +1,4 @@
-#include "ReportTemplate.h"
+#include "print/ReportTemplate.h"
 
 #include <charconv>
 #include <sstream>

@@ -1,4 +1,4 @@
-#include "Reports.h"
+#include "print/Reports.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "WindowSize.h"
+#include "print/WindowSize.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,4 +1,4 @@
-#include "Cp1251.h"
+#include "table/Cp1251.h"
 
 #include <unicode/ucnv.h>
 

@@ -1,8 +1,8 @@
-#include "DbfFile.h"
+#include "table/DbfFile.h"
 
-#include "Cp1251.h"
-#include "FieldCodec.h"
-#include "TableError.h"
+#include "table/Cp1251.h"
+#include "table/FieldCodec.h"
+#include "table/TableError.h"
 
 #include <algorithm>
 #include <charconv>

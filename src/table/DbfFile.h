@@ -4,8 +4,8 @@
 // binding of the thirteen fields to the file's descriptors, and the encoding of values into a
 // record. It knows nothing of cursors, views, filters or sort tags.
 
-#include "ObservationFields.h"
-#include "TableFile.h"
+#include "table/ObservationFields.h"
+#include "table/TableFile.h"
 
 #include <cstdint>
 #include <memory>

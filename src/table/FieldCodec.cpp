@@ -1,4 +1,4 @@
-#include "FieldCodec.h"
+#include "table/FieldCodec.h"
 
 #include <charconv>
 #include <cmath>

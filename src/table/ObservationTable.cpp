@@ -1,8 +1,8 @@
-#include "ObservationTable.h"
+#include "table/ObservationTable.h"
 
-#include "FieldCodec.h"
-#include "ProductionIndex.h"
-#include "TableError.h"
+#include "table/FieldCodec.h"
+#include "table/ProductionIndex.h"
+#include "table/TableError.h"
 
 #include <algorithm>
 #include <charconv>

@@ -5,8 +5,8 @@
 // the order of the selected sort tag. The file's bytes live in DbfFile; this class keeps the
 // cursor, the view, the filter, the sort tags and the listeners.
 
-#include "DbfFile.h"
-#include "ObservationFields.h"
+#include "table/DbfFile.h"
+#include "table/ObservationFields.h"
 
 #include <cstdint>
 #include <memory>

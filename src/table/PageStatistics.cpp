@@ -1,6 +1,6 @@
-#include "PageStatistics.h"
+#include "table/PageStatistics.h"
 
-#include "ObservationTable.h"
+#include "table/ObservationTable.h"
 
 #include <cmath>
 #include <cstdio>

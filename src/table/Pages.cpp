@@ -1,6 +1,6 @@
-#include "Pages.h"
+#include "table/Pages.h"
 
-#include "ObservationTable.h"
+#include "table/ObservationTable.h"
 
 namespace ulen3 {
 

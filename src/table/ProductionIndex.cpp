@@ -1,10 +1,10 @@
-#include "ProductionIndex.h"
+#include "table/ProductionIndex.h"
 
-#include "Cp1251.h"
-#include "DbfFile.h"
-#include "FieldCodec.h"
-#include "RussianCollation.h"
-#include "TableError.h"
+#include "table/Cp1251.h"
+#include "table/DbfFile.h"
+#include "table/FieldCodec.h"
+#include "table/RussianCollation.h"
+#include "table/TableError.h"
 
 #include <algorithm>
 #include <cstring>

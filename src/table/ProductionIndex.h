@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ObservationFields.h"
-#include "TableFile.h"
+#include "table/ObservationFields.h"
+#include "table/TableFile.h"
 
 #include <cstdint>
 #include <memory>

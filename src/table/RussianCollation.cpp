@@ -1,6 +1,6 @@
-#include "RussianCollation.h"
+#include "table/RussianCollation.h"
 
-#include "Cp1251.h"
+#include "table/Cp1251.h"
 
 #include <unicode/ucol.h>
 

@@ -1,4 +1,4 @@
-#include "TableFile.h"
+#include "table/TableFile.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,11 +1,11 @@
 // The settings of the main window: the default folder, the column layouts of both grids and,
 // beyond them, the window's own place on the screen.
 
-#include "main.h"
+#include "ui/main.h"
 
-#include "LayoutText.h"
-#include "Settings.h"
-#include "UserDialogs.h"
+#include "ui/LayoutText.h"
+#include "link/Settings.h"
+#include "ui/UserDialogs.h"
 
 #include <map>
 

@@ -1,8 +1,8 @@
-#include "DBGridPro.h"
+#include "ui/DBGridPro.h"
 
-#include "Cp1251.h"
-#include "FieldCodec.h"
-#include "TableError.h"
+#include "table/Cp1251.h"
+#include "table/FieldCodec.h"
+#include "table/TableError.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>

@@ -5,7 +5,7 @@
 // user edit cells in place and mark rows, and draws one sort mark set by title clicks. The grid
 // reads the table live, row by row, so a large table costs nothing until rows are painted.
 
-#include "ObservationTable.h"
+#include "table/ObservationTable.h"
 
 #include <QColor>
 #include <QFont>

@@ -1,9 +1,9 @@
 // The commands on the grid of the page shown and on its records: sorting by a title click,
 // removing the sort, colours, fitting, deleting and renumbering rows.
 
-#include "main.h"
+#include "ui/main.h"
 
-#include "UserDialogs.h"
+#include "ui/UserDialogs.h"
 
 #include <QColor>
 #include <QLayout>

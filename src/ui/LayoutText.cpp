@@ -1,4 +1,4 @@
-#include "LayoutText.h"
+#include "ui/LayoutText.h"
 
 #include <cctype>
 #include <charconv>

@@ -1,6 +1,6 @@
 // The footers under P, R and N: the page statistics, or the figures of the marked rows.
 
-#include "main.h"
+#include "ui/main.h"
 
 #include <QLocale>
 

@@ -1,9 +1,9 @@
-#include "PortsDialog.h"
+#include "ui/PortsDialog.h"
 
-#include "ImageArchive.h"
-#include "PortNames.h"
-#include "SerialDevice.h"
-#include "Settings.h"
+#include "link/ImageArchive.h"
+#include "link/PortNames.h"
+#include "link/SerialDevice.h"
+#include "link/Settings.h"
 
 #include <QCheckBox>
 #include <QClipboard>

@@ -1,9 +1,9 @@
 // Preview and print of the visible page's report.
 
-#include "main.h"
+#include "ui/main.h"
 
-#include "ReportPreview.h"
-#include "UserDialogs.h"
+#include "print/ReportPreview.h"
+#include "ui/UserDialogs.h"
 
 #include <QFileInfo>
 #include <QLocale>

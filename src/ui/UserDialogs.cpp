@@ -1,4 +1,4 @@
-#include "UserDialogs.h"
+#include "ui/UserDialogs.h"
 
 #include <QColorDialog>
 #include <QFileDialog>

@@ -1,14 +1,14 @@
-#include "main.h"
+#include "ui/main.h"
 
-#include "ImageDecoder.h"
-#include "Pages.h"
-#include "PortsDialog.h"
-#include "Reports.h"
-#include "Settings.h"
-#include "SheetExport.h"
-#include "TableFile.h"
-#include "UserDialogs.h"
-#include "receive.h"
+#include "decode/ImageDecoder.h"
+#include "table/Pages.h"
+#include "ui/PortsDialog.h"
+#include "print/Reports.h"
+#include "link/Settings.h"
+#include "export/SheetExport.h"
+#include "table/TableFile.h"
+#include "ui/UserDialogs.h"
+#include "link/receive.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -4,11 +4,11 @@
 // state that follows the document, and the document's lifecycle (create, open, append, save,
 // close, exit).
 
-#include "DBGridPro.h"
-#include "ObservationTable.h"
-#include "PageStatistics.h"
-#include "Pages.h"
-#include "ReportEngine.h"
+#include "ui/DBGridPro.h"
+#include "table/ObservationTable.h"
+#include "table/PageStatistics.h"
+#include "table/Pages.h"
+#include "print/ReportEngine.h"
 
 #include <QMainWindow>
 

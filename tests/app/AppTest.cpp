@@ -1,11 +1,11 @@
 // The application shell: version information, about box, splash.
 
-#include "FileVersion.h"
-#include "HelpViewer.h"
+#include "app/FileVersion.h"
+#include "app/HelpViewer.h"
 #include "TempDir.h"
-#include "UserDialogs.h"
-#include "about.h"
-#include "logo.h"
+#include "ui/UserDialogs.h"
+#include "app/about.h"
+#include "app/logo.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // The memory image decoder: record conversions, bounds, create and append.
 
 #include "Emulator.h"
-#include "ImageDecoder.h"
+#include "decode/ImageDecoder.h"
 #include "SampleImage.h"
 #include "../table/TableTestSupport.h"
 

@@ -2,10 +2,10 @@
 // says the older one is kept, the older file is byte for byte what it was, no temporary file is
 // left, and the next export works.
 
-#include "CompoundFile.h"
-#include "Pages.h"
-#include "SheetExport.h"
-#include "TableFile.h"
+#include "export/CompoundFile.h"
+#include "table/Pages.h"
+#include "export/SheetExport.h"
+#include "table/TableFile.h"
 #include "../table/TableTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // Exported workbooks read back by readers this program did not write.
 
-#include "Pages.h"
-#include "SheetExport.h"
-#include "vteExcel.h"
+#include "table/Pages.h"
+#include "export/SheetExport.h"
+#include "export/vteExcel.h"
 #include "../table/TableTestSupport.h"
 
 #include <gtest/gtest.h>

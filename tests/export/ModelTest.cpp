@@ -1,6 +1,6 @@
 // The workbook model: ranges, used area, names.
 
-#include "vteExcelTypes.h"
+#include "export/vteExcelTypes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The BIFF8 workbook stream, read back record by record.
 
-#include "CompoundFile.h"
-#include "Pages.h"
-#include "SheetExport.h"
+#include "export/CompoundFile.h"
+#include "table/Pages.h"
+#include "export/SheetExport.h"
 #include "TempDir.h"
-#include "vteExcel.h"
+#include "export/vteExcel.h"
 #include "../table/TableTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // an append onto one with records of the same instrument.
 
 #include "FuzzSupport.h"
-#include "ImageDecoder.h"
-#include "ObservationTable.h"
+#include "decode/ImageDecoder.h"
+#include "table/ObservationTable.h"
 
 using namespace ulen3;
 

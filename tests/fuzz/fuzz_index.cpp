@@ -1,7 +1,7 @@
 // A sound table with header byte 28 set and an arbitrary index file beside it: the tags are read
 // and built again, sorted views walked, and nothing crashes.
 
-#include "ObservationTable.h"
+#include "table/ObservationTable.h"
 
 #include <cstdio>
 #include <string>

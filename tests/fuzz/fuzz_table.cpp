@@ -2,7 +2,7 @@
 // one edited when it opens; nothing may crash or read outside the file.
 
 #include "FuzzSupport.h"
-#include "ObservationTable.h"
+#include "table/ObservationTable.h"
 
 using namespace ulen3;
 

@@ -2,9 +2,9 @@
 
 #include "Emulator.h"
 #include "SampleImage.h"
-#include "Settings.h"
+#include "link/Settings.h"
 #include "TempDir.h"
-#include "receive.h"
+#include "link/receive.h"
 
 #include <QDir>
 #include <QPushButton>
@@ -14,11 +14,11 @@
 
 #include <gtest/gtest.h>
 
-#include "ImageArchive.h"
-#include "PortNames.h"
-#include "TableFile.h"
-#include "SerialDevice.h"
-#include "ObservationTable.h"
+#include "link/ImageArchive.h"
+#include "link/PortNames.h"
+#include "table/TableFile.h"
+#include "link/SerialDevice.h"
+#include "table/ObservationTable.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>

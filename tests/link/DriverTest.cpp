@@ -1,8 +1,8 @@
 // The serial driver's property rules and its traffic over a real pseudo-terminal.
 
-#include "CPDrv.h"
-#include "PortNames.h"
-#include "Settings.h"
+#include "link/CPDrv.h"
+#include "link/PortNames.h"
+#include "link/Settings.h"
 #include "TempDir.h"
 
 #include <QCoreApplication>

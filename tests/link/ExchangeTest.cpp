@@ -1,6 +1,6 @@
 // The exchange as a state machine: chunks and timer expiries in, actions out.
 
-#include "Exchange.h"
+#include "link/Exchange.h"
 #include "SampleImage.h"
 
 #include <gtest/gtest.h>

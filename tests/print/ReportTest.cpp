@@ -1,7 +1,7 @@
 // The report templates and the engine, read back from our PDFs by poppler's pdftotext.
 
-#include "ReportEngine.h"
-#include "Reports.h"
+#include "print/ReportEngine.h"
+#include "print/Reports.h"
 #include "../table/TableTestSupport.h"
 
 #include <QRectF>

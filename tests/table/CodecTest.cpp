@@ -1,5 +1,5 @@
-#include "Cp1251.h"
-#include "FieldCodec.h"
+#include "table/Cp1251.h"
+#include "table/FieldCodec.h"
 
 #include <gtest/gtest.h>
 

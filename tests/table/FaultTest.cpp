@@ -2,8 +2,8 @@
 // happened, the records stored before read back byte for byte, no half-written file is left, and
 // the next operation works.
 
-#include "TableError.h"
-#include "TableFile.h"
+#include "table/TableError.h"
+#include "table/TableFile.h"
 #include "TableTestSupport.h"
 
 #include <gtest/gtest.h>

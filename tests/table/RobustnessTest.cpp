@@ -1,6 +1,6 @@
 // Damaged and changing files: refused or reported, and never written where they should not be.
 
-#include "TableError.h"
+#include "table/TableError.h"
 #include "TableTestSupport.h"
 
 #include <gtest/gtest.h>

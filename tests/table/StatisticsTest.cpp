@@ -1,6 +1,6 @@
 // The page statistics: round1 as the program has always rounded, the figures and their texts.
 
-#include "PageStatistics.h"
+#include "table/PageStatistics.h"
 #include "TableTestSupport.h"
 
 #include <gtest/gtest.h>

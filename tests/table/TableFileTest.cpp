@@ -1,4 +1,4 @@
-#include "TableError.h"
+#include "table/TableError.h"
 #include "TableTestSupport.h"
 
 #include <gtest/gtest.h>

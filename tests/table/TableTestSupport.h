@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ObservationTable.h"
+#include "table/ObservationTable.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "Cp1251.h"
-#include "ProductionIndex.h"
-#include "RussianCollation.h"
+#include "table/Cp1251.h"
+#include "table/ProductionIndex.h"
+#include "table/RussianCollation.h"
 #include "TableTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // ulen3-cli used as a user would, against the files a careless command line could harm: its
 // own input, links to it, other tables, pipes, folders, and numbers that are no numbers.
 
-#include "TableFile.h"
+#include "table/TableFile.h"
 #include "table/TableTestSupport.h"
 
 #include <gtest/gtest.h>

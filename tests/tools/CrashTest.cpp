@@ -4,8 +4,8 @@
 // and an output is absent, the older file, or complete. Our reader and python3-dbfread agree.
 
 #include "Emulator.h"
-#include "ObservationTable.h"
-#include "TableFile.h"
+#include "table/ObservationTable.h"
+#include "table/TableFile.h"
 #include "table/TableTestSupport.h"
 
 #include <gtest/gtest.h>

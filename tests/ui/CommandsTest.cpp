@@ -16,7 +16,7 @@
 #include <QAbstractScrollArea>
 #include <QScrollBar>
 
-#include "ReportPreview.h"
+#include "print/ReportPreview.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The grid contract: columns, selection with bookmark values, title clicks, notifications,
 // editing through the table.
 
-#include "DBGridPro.h"
+#include "ui/DBGridPro.h"
 #include "UiTestSupport.h"
 #include "../table/TableTestSupport.h"
 

@@ -12,8 +12,8 @@
 #include <QPushButton>
 #include <QToolBar>
 
-#include "PortsDialog.h"
-#include "ReportPreview.h"
+#include "ui/PortsDialog.h"
+#include "print/ReportPreview.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Column layouts: the stored text written and read on its own, and through the window's
 // settings across closes and runs.
 
-#include "LayoutText.h"
+#include "ui/LayoutText.h"
 #include "WindowFixture.h"
 
 #include <QDir>

@@ -2,14 +2,14 @@
 
 #include "Emulator.h"
 #include "SampleImage.h"
-#include "Settings.h"
-#include "PortsDialog.h"
-#include "ImageArchive.h"
-#include "PortNames.h"
-#include "Translations.h"
-#include "UserDialogs.h"
-#include "main.h"
-#include "receive.h"
+#include "link/Settings.h"
+#include "ui/PortsDialog.h"
+#include "link/ImageArchive.h"
+#include "link/PortNames.h"
+#include "ui/Translations.h"
+#include "ui/UserDialogs.h"
+#include "ui/main.h"
+#include "link/receive.h"
 #include "WindowFixture.h"
 #include "../table/TableTestSupport.h"
 
@@ -33,7 +33,7 @@
 #include <QTimer>
 #include <QScrollBar>
 
-#include "ReportPreview.h"
+#include "print/ReportPreview.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 
 // The main window with its dialogs answered from a script, for the window's tests.
 
-#include "Settings.h"
+#include "link/Settings.h"
 #include "UiTestSupport.h"
-#include "UserDialogs.h"
-#include "main.h"
-#include "receive.h"
+#include "ui/UserDialogs.h"
+#include "ui/main.h"
+#include "link/receive.h"
 #include "../table/TableTestSupport.h"
 
 #include <QSettings>
