@@ -3,7 +3,7 @@
 #include "link/ConsoleDownload.h"
 #include "BenchArguments.h"
 #include "ui/DBGridPro.h"
-#include "QuietExchangeHost.h"
+#include "support/QuietExchangeHost.h"
 #include "SampleImage.h"
 
 #include <QApplication>

@@ -3,7 +3,8 @@
 #include "CliDecode.h"
 #include "link/ConsoleDownload.h"
 #include "link/ImageArchive.h"
-#include "table/TableFile.h"
+#include "base/File.h"
+#include "table/TablePaths.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -34,9 +35,9 @@ std::string table_refusal(const std::string& table, bool append) {
     const std::string name = "«" + table + "»";
     if (append) {
         // Opened for writing with the table's lock, and closed again: nothing is written.
-        TableFile probe;
+        File probe;
         FileFailure why;
-        if (!probe.open(table, TableFile::Options{}, why))
+        if (!probe.open(table, File::Options{}, why))
             return file_failure_text(why, table) + "; приём данных не начат";
         return {};
     }

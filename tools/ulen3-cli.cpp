@@ -10,7 +10,8 @@
 #include "table/FieldCodec.h"
 #include "export/SheetExport.h"
 #include "table/TableError.h"
-#include "table/TableFile.h"
+#include "base/File.h"
+#include "table/TablePaths.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>

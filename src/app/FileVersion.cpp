@@ -1,5 +1,7 @@
 #include "app/FileVersion.h"
 
+#include "base/Bytes.h"
+
 #include <QFile>
 
 #include <optional>
@@ -73,7 +75,7 @@ public:
     int u16(qsizetype at) const {
         if (at < 0 || at + 1 >= m_bytes.size())
             return 0;
-        return static_cast<unsigned char>(m_bytes[at]) | static_cast<unsigned char>(m_bytes[at + 1]) << 8;
+        return get_le16(reinterpret_cast<const unsigned char*>(m_bytes.constData() + at));
     }
 
 private:

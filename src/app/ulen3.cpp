@@ -3,7 +3,7 @@
 
 #include "app/HelpViewer.h"
 #include "link/Settings.h"
-#include "table/TableFile.h"
+#include "base/File.h"
 #include "ui/Translations.h"
 #include "ui/UserDialogs.h"
 #include "app/about.h"

@@ -1,5 +1,6 @@
 #include "decode/ImageDecoder.h"
 
+#include "base/Bytes.h"
 #include "table/TableError.h"
 
 #include "table/ObservationTable.h"
@@ -14,10 +15,6 @@ namespace ulen3 {
 namespace {
 
 const char* const kAddedText = "Добавлено записей: ";
-
-std::uint16_t u16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-
-std::uint32_t u32(const std::uint8_t* p) { return u16(p) | std::uint32_t(u16(p + 2)) << 16; }
 
 // Where the two sections lie in the image.
 struct ImageLayout {
@@ -37,12 +34,12 @@ ImageLayout layout_of(const DownloadedImage& image) {
     if (image.size < 4)
         throw DecodeError(refused("принято только " + std::to_string(image.size) + " байт"));
     ImageLayout l;
-    l.count1 = u16(image.bytes);
+    l.count1 = get_le16(image.bytes);
     const std::size_t count2At = 2 + kImageRecordSize * l.count1;
     if (count2At + 2 > image.size)
         throw DecodeError(refused("раздел 1 из " + std::to_string(l.count1) +
                                   " записей не помещается в " + received));
-    l.count2 = u16(image.bytes + count2At);
+    l.count2 = get_le16(image.bytes + count2At);
     l.pos2 = count2At + 2;
     const std::size_t end = l.pos2 + kImageRecordSize * l.count2;
     if (end > image.size)
@@ -142,8 +139,8 @@ unsigned skipped_records(const std::uint8_t* records, unsigned count, std::int64
 }
 
 std::string plate_text(const char* kind, const std::uint8_t* sides, char sep) {
-    return std::string(kind) + float_text(u16(sides) / 10.0, sep) + "x" +
-           float_text(u16(sides + 2) / 10.0, sep) + " мм";
+    return std::string(kind) + float_text(get_le16(sides) / 10.0, sep) + "x" +
+           float_text(get_le16(sides + 2) / 10.0, sep) + " мм";
 }
 
 // One table record from the 22 bytes of an instrument record.
@@ -158,10 +155,10 @@ void append_record(ObservationTable& table, const std::uint8_t* r, Section secti
     table.SetInteger(Field::DEV_TYPE, image.dev_code);
     table.SetNumber(Field::SERIAL, image.dev_serial);
     table.SetInteger(Field::NB_TYPE, 0);
-    table.SetNumber(Field::R, u32(r + 2) / scale);
-    table.SetNumber(Field::P, u32(r + 6) / scale);
-    table.SetNumber(Field::H, u16(r) / (first ? 10.0 : 100.0));
-    const std::uint16_t diameter = u16(r + 10);
+    table.SetNumber(Field::R, get_le32(r + 2) / scale);
+    table.SetNumber(Field::P, get_le32(r + 6) / scale);
+    table.SetNumber(Field::H, get_le16(r) / (first ? 10.0 : 100.0));
+    const std::uint16_t diameter = get_le16(r + 10);
     if (!first)
         table.SetText(Field::TYPE, plate_text("AxB ", r + 12, sep));
     else if (diameter != 0)

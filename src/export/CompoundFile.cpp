@@ -1,6 +1,7 @@
 #include "export/CompoundFile.h"
 
-#include "table/TableFile.h"
+#include "base/Bytes.h"
+#include "base/File.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -29,29 +30,19 @@ std::uint32_t sectors_for(std::uint64_t bytes, std::uint32_t size) {
     return static_cast<std::uint32_t>((bytes + size - 1) / size);
 }
 
-void put16(std::uint8_t* p, std::uint16_t v) {
-    p[0] = v & 0xFF;
-    p[1] = v >> 8;
-}
-
-void put32(std::uint8_t* p, std::uint32_t v) {
-    put16(p, v & 0xFFFF);
-    put16(p + 2, v >> 16);
-}
-
 // A 128-byte directory entry.
 void directory_entry(std::uint8_t* e, const std::u16string& name, std::uint8_t type,
                      std::uint32_t child, std::uint32_t start, std::uint32_t size) {
     for (std::size_t i = 0; i < name.size(); ++i)
-        put16(e + 2 * i, name[i]);
-    put16(e + 64, static_cast<std::uint16_t>(2 * (name.size() + 1)));
+        put_le16(e + 2 * i, name[i]);
+    put_le16(e + 64, static_cast<std::uint16_t>(2 * (name.size() + 1)));
     e[66] = type;
     e[67] = 1; // black
-    put32(e + 68, kNoStream);
-    put32(e + 72, kNoStream);
-    put32(e + 76, child);
-    put32(e + 116, start);
-    put32(e + 120, size);
+    put_le32(e + 68, kNoStream);
+    put_le32(e + 72, kNoStream);
+    put_le32(e + 76, child);
+    put_le32(e + 116, start);
+    put_le32(e + 120, size);
 }
 
 // The bytes that come before and after the stream's own bytes in the file.
@@ -88,35 +79,35 @@ Layout layout(const std::u16string& streamName, std::uint32_t streamSize) {
     std::uint8_t* h = l.header.data();
     static const std::uint8_t signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     std::memcpy(h, signature, 8);
-    put16(h + 24, 0x003E); // minor version
-    put16(h + 26, 0x0003); // major version 3: 512-byte sectors
-    put16(h + 28, 0xFFFE); // little-endian
-    put16(h + 30, 9);      // sector shift
-    put16(h + 32, 6);      // mini sector shift
-    put32(h + 44, fatSectors);
-    put32(h + 48, dirSector);
-    put32(h + 56, kMiniStreamCutoff);
-    put32(h + 60, miniFatSectors ? firstMiniFat : kEndOfChain);
-    put32(h + 64, miniFatSectors);
-    put32(h + 68, difatSectors ? firstDifat : kEndOfChain);
-    put32(h + 72, difatSectors);
+    put_le16(h + 24, 0x003E); // minor version
+    put_le16(h + 26, 0x0003); // major version 3: 512-byte sectors
+    put_le16(h + 28, 0xFFFE); // little-endian
+    put_le16(h + 30, 9);      // sector shift
+    put_le16(h + 32, 6);      // mini sector shift
+    put_le32(h + 44, fatSectors);
+    put_le32(h + 48, dirSector);
+    put_le32(h + 56, kMiniStreamCutoff);
+    put_le32(h + 60, miniFatSectors ? firstMiniFat : kEndOfChain);
+    put_le32(h + 64, miniFatSectors);
+    put_le32(h + 68, difatSectors ? firstDifat : kEndOfChain);
+    put_le32(h + 72, difatSectors);
     for (std::uint32_t i = 0; i < kHeaderDifat; ++i)
-        put32(h + 76 + 4 * i, i < fatSectors ? firstFat + i : kFreeSect);
+        put_le32(h + 76 + 4 * i, i < fatSectors ? firstFat + i : kFreeSect);
 
     const std::uint32_t trailerSectors = 1 + miniFatSectors + fatSectors + difatSectors;
     l.trailer.assign(std::size_t(trailerSectors) * kSectorSize, 0);
     std::uint8_t* dir = l.trailer.data();
     for (int i = 0; i < 4; ++i) {
-        put32(dir + 128 * i + 68, kNoStream);
-        put32(dir + 128 * i + 72, kNoStream);
-        put32(dir + 128 * i + 76, kNoStream);
+        put_le32(dir + 128 * i + 68, kNoStream);
+        put_le32(dir + 128 * i + 72, kNoStream);
+        put_le32(dir + 128 * i + 76, kNoStream);
     }
     directory_entry(dir, u"Root Entry", 5, 1, mini ? 0 : kEndOfChain, mini ? dataBytes : 0);
     directory_entry(dir + 128, streamName, 2, kNoStream, 0, streamSize);
 
     std::uint8_t* miniFat = dir + kSectorSize;
     for (std::uint32_t i = 0; i < miniFatSectors * kEntriesPerSector; ++i)
-        put32(miniFat + 4 * i, i + 1 < miniSectors ? i + 1 : i + 1 == miniSectors ? kEndOfChain : kFreeSect);
+        put_le32(miniFat + 4 * i, i + 1 < miniSectors ? i + 1 : i + 1 == miniSectors ? kEndOfChain : kFreeSect);
 
     std::uint8_t* fat = miniFat + std::size_t(miniFatSectors) * kSectorSize;
     const std::uint32_t fatEntries = fatSectors * kEntriesPerSector;
@@ -132,7 +123,7 @@ Layout layout(const std::u16string& streamName, std::uint32_t streamSize) {
             v = kFatSect;
         else if (i >= firstDifat && i < firstDifat + difatSectors)
             v = kDifSect;
-        put32(fat + 4 * i, v);
+        put_le32(fat + 4 * i, v);
     }
 
     std::uint8_t* difat = fat + std::size_t(fatSectors) * kSectorSize;
@@ -140,9 +131,9 @@ Layout layout(const std::u16string& streamName, std::uint32_t streamSize) {
         std::uint8_t* sector = difat + std::size_t(d) * kSectorSize;
         for (std::uint32_t k = 0; k < kDifatPerSector; ++k) {
             const std::uint32_t fatIndex = kHeaderDifat + d * kDifatPerSector + k;
-            put32(sector + 4 * k, fatIndex < fatSectors ? firstFat + fatIndex : kFreeSect);
+            put_le32(sector + 4 * k, fatIndex < fatSectors ? firstFat + fatIndex : kFreeSect);
         }
-        put32(sector + 4 * kDifatPerSector, d + 1 < difatSectors ? firstDifat + d + 1 : kEndOfChain);
+        put_le32(sector + 4 * kDifatPerSector, d + 1 < difatSectors ? firstDifat + d + 1 : kEndOfChain);
     }
     return l;
 }
@@ -177,70 +168,17 @@ std::int32_t status_of(int error) {
     }
 }
 
-std::string write_error_text(int error, const std::string& path) {
-    const std::string name = "«" + path + "»";
+std::string write_error_text(const WholeFileFailure& why, const std::string& path) {
     const std::string kept = " Прежний файл, если он был, не изменён.";
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return "Недостаточно места на диске для файла " + name + "." + kept;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return "Нет прав на запись файла " + name + "." + kept;
+    switch (why.failure) {
+    case FileFailure::NoSpace:
+        return file_failure_text(why.failure, path) + "." + kept;
+    case FileFailure::NoPermission:
+        return "Нет прав на запись файла «" + path + "»." + kept;
     default:
-        return "Ошибка записи файла " + name + " (" + std::strerror(error) + ")." + kept;
+        return "Ошибка записи файла «" + path + "» (" + std::strerror(why.error) + ")." + kept;
     }
 }
-
-bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const std::size_t may = write_faults_allow(size);
-        if (may == 0)
-            return false;
-        const ssize_t n = ::write(fd, data, may);
-        if (n > 0)
-            write_faults_count(static_cast<std::size_t>(n));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Holds the target exclusively while the new file takes its place.
-class TargetLock {
-public:
-    explicit TargetLock(const std::string& path) {
-        m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-        if (m_fd < 0) {
-            if (errno != ENOENT)
-                throw CompoundFileError(create_file_error(status_of(errno), path));
-            return;
-        }
-        struct flock lock {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        if (::fcntl(m_fd, F_OFD_SETLK, &lock) != 0) {
-            ::close(m_fd);
-            throw CompoundFileError(create_file_error(stg::kShareViolation, path));
-        }
-    }
-    ~TargetLock() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    TargetLock(const TargetLock&) = delete;
-    TargetLock& operator=(const TargetLock&) = delete;
-
-private:
-    int m_fd = -1;
-};
 
 } // namespace
 
@@ -287,39 +225,18 @@ void write_compound_file(const std::string& path, const std::u16string& streamNa
         throw CompoundFileError(create_stream_error(stg::kMediumFull));
     const Layout l = layout(streamName, static_cast<std::uint32_t>(stream.size()));
 
-    TargetLock target(path);
-    // The new file is complete under a temporary name of its own before it replaces the target;
-    // what a killed export left there goes first.
-    remove_stale_temps(path);
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0; ++attempt) {
-        temp = temp_name_beside(path);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0 && (errno != EEXIST || attempt > 100))
-            throw CompoundFileError(create_file_error(status_of(errno), path));
-    }
-    // Locked while it is written, so that no other run takes it for one left over.
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    ::fcntl(fd, F_OFD_SETLK, &lock);
+    // The new file is complete under a temporary name of its own before it replaces the target,
+    // which is held exclusively meanwhile.
     static const std::uint8_t zeros[kSectorSize] = {};
-    const bool ok = write_all(fd, l.header.data(), l.header.size()) &&
-                    write_all(fd, stream.data(), stream.size()) &&
-                    write_all(fd, zeros, l.padding) &&
-                    write_all(fd, l.trailer.data(), l.trailer.size()) &&
-                    (write_faults_fail_sync() ? (errno = EIO, false) : ::fsync(fd) == 0);
-    const int error = errno;
-    if (::close(fd) != 0 || !ok) {
-        ::unlink(temp.c_str());
-        throw CompoundFileError(write_error_text(ok ? errno : error, path));
-    }
-    if (write_faults_fail_rename() ? (errno = EIO, true) : !replace_with(temp, path)) {
-        const int renameError = errno;
-        ::unlink(temp.c_str());
-        throw CompoundFileError(write_error_text(renameError, path));
-    }
+    WholeFileFailure why;
+    if (!write_whole_file(path,
+                          {{l.header.data(), l.header.size()},
+                           {stream.data(), stream.size()},
+                           {zeros, l.padding},
+                           {l.trailer.data(), l.trailer.size()}},
+                          true, why))
+        throw CompoundFileError(why.beforeWrite ? create_file_error(status_of(why.error), path)
+                                                : write_error_text(why, path));
 }
 
 } // namespace ulen3

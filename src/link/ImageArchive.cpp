@@ -1,6 +1,6 @@
 #include "link/ImageArchive.h"
 
-#include "table/TableFile.h"
+#include "base/File.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 #include "table/ObservationTable.h"
 #include "table/FieldCodec.h"
 #include "table/PageStatistics.h"
-#include "table/TableFile.h"
+#include "base/File.h"
 
 #include <QFont>
 #include <QFontMetricsF>

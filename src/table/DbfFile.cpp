@@ -1,8 +1,10 @@
 #include "table/DbfFile.h"
 
+#include "base/Bytes.h"
 #include "table/Cp1251.h"
 #include "table/FieldCodec.h"
 #include "table/TableError.h"
+#include "table/TablePaths.h"
 
 #include <algorithm>
 #include <charconv>
@@ -43,15 +45,6 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-void putU32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-uint32_t getU32(const unsigned char* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint16_t getU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
 void putDate(unsigned char* h, HeaderDate date) {
     h[1] = date.year;
     h[2] = date.month;
@@ -63,10 +56,8 @@ std::vector<unsigned char> newHeader(HeaderDate date) {
     std::vector<unsigned char> h(DbfFile::kHeaderLength, 0);
     h[0] = 0x03;
     putDate(h.data(), date);
-    h[8] = DbfFile::kHeaderLength & 0xFF;
-    h[9] = DbfFile::kHeaderLength >> 8;
-    h[10] = DbfFile::kRecordLength & 0xFF;
-    h[11] = DbfFile::kRecordLength >> 8;
+    put_le16(&h[8], DbfFile::kHeaderLength);
+    put_le16(&h[10], DbfFile::kRecordLength);
     h[29] = DbfFile::kLanguageDriver;
     for (int i = 0; i < kFieldCount; ++i) {
         unsigned char* d = &h[32 + 32 * i];
@@ -118,7 +109,7 @@ void DbfFile::createEmpty(const std::string& path, HeaderDate date) {
     // is never replaced; the new table is written whole under a temporary name and renamed into
     // place, so that a crash leaves the older file or the new one, never half a header.
     const bool existed = file_exists(path);
-    TableFile older;
+    File older;
     FileFailure failure;
     if (existed && !older.open(path, false, failure))
         throw TableError("Не удалось создать таблицу: " + file_failure_text(failure, path));
@@ -137,7 +128,7 @@ void DbfFile::open(const std::string& path, bool readOnly) {
     release();
     m_path = path;
     FileFailure failure;
-    TableFile::Options options;
+    File::Options options;
     options.readOnly = readOnly;
     if (!m_file.open(path, options, failure)) {
         const std::string why = file_failure_text(failure, path);
@@ -184,8 +175,8 @@ void DbfFile::bindFields() {
         refuse("файл не является таблицей dBase");
     if ((head[0] & 0x07) != 3)
         refuse("файл не является таблицей dBase III/IV");
-    m_headerLength = getU16(&head[8]);
-    m_recordLength = getU16(&head[10]);
+    m_headerLength = get_le16(&head[8]);
+    m_recordLength = get_le16(&head[10]);
     if (m_headerLength == 0 || m_recordLength == 0)
         refuse("в заголовке нулевая длина заголовка или записи");
     if (m_headerLength < 33 || m_headerLength > size)
@@ -206,7 +197,7 @@ void DbfFile::bindFields() {
         fd.width = d[16];
         fd.decimals = d[17];
         if (fd.type == 'C') {
-            fd.width = d[16] | (d[17] << 8);
+            fd.width = get_le16(d + 16);
             fd.decimals = 0;
         }
         offsets.push_back(offset);
@@ -260,7 +251,7 @@ void DbfFile::bindFields() {
         refuse("записи таблицы не читаются");
 }
 
-bool DbfFile::headerCountDisagrees() const { return getU32(&m_header[4]) != m_count; }
+bool DbfFile::headerCountDisagrees() const { return get_le32(&m_header[4]) != m_count; }
 
 std::string DbfFile::tableName() const {
     const std::string stem = m_path.substr(0, extension_start(m_path));
@@ -279,7 +270,7 @@ bool DbfFile::writeHeader(HeaderDate date, bool withEndMarker) {
     if (!intact())
         return false;
     putDate(m_header.data(), date);
-    putU32(&m_header[4], m_count);
+    put_le32(&m_header[4], m_count);
     const int64_t end = m_headerLength + static_cast<int64_t>(m_count) * m_recordLength;
     return m_file.writeHead(m_header.data(), 32) &&
            (!withEndMarker || m_file.writeAt(end, &kEndMarker, 1));
@@ -483,10 +474,10 @@ DbfFile::Packed DbfFile::writeCopy(const std::string& temp, RecordBytes records,
     p.count = count;
     p.header = m_header;
     putDate(p.header.data(), date);
-    putU32(&p.header[4], p.count);
+    put_le32(&p.header[4], p.count);
 
     FileFailure failure;
-    TableFile::Options options;
+    File::Options options;
     options.create = true;
     options.exclusive = true; // a fresh file of our own: nothing under that name is reused
     options.noFollow = true;  // a link left under the temporary name is not followed

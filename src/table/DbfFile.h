@@ -5,7 +5,7 @@
 // record. It knows nothing of cursors, views, filters or sort tags.
 
 #include "table/ObservationFields.h"
-#include "table/TableFile.h"
+#include "base/File.h"
 
 #include <cstdint>
 #include <memory>
@@ -106,7 +106,7 @@ public:
 
     // A packed copy of the table written under `temp`: every live record in physical order.
     struct Packed {
-        TableFile file;
+        File file;
         std::vector<unsigned char> header;
         RecordBytes records;
         uint32_t count = 0;
@@ -135,7 +135,7 @@ private:
     // this table holds: nothing is then written into it.
     bool intact();
 
-    TableFile m_file;
+    File m_file;
     std::string m_path;
     mutable std::vector<double> m_numbers[kFieldCount]; // read on first use; empty = not read
     std::vector<unsigned char> m_header; // header, descriptors and terminator as in the file

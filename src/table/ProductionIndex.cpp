@@ -1,5 +1,6 @@
 #include "table/ProductionIndex.h"
 
+#include "base/Bytes.h"
 #include "table/Cp1251.h"
 #include "table/DbfFile.h"
 #include "table/FieldCodec.h"
@@ -26,19 +27,6 @@ constexpr int kTagTable = 544;
 constexpr int kTagSlots = (kHeaderBytes - kTagTable) / kTagEntryLength;
 constexpr int kNumericKeyLength = 12;
 constexpr int kMaxCharKey = 100;
-
-uint32_t getU32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void putU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void putU16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-uint16_t getU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 // Sorts by the key, keeping the order of equal keys: a byte at a time from the lowest, leaving
 // out the bytes every key shares.
@@ -205,7 +193,7 @@ std::unique_ptr<ProductionIndex> ProductionIndex::create(const std::string& path
     std::unique_ptr<ProductionIndex> index(new ProductionIndex());
     FileFailure failure = FileFailure::Io;
     // The index file is the table's own: a link to another file is never followed and cut.
-    TableFile::Options options;
+    File::Options options;
     options.create = true;
     options.noFollow = true;
     if (!index->m_file.open(path, options, failure) ||
@@ -236,8 +224,8 @@ void ProductionIndex::startHeader(const std::string& tableName, HeaderDate date)
     std::string name = utf8_to_cp1251(tableName);
     name.resize(std::min<size_t>(name.size(), 15));
     std::memcpy(&h[4], name.data(), name.size());
-    putU16(&h[20], kPagesPerBlock);
-    putU16(&h[22], kBlock);
+    put_le16(&h[20], kPagesPerBlock);
+    put_le16(&h[22], kBlock);
     h[24] = 1;
     h[25] = kTagEntries;
     h[26] = kTagEntryLength;
@@ -245,32 +233,32 @@ void ProductionIndex::startHeader(const std::string& tableName, HeaderDate date)
 }
 
 std::optional<std::vector<ProductionIndex::TagInfo>> ProductionIndex::readTags(const std::string& path) {
-    TableFile file;
+    File file;
     FileFailure failure;
-    TableFile::Options options;
+    File::Options options;
     options.readOnly = true;
     options.noFollow = true;
     if (!file.open(path, options, failure))
         return std::nullopt;
     std::vector<uint8_t> h(kHeaderBytes);
-    if (!file.readAt(0, h.data(), h.size()) || h[0] != 2 || getU16(&h[22]) != kBlock ||
+    if (!file.readAt(0, h.data(), h.size()) || h[0] != 2 || get_le16(&h[22]) != kBlock ||
         h[26] != kTagEntryLength)
         return std::nullopt;
-    const int used = getU16(&h[28]);
+    const int used = get_le16(&h[28]);
     if (used > kTagSlots)
         return std::nullopt;
     std::vector<TagInfo> tags;
     for (int i = 0; i < used; ++i) {
         const uint8_t* e = &h[kTagTable + kTagEntryLength * i];
         uint8_t th[kBlock];
-        if (!file.readAt(static_cast<int64_t>(getU32(e)) * 512, th, sizeof th))
+        if (!file.readAt(static_cast<int64_t>(get_le32(e)) * 512, th, sizeof th))
             return std::nullopt;
         TagInfo info;
         info.name.assign(reinterpret_cast<const char*>(e + 4), strnlen(reinterpret_cast<const char*>(e + 4), 11));
         info.field.assign(reinterpret_cast<const char*>(th + 24), strnlen(reinterpret_cast<const char*>(th + 24), 220));
         info.descending = (th[8] & 0x08) != 0;
         info.type = static_cast<char>(th[9]);
-        info.fieldWidth = getU16(&th[12]);
+        info.fieldWidth = get_le16(&th[12]);
         if (info.type != 'C' && info.type != 'N')
             return std::nullopt;
         tags.push_back(std::move(info));
@@ -321,9 +309,9 @@ void ProductionIndex::release(uint32_t page) {
 void ProductionIndex::freeTree(Tag& tag, uint32_t page) {
     const Node* n = m_nodes.at(page).get();
     if (!n->leaf) {
-        const uint32_t count = getU32(n->block);
+        const uint32_t count = get_le32(n->block);
         for (uint32_t i = 0; i <= count; ++i)
-            freeTree(tag, getU32(n->block + 8 + i * static_cast<uint32_t>(tag.itemLength)));
+            freeTree(tag, get_le32(n->block + 8 + i * static_cast<uint32_t>(tag.itemLength)));
     }
     release(page);
 }
@@ -332,11 +320,11 @@ void ProductionIndex::freeTree(Tag& tag, uint32_t page) {
 // names threaded through them (entry 1 is the root).
 void ProductionIndex::writeTagTable() {
     std::memset(&m_header[kTagTable], 0, kTagSlots * kTagEntryLength);
-    putU16(&m_header[28], static_cast<uint16_t>(m_tags.size()));
+    put_le16(&m_header[28], static_cast<uint16_t>(m_tags.size()));
     for (size_t i = 0; i < m_tags.size(); ++i) {
         const Tag& t = *m_tags[i];
         uint8_t* e = &m_header[kTagTable + kTagEntryLength * i];
-        putU32(e, t.headerPage);
+        put_le32(e, t.headerPage);
         std::memcpy(e + 4, t.info.name.data(), std::min<size_t>(t.info.name.size(), 10));
         e[15] = 0x10;
         e[20] = static_cast<uint8_t>(t.info.type);
@@ -364,24 +352,24 @@ uint32_t ProductionIndex::edgeLeaf(const Tag& tag, bool rightmost) const {
         const Node* n = m_nodes.at(page).get();
         if (n->leaf)
             return page;
-        const uint32_t child = rightmost ? getU32(n->block) : 0;
-        page = getU32(n->block + 8 + child * static_cast<uint32_t>(tag.itemLength));
+        const uint32_t child = rightmost ? get_le32(n->block) : 0;
+        page = get_le32(n->block + 8 + child * static_cast<uint32_t>(tag.itemLength));
     }
 }
 
 void ProductionIndex::fillTagHeader(Tag& tag) {
     Node& h = *m_nodes.at(tag.headerPage);
     std::memset(h.block, 0, kBlock);
-    putU32(h.block, tag.rootPage);
-    putU32(h.block + 4, tag.pages);
+    put_le32(h.block, tag.rootPage);
+    put_le32(h.block + 4, tag.pages);
     h.block[8] = static_cast<uint8_t>(0x10 | (tag.info.descending ? 0x08 : 0));
     h.block[9] = static_cast<uint8_t>(tag.info.type);
-    putU16(h.block + 12, static_cast<uint16_t>(tag.keyLength));
-    putU16(h.block + 14, static_cast<uint16_t>(tag.maxKeys));
-    putU16(h.block + 18, static_cast<uint16_t>(tag.itemLength));
+    put_le16(h.block + 12, static_cast<uint16_t>(tag.keyLength));
+    put_le16(h.block + 14, static_cast<uint16_t>(tag.maxKeys));
+    put_le16(h.block + 18, static_cast<uint16_t>(tag.itemLength));
     std::memcpy(h.block + 24, tag.info.field.data(), std::min<size_t>(tag.info.field.size(), 219));
-    putU32(h.block + 248, edgeLeaf(tag, false));
-    putU32(h.block + 252, edgeLeaf(tag, true));
+    put_le32(h.block + 248, edgeLeaf(tag, false));
+    put_le32(h.block + 252, edgeLeaf(tag, true));
     m_dirty.push_back(tag.headerPage);
     tag.changed = false;
 }
@@ -396,11 +384,11 @@ bool ProductionIndex::flush() {
         for (size_t i = 0; i < m_free.size(); ++i) {
             auto& node = m_nodes[m_free[i]];
             node = std::make_unique<Node>();
-            putU32(node->block + 4, i + 1 < m_free.size() ? m_free[i + 1] : 0);
+            put_le32(node->block + 4, i + 1 < m_free.size() ? m_free[i + 1] : 0);
             m_dirty.push_back(m_free[i]);
         }
-        putU32(&m_header[32], m_pageCount);
-        putU32(&m_header[36], m_free.empty() ? 0 : m_free.front());
+        put_le32(&m_header[32], m_pageCount);
+        put_le32(&m_header[36], m_free.empty() ? 0 : m_free.front());
         m_header[44] = m_date.year;
         m_header[45] = m_date.month;
         m_header[46] = m_date.day;
@@ -563,10 +551,10 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         tag.pages += kPagesPerBlock;
         Node& n = *m_nodes[page];
         const uint32_t k = std::min(per, count - start);
-        putU32(n.block, k);
+        put_le32(n.block, k);
         for (uint32_t e = 0; e < k; ++e) {
             const uint32_t r = order[start + e];
-            putU32(n.block + 8 + e * item, r + 1);
+            put_le32(n.block + 8 + e * item, r + 1);
             std::memcpy(n.block + 12 + e * item, keys[r].data(), keys[r].size());
         }
         level.push_back({page, k ? order[start + k - 1] : 0});
@@ -581,9 +569,9 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
             tag.pages += kPagesPerBlock;
             Node& n = *m_nodes[page];
             n.leaf = false;
-            putU32(n.block, static_cast<uint32_t>(k - 1));
+            put_le32(n.block, static_cast<uint32_t>(k - 1));
             for (size_t c = 0; c < k; ++c) {
-                putU32(n.block + 8 + c * item, level[start + c].page);
+                put_le32(n.block + 8 + c * item, level[start + c].page);
                 if (c + 1 < k) {
                     const uint32_t r = level[start + c].lastRec;
                     std::memcpy(n.block + 12 + c * item, keys[r].data(), keys[r].size());
@@ -607,10 +595,10 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
 uint32_t ProductionIndex::lowerBound(const Tag& tag, const Node& n, const uint8_t* key,
                                      uint32_t rec) const {
     const uint32_t item = static_cast<uint32_t>(tag.itemLength);
-    uint32_t lo = 0, hi = getU32(n.block);
+    uint32_t lo = 0, hi = get_le32(n.block);
     while (lo < hi) {
         const uint32_t mid = (lo + hi) / 2;
-        const uint32_t midRec = n.leaf ? getU32(n.block + 8 + mid * item) : n.sepRec[mid];
+        const uint32_t midRec = n.leaf ? get_le32(n.block + 8 + mid * item) : n.sepRec[mid];
         if (compareEntries(tag, n.block + 12 + mid * item, midRec, key, rec) < 0)
             lo = mid + 1;
         else
@@ -625,19 +613,19 @@ std::optional<ProductionIndex::Split> ProductionIndex::insertInto(Tag& tag, uint
     Node& n = *m_nodes.at(page);
     const uint32_t item = static_cast<uint32_t>(tag.itemLength);
     const auto* k = reinterpret_cast<const uint8_t*>(key.data());
-    uint32_t count = getU32(n.block);
+    uint32_t count = get_le32(n.block);
     // Position: the first entry that does not come before the new one.
     const uint32_t lo = lowerBound(tag, n, k, rec);
     if (n.leaf) {
         uint8_t* at = n.block + 8 + lo * item;
         std::memmove(at + item, at, (count - lo) * item + 4);
         std::memset(at, 0, item);
-        putU32(at, rec);
+        put_le32(at, rec);
         std::memcpy(at + 4, key.data(), key.size());
         ++count;
-        putU32(n.block, count);
+        put_le32(n.block, count);
     } else {
-        const uint32_t child = getU32(n.block + 8 + lo * item);
+        const uint32_t child = get_le32(n.block + 8 + lo * item);
         auto split = insertInto(tag, child, key, rec);
         if (!split)
             return std::nullopt;
@@ -647,10 +635,10 @@ std::optional<ProductionIndex::Split> ProductionIndex::insertInto(Tag& tag, uint
         std::memmove(at + item, at, (count - lo) * item + 4);
         std::memset(at + 4, 0, item - 4);
         std::memcpy(at + 4, split->key.data(), split->key.size());
-        putU32(at + item, split->rightPage);
+        put_le32(at + item, split->rightPage);
         n.sepRec.insert(n.sepRec.begin() + lo, split->rec);
         ++count;
-        putU32(n.block, count);
+        put_le32(n.block, count);
     }
     m_dirty.push_back(page);
     tag.changed = true;
@@ -668,12 +656,12 @@ std::optional<ProductionIndex::Split> ProductionIndex::insertInto(Tag& tag, uint
     if (left.leaf) {
         const uint32_t keep = count / 2;
         std::memcpy(right.block + 8, left.block + 8 + keep * item, (count - keep) * item);
-        putU32(right.block, count - keep);
+        put_le32(right.block, count - keep);
         std::memset(left.block + 8 + keep * item, 0, kNodeBytes - 8 - keep * item);
-        putU32(left.block, keep);
+        put_le32(left.block, keep);
         const uint8_t* last = left.block + 8 + (keep - 1) * item;
         split.key.assign(reinterpret_cast<const char*>(last + 4), static_cast<size_t>(tag.keyLength));
-        split.rec = getU32(last);
+        split.rec = get_le32(last);
     } else {
         const uint32_t keep = count / 2; // keys kept on the left; key `keep` moves up
         const uint8_t* up = left.block + 8 + keep * item;
@@ -681,13 +669,13 @@ std::optional<ProductionIndex::Split> ProductionIndex::insertInto(Tag& tag, uint
         split.rec = left.sepRec[keep];
         const uint32_t moved = count - keep - 1;
         std::memcpy(right.block + 8, left.block + 8 + (keep + 1) * item, moved * item + 4);
-        putU32(right.block, moved);
+        put_le32(right.block, moved);
         right.sepRec.assign(left.sepRec.begin() + keep + 1, left.sepRec.end());
         left.sepRec.resize(keep);
         // The left keeps child `keep` as its last pointer, without a key.
         uint8_t* tail = left.block + 8 + keep * item;
         std::memset(tail + 4, 0, kNodeBytes - 8 - keep * item - 4);
-        putU32(left.block, keep);
+        put_le32(left.block, keep);
     }
     return split;
 }
@@ -703,10 +691,10 @@ void ProductionIndex::insert(int i, std::string_view field, uint32_t record) {
         t.pages += kPagesPerBlock;
         Node& root = *m_nodes.at(page);
         root.leaf = false;
-        putU32(root.block, 1);
-        putU32(root.block + 8, t.rootPage);
+        put_le32(root.block, 1);
+        put_le32(root.block + 8, t.rootPage);
         std::memcpy(root.block + 12, split->key.data(), split->key.size());
-        putU32(root.block + 8 + t.itemLength, split->rightPage);
+        put_le32(root.block + 8 + t.itemLength, split->rightPage);
         root.sepRec.push_back(split->rec);
         t.rootPage = page;
     }
@@ -716,17 +704,17 @@ bool ProductionIndex::removeFrom(Tag& tag, uint32_t page, const std::string& key
     Node& n = *m_nodes.at(page);
     const uint32_t item = static_cast<uint32_t>(tag.itemLength);
     const auto* k = reinterpret_cast<const uint8_t*>(key.data());
-    const uint32_t count = getU32(n.block);
+    const uint32_t count = get_le32(n.block);
     const uint32_t lo = lowerBound(tag, n, k, rec);
     if (!n.leaf)
-        return removeFrom(tag, getU32(n.block + 8 + lo * item), key, rec);
-    if (lo >= count || getU32(n.block + 8 + lo * item) != rec)
+        return removeFrom(tag, get_le32(n.block + 8 + lo * item), key, rec);
+    if (lo >= count || get_le32(n.block + 8 + lo * item) != rec)
         return false;
     // Separators above stay upper bounds of their subtrees, so they are left as they are.
     uint8_t* at = n.block + 8 + lo * item;
     std::memmove(at, at + item, (count - lo - 1) * item + 4);
     std::memset(n.block + 8 + (count - 1) * item + 4, 0, item);
-    putU32(n.block, count - 1);
+    put_le32(n.block, count - 1);
     m_dirty.push_back(page);
     tag.changed = true;
     return true;
@@ -741,14 +729,14 @@ void ProductionIndex::remove(int i, std::string_view field, uint32_t record) {
 void ProductionIndex::walk(const Tag& tag, uint32_t page, std::vector<uint32_t>& out) const {
     const Node& n = *m_nodes.at(page);
     const uint32_t item = static_cast<uint32_t>(tag.itemLength);
-    const uint32_t count = getU32(n.block);
+    const uint32_t count = get_le32(n.block);
     if (n.leaf) {
         for (uint32_t e = 0; e < count; ++e)
-            out.push_back(getU32(n.block + 8 + e * item));
+            out.push_back(get_le32(n.block + 8 + e * item));
         return;
     }
     for (uint32_t c = 0; c <= count; ++c)
-        walk(tag, getU32(n.block + 8 + c * item), out);
+        walk(tag, get_le32(n.block + 8 + c * item), out);
 }
 
 std::vector<uint32_t> ProductionIndex::order(int i) const {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "table/ObservationFields.h"
-#include "table/TableFile.h"
+#include "base/File.h"
 
 #include <cstdint>
 #include <memory>
@@ -96,7 +96,7 @@ private:
     void fillTagHeader(Tag& tag);
     uint32_t edgeLeaf(const Tag& tag, bool rightmost) const;
 
-    TableFile m_file;
+    File m_file;
     std::vector<uint8_t> m_header; // pages 0-3: file header and tag table
     uint32_t m_pageCount = 4;
     std::vector<uint32_t> m_free;  // free blocks, reused first

@@ -6,7 +6,8 @@
 #include "print/Reports.h"
 #include "link/Settings.h"
 #include "export/SheetExport.h"
-#include "table/TableFile.h"
+#include "base/File.h"
+#include "table/TablePaths.h"
 #include "ui/UserDialogs.h"
 #include "link/receive.h"
 

@@ -2,7 +2,7 @@
 
 #include "app/FileVersion.h"
 #include "app/HelpViewer.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "ui/UserDialogs.h"
 #include "app/about.h"
 #include "app/logo.h"

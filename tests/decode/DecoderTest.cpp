@@ -1,9 +1,9 @@
 // The memory image decoder: record conversions, bounds, create and append.
 
-#include "Emulator.h"
+#include "support/Emulator.h"
 #include "decode/ImageDecoder.h"
 #include "SampleImage.h"
-#include "../table/TableTestSupport.h"
+#include "support/TableFixture.h"
 
 #include <gtest/gtest.h>
 

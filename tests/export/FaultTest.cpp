@@ -5,8 +5,8 @@
 #include "export/CompoundFile.h"
 #include "table/Pages.h"
 #include "export/SheetExport.h"
-#include "table/TableFile.h"
-#include "../table/TableTestSupport.h"
+#include "base/File.h"
+#include "support/TableFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "table/Pages.h"
 #include "export/SheetExport.h"
 #include "export/vteExcel.h"
-#include "../table/TableTestSupport.h"
+#include "support/TableFixture.h"
 
 #include <gtest/gtest.h>
 

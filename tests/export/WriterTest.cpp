@@ -3,9 +3,9 @@
 #include "export/CompoundFile.h"
 #include "table/Pages.h"
 #include "export/SheetExport.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "export/vteExcel.h"
-#include "../table/TableTestSupport.h"
+#include "support/TableFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The exchange fed arbitrary characters in arbitrary chunks, with reply-timer expiries between:
 // it never reads or writes outside its buffers.
 
-#include "QuietExchangeHost.h"
+#include "support/QuietExchangeHost.h"
 
 #include <memory>
 #include <string>

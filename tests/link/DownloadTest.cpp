@@ -1,9 +1,9 @@
 // The download dialog against the instrument emulator over real pseudo-terminals.
 
-#include "Emulator.h"
+#include "support/Emulator.h"
 #include "SampleImage.h"
 #include "link/Settings.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "link/receive.h"
 
 #include <QDir>
@@ -16,7 +16,7 @@
 
 #include "link/ImageArchive.h"
 #include "link/PortNames.h"
-#include "table/TableFile.h"
+#include "base/File.h"
 #include "link/SerialDevice.h"
 #include "table/ObservationTable.h"
 
@@ -425,9 +425,9 @@ TEST_F(DownloadTest, CommandLineDownloadLosesNothingItReceived) {
         ObservationTable t;
         t.CreateEmpty(busy);
     }
-    TableFile holder;
+    File holder;
     FileFailure why;
-    ASSERT_TRUE(holder.open(busy, TableFile::Options{}, why));
+    ASSERT_TRUE(holder.open(busy, File::Options{}, why));
     Emulator unused(path);
     std::string out = cli("download --port " + unused.device() + " --table " + busy + " --append", status);
     EXPECT_EQ(status, 1);

@@ -3,7 +3,7 @@
 #include "link/CPDrv.h"
 #include "link/PortNames.h"
 #include "link/Settings.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 
 #include "print/ReportEngine.h"
 #include "print/Reports.h"
-#include "../table/TableTestSupport.h"
+#include "support/TableFixture.h"
 
 #include <QRectF>
 

@@ -3,8 +3,8 @@
 // the next operation works.
 
 #include "table/TableError.h"
-#include "table/TableFile.h"
-#include "TableTestSupport.h"
+#include "base/File.h"
+#include "support/TableFixture.h"
 
 #include <gtest/gtest.h>
 

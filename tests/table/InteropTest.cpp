@@ -1,4 +1,4 @@
-#include "TableTestSupport.h"
+#include "support/TableFixture.h"
 
 #include <gtest/gtest.h>
 

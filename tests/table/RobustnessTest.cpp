@@ -1,7 +1,7 @@
 // Damaged and changing files: refused or reported, and never written where they should not be.
 
 #include "table/TableError.h"
-#include "TableTestSupport.h"
+#include "support/TableFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "table/TableError.h"
-#include "TableTestSupport.h"
+#include "support/TableFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "table/Cp1251.h"
 #include "table/ProductionIndex.h"
 #include "table/RussianCollation.h"
-#include "TableTestSupport.h"
+#include "support/TableFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // ulen3-cli used as a user would, against the files a careless command line could harm: its
 // own input, links to it, other tables, pipes, folders, and numbers that are no numbers.
 
-#include "table/TableFile.h"
-#include "table/TableTestSupport.h"
+#include "base/File.h"
+#include "support/TableFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 // table keeps every record old or new and none half-written, its index is absent, old or new,
 // and an output is absent, the older file, or complete. Our reader and python3-dbfread agree.
 
-#include "Emulator.h"
+#include "support/Emulator.h"
 #include "table/ObservationTable.h"
-#include "table/TableFile.h"
-#include "table/TableTestSupport.h"
+#include "base/File.h"
+#include "support/TableFixture.h"
 
 #include <gtest/gtest.h>
 

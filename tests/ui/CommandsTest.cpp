@@ -1,7 +1,7 @@
 // The commands on a page's records, used through the window: title clicks, colours, fitting,
 // delete, renumber, the footers and the export.
 
-#include "WindowFixture.h"
+#include "support/WindowFixture.h"
 
 #include <QAction>
 #include <QFileInfo>

@@ -2,8 +2,8 @@
 // editing through the table.
 
 #include "ui/DBGridPro.h"
-#include "UiTestSupport.h"
-#include "../table/TableTestSupport.h"
+#include "support/UiTestSupport.h"
+#include "support/TableFixture.h"
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>

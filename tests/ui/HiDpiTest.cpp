@@ -1,7 +1,7 @@
 // The window on a screen scaled to 200 %: drawn at twice the pixels, icons drawn anew at that
 // size rather than blown up, and no title or menu caption cut at the default window size.
 
-#include "WindowFixture.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QDir>

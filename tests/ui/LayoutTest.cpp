@@ -2,7 +2,7 @@
 // settings across closes and runs.
 
 #include "ui/LayoutText.h"
-#include "WindowFixture.h"
+#include "support/WindowFixture.h"
 
 #include <QDir>
 #include <QFileInfo>

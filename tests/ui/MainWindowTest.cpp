@@ -1,6 +1,6 @@
 // The main window and the document lifecycle, with the dialogs answered in advance.
 
-#include "Emulator.h"
+#include "support/Emulator.h"
 #include "SampleImage.h"
 #include "link/Settings.h"
 #include "ui/PortsDialog.h"
@@ -10,8 +10,8 @@
 #include "ui/UserDialogs.h"
 #include "ui/main.h"
 #include "link/receive.h"
-#include "WindowFixture.h"
-#include "../table/TableTestSupport.h"
+#include "support/WindowFixture.h"
+#include "support/TableFixture.h"
 
 #include <QAction>
 #include <QClipboard>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "table/ObservationTable.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "Emulator.h"
+#include "support/Emulator.h"
 
 #include <csignal>
 #include <cstdio>

@@ -10,7 +10,10 @@ namespace ulen3 {
 // Why a file operation failed, mapped once from the platform's error code.
 enum class FileFailure { NotFound, Busy, NoPermission, NoSpace, Io, NotRegular, Changed };
 
-// A test's hand under every write of the table's and the index's files: after `bytesLeft`
+// The failure a platform error code means.
+FileFailure file_failure_of(int error);
+
+// A test's hand under every write of the program's files: after `bytesLeft`
 // more bytes a write stops short and fails with `error`, once (the writes after it succeed, as
 // after a passing fault); a failing fsync or rename when asked.
 struct WriteFaults {
@@ -22,28 +25,21 @@ struct WriteFaults {
 };
 // nullptr takes the faults away.
 void set_write_faults(WriteFaults* faults);
-// The same seam for the program's other writers (the workbook file): how many of n bytes may go
-// now (0, with errno set, when the fault strikes), what went, and whether fsync or rename fail.
-size_t write_faults_allow(size_t n);
-void write_faults_count(size_t n);
-bool write_faults_fail_sync();
-bool write_faults_fail_rename();
 
 // The Russian description of a failure, naming the file.
 std::string file_failure_text(FileFailure failure, const std::string& path);
 
-// One table or index file held open for reading and writing. The open takes a
-// write lock on the whole file: other processes may still read it, but a second
-// writer (another copy of the program included) cannot open it. All platform
-// file calls of the table live in this class and its few helpers.
-class TableFile {
+// One file held open for reading and writing. The open takes a write lock on the whole file:
+// other processes may still read it, but a second writer (another copy of the program included)
+// cannot open it. The program's platform file calls live in this class and its few helpers.
+class File {
 public:
-    TableFile() = default;
-    TableFile(TableFile&& other) noexcept;
-    TableFile& operator=(TableFile&& other) noexcept;
-    TableFile(const TableFile&) = delete;
-    TableFile& operator=(const TableFile&) = delete;
-    ~TableFile();
+    File() = default;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
 
     struct Options {
         bool create = false;   // create the file when missing (an existing one is not cut)
@@ -57,7 +53,8 @@ public:
     bool open(const std::string& path, bool create, FileFailure& failure);
     bool open(const std::string& path, const Options& options, FileFailure& failure);
     bool readOnly() const { return m_readOnly; }
-    void close();
+    // False when the platform reports a late write error at the close.
+    bool close();
     bool isOpen() const { return m_fd >= 0; }
 
     // The current size, or -1 when it cannot be read.
@@ -74,11 +71,16 @@ public:
     bool truncate(int64_t length);
     bool sync();
     FileFailure lastFailure() const { return m_lastFailure; }
+    // The platform's error code of the last failure (0 when it gave none).
+    int lastError() const { return m_lastError; }
 
 private:
+    bool fail(FileFailure failure, int error);
+
     int m_fd = -1;
     bool m_readOnly = false;
     FileFailure m_lastFailure = FileFailure::Io;
+    int m_lastError = 0;
 };
 
 // A file-size limit (ulimit -f) makes a write fail with EFBIG, reported as a full disk, instead of
@@ -95,7 +97,7 @@ std::string resolved_path(const std::string& path);
 std::string temp_name_beside(const std::string& target, bool followLink = true);
 // Opens a fresh temporary beside `target` for writing (exclusive, never through a link, locked
 // while open); false with `failure` when none can be made.
-bool open_temp_beside(const std::string& target, TableFile& file, std::string& tempPath, FileFailure& failure);
+bool open_temp_beside(const std::string& target, File& file, std::string& tempPath, FileFailure& failure);
 
 // Puts the complete file `temp` in the place of `target` in one step and makes that durable:
 // the rename, then the folder synced. False when the rename fails (then `temp` is still there).
@@ -106,9 +108,24 @@ bool replace_with(const std::string& temp, const std::string& target, bool follo
 // running program holds.
 void remove_stale_temps(const std::string& target, bool followLink = true);
 
-// Writes a whole file under a temporary name beside it, flushes it and renames it over `path`,
-// so that `path` is either what it was or complete. Returns false (and `failure`) otherwise,
-// with nothing left under the temporary name.
+// A piece of a whole file, where it lies in memory.
+struct FilePiece {
+    const void* data;
+    size_t size;
+};
+// Why a whole-file write failed: the kind, the platform's error code, and whether it failed
+// before a byte was written (the target could not be held, the temporary not made).
+struct WholeFileFailure {
+    FileFailure failure = FileFailure::Io;
+    int error = 0;
+    bool beforeWrite = false;
+};
+// Writes a whole file, its pieces one after another, under a temporary name beside it, flushes
+// it and renames it over `path`, so that `path` is either what it was or complete. With
+// `lockTarget` an existing target is held exclusively while that happens (a second writer of it
+// is refused). Returns false (and why) otherwise, with nothing left under the temporary name.
+bool write_whole_file(const std::string& path, const std::vector<FilePiece>& pieces, bool lockTarget,
+                      WholeFileFailure& why);
 bool write_whole_file(const std::string& path, const void* data, size_t size, FileFailure& failure);
 
 // The folder a path names its file in: "." for a bare name, "/" for a file at the root.
@@ -116,19 +133,12 @@ std::string folder_of(const std::string& path);
 
 // Where a file name's extension begins (its dot), or the name's length when it has none.
 size_t extension_start(const std::string& path);
-// The production index beside a table: its name with the extension ".mdx".
-std::string index_path_of(const std::string& table);
+// The extension without its dot, in lower case ("xls" for "Отчёт.XLS"); empty when none.
+std::string lower_extension(const std::string& path);
 
 // What a path that is there is, when it is not a regular file ("папка", "именованный канал", …);
 // empty for a regular file or nothing at all.
 std::string non_regular_kind(const std::string& path);
-
-// Why a command's output may not be written to `out`, in Russian, or empty when it may. An
-// output never replaces the table the command reads (`input`, may be empty) or that table's
-// index, whatever name reaches them; nor any other dBase table or index, anything that is not a
-// regular file, or a file another program holds for writing. `what` begins the text ("Отчёт не
-// записан").
-std::string output_refusal(const std::string& out, const std::string& input, const std::string& what);
 
 bool file_exists(const std::string& path);
 // How many names the file has (hard links); 0 when it cannot be read.

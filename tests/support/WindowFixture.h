@@ -3,11 +3,11 @@
 // The main window with its dialogs answered from a script, for the window's tests.
 
 #include "link/Settings.h"
-#include "UiTestSupport.h"
+#include "support/UiTestSupport.h"
 #include "ui/UserDialogs.h"
 #include "ui/main.h"
 #include "link/receive.h"
-#include "../table/TableTestSupport.h"
+#include "support/TableFixture.h"
 
 #include <QSettings>
 #include <QTabWidget>

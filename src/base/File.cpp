@@ -1,4 +1,4 @@
-#include "table/TableFile.h"
+#include "base/File.h"
 
 #include <cerrno>
 #include <csignal>
@@ -42,7 +42,9 @@ void count(size_t n) {
         g_faults->bytesLeft -= static_cast<int64_t>(std::min<size_t>(n, static_cast<size_t>(g_faults->bytesLeft)));
 }
 
-FileFailure failureFromErrno(int err) {
+} // namespace
+
+FileFailure file_failure_of(int err) {
     switch (err) {
     case ENOENT:
     case ENOTDIR:
@@ -61,8 +63,6 @@ FileFailure failureFromErrno(int err) {
         return FileFailure::Io;
     }
 }
-
-} // namespace
 
 std::string file_failure_text(FileFailure failure, const std::string& path) {
     const std::string name = "«" + path + "»";
@@ -88,28 +88,30 @@ std::string file_failure_text(FileFailure failure, const std::string& path) {
     return "Ошибка ввода-вывода в файле " + name;
 }
 
-TableFile::TableFile(TableFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_readOnly(other.m_readOnly), m_lastFailure(other.m_lastFailure) {}
+File::File(File&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_readOnly(other.m_readOnly), m_lastFailure(other.m_lastFailure),
+      m_lastError(other.m_lastError) {}
 
-TableFile& TableFile::operator=(TableFile&& other) noexcept {
+File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         close();
         m_fd = std::exchange(other.m_fd, -1);
         m_readOnly = other.m_readOnly;
         m_lastFailure = other.m_lastFailure;
+        m_lastError = other.m_lastError;
     }
     return *this;
 }
 
-TableFile::~TableFile() { close(); }
+File::~File() { close(); }
 
-bool TableFile::open(const std::string& path, bool create, FileFailure& failure) {
+bool File::open(const std::string& path, bool create, FileFailure& failure) {
     Options options;
     options.create = create;
     return open(path, options, failure);
 }
 
-bool TableFile::open(const std::string& path, const Options& options, FileFailure& failure) {
+bool File::open(const std::string& path, const Options& options, FileFailure& failure) {
     close();
     const int flags = (options.readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | (options.create ? O_CREAT : 0) |
                       (options.noFollow ? O_NOFOLLOW : 0) | (options.create && options.exclusive ? O_EXCL : 0);
@@ -117,7 +119,7 @@ bool TableFile::open(const std::string& path, const Options& options, FileFailur
     // file (a folder, a pipe, a device) is refused before a byte is read.
     const int fd = ::open(path.c_str(), flags | O_NONBLOCK, 0644);
     if (fd < 0) {
-        failure = errno == ELOOP || errno == EISDIR || errno == ENXIO ? FileFailure::NotRegular : failureFromErrno(errno);
+        failure = errno == ELOOP || errno == EISDIR || errno == ENXIO ? FileFailure::NotRegular : file_failure_of(errno);
         return false;
     }
     struct stat st {};
@@ -144,21 +146,28 @@ bool TableFile::open(const std::string& path, const Options& options, FileFailur
     return true;
 }
 
-void TableFile::close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+bool File::close() {
+    if (m_fd < 0)
+        return true;
+    const bool closed = ::close(m_fd) == 0;
+    m_fd = -1;
+    return closed || fail(file_failure_of(errno), errno);
 }
 
-int64_t TableFile::size() const {
+bool File::fail(FileFailure failure, int error) {
+    m_lastFailure = failure;
+    m_lastError = error;
+    return false;
+}
+
+int64_t File::size() const {
     struct stat st {};
     if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
         return -1;
     return st.st_size;
 }
 
-bool TableFile::readAt(int64_t offset, void* data, size_t n) const {
+bool File::readAt(int64_t offset, void* data, size_t n) const {
     auto* p = static_cast<char*>(data);
     while (n > 0) {
         const ssize_t got = ::pread(m_fd, p, n, offset);
@@ -175,32 +184,23 @@ bool TableFile::readAt(int64_t offset, void* data, size_t n) const {
 
 void set_write_faults(WriteFaults* faults) { g_faults = faults; }
 
-size_t write_faults_allow(size_t n) { return allowed(n); }
-void write_faults_count(size_t n) { count(n); }
-bool write_faults_fail_sync() { return g_faults && g_faults->failSync; }
-bool write_faults_fail_rename() { return g_faults && g_faults->failRename; }
-
-bool TableFile::writeAt(int64_t offset, const void* data, size_t n) {
-    if (m_readOnly) {
-        m_lastFailure = FileFailure::NoPermission;
-        return false;
-    }
+bool File::writeAt(int64_t offset, const void* data, size_t n) {
+    if (m_readOnly)
+        return fail(FileFailure::NoPermission, EBADF);
     const auto* p = static_cast<const char*>(data);
     while (n > 0) {
         const size_t may = allowed(n);
-        if (may == 0) {
-            m_lastFailure = failureFromErrno(errno);
-            return false;
-        }
+        if (may == 0)
+            return fail(file_failure_of(errno), errno);
         const ssize_t put = ::pwrite(m_fd, p, may, offset);
         if (put > 0)
             count(static_cast<size_t>(put));
         if (put < 0 && errno == EINTR)
             continue;
-        if (put <= 0) {
-            m_lastFailure = put < 0 ? failureFromErrno(errno) : FileFailure::NoSpace;
-            return false;
-        }
+        if (put < 0)
+            return fail(file_failure_of(errno), errno);
+        if (put == 0)
+            return fail(FileFailure::NoSpace, ENOSPC);
         p += put;
         n -= static_cast<size_t>(put);
         offset += put;
@@ -208,11 +208,9 @@ bool TableFile::writeAt(int64_t offset, const void* data, size_t n) {
     return true;
 }
 
-bool TableFile::writeBlocksAt(int64_t offset, const std::vector<const void*>& blocks, size_t blockSize) {
-    if (m_readOnly) {
-        m_lastFailure = FileFailure::NoPermission;
-        return false;
-    }
+bool File::writeBlocksAt(int64_t offset, const std::vector<const void*>& blocks, size_t blockSize) {
+    if (m_readOnly)
+        return fail(FileFailure::NoPermission, EBADF);
     // pwritev takes at most IOV_MAX pieces at a time; a short write goes on from where it stopped.
     std::vector<iovec> pieces;
     for (size_t first = 0; first < blocks.size();) {
@@ -233,10 +231,10 @@ bool TableFile::writeBlocksAt(int64_t offset, const std::vector<const void*>& bl
             count(static_cast<size_t>(put));
         if (put < 0 && errno == EINTR)
             continue;
-        if (put <= 0) {
-            m_lastFailure = put < 0 ? failureFromErrno(errno) : FileFailure::NoSpace;
-            return false;
-        }
+        if (put < 0)
+            return fail(file_failure_of(errno), errno);
+        if (put == 0)
+            return fail(FileFailure::NoSpace, ENOSPC);
         const size_t whole = static_cast<size_t>(put) / blockSize;
         const size_t part = static_cast<size_t>(put) % blockSize;
         if (part != 0) {
@@ -252,19 +250,16 @@ bool TableFile::writeBlocksAt(int64_t offset, const std::vector<const void*>& bl
     return true;
 }
 
-bool TableFile::truncate(int64_t length) {
-    if (!m_readOnly && ::ftruncate(m_fd, length) == 0)
-        return true;
-    m_lastFailure = failureFromErrno(errno);
-    return false;
+bool File::truncate(int64_t length) {
+    if (m_readOnly)
+        return fail(FileFailure::NoPermission, EBADF);
+    return ::ftruncate(m_fd, length) == 0 || fail(file_failure_of(errno), errno);
 }
 
-bool TableFile::sync() {
-    if (g_faults && g_faults->failSync) {
-        m_lastFailure = FileFailure::Io;
-        return false;
-    }
-    return ::fsync(m_fd) == 0;
+bool File::sync() {
+    if (g_faults && g_faults->failSync)
+        return fail(FileFailure::Io, EIO);
+    return ::fsync(m_fd) == 0 || fail(file_failure_of(errno), errno);
 }
 
 void ignore_file_size_signal() { std::signal(SIGXFSZ, SIG_IGN); }
@@ -302,8 +297,8 @@ std::string temp_name_beside(const std::string& target, bool followLink) {
     return folder + "/." + name + kTempMark + std::to_string(::getpid()) + "-" + std::to_string(++counter);
 }
 
-bool open_temp_beside(const std::string& target, TableFile& file, std::string& tempPath, FileFailure& failure) {
-    TableFile::Options options;
+bool open_temp_beside(const std::string& target, File& file, std::string& tempPath, FileFailure& failure) {
+    File::Options options;
     options.create = true;
     options.exclusive = true;
     options.noFollow = true;
@@ -358,22 +353,76 @@ void remove_stale_temps(const std::string& target, bool followLink) {
     ::closedir(dir);
 }
 
-bool write_whole_file(const std::string& path, const void* data, size_t size, FileFailure& failure) {
-    remove_stale_temps(path);
-    TableFile file;
-    std::string temp;
-    if (!open_temp_beside(path, file, temp, failure))
+namespace {
+
+// Holds an existing file exclusively while a new one takes its place.
+class TargetLock {
+public:
+    // False (and why) when the file is there but cannot be held.
+    bool hold(const std::string& path, WholeFileFailure& why) {
+        m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        if (m_fd < 0) {
+            why = {file_failure_of(errno), errno, true};
+            return errno == ENOENT;
+        }
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        if (::fcntl(m_fd, F_OFD_SETLK, &lock) != 0) {
+            why = {FileFailure::Busy, EAGAIN, true};
+            return false;
+        }
+        return true;
+    }
+    ~TargetLock() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace
+
+bool write_whole_file(const std::string& path, const std::vector<FilePiece>& pieces, bool lockTarget,
+                      WholeFileFailure& why) {
+    TargetLock target;
+    if (lockTarget && !target.hold(path, why))
         return false;
-    const bool written = file.writeAt(0, data, size) && file.sync();
-    failure = file.lastFailure();
-    file.close();
-    if (!written || !replace_with(temp, path)) {
-        if (written)
-            failure = FileFailure::Io;
-        remove_file(temp);
+    // What a killed run left beside the target goes first.
+    remove_stale_temps(path);
+    File file;
+    std::string temp;
+    if (!open_temp_beside(path, file, temp, why.failure)) {
+        why.error = errno;
+        why.beforeWrite = true;
         return false;
     }
-    return true;
+    bool written = true;
+    int64_t at = 0;
+    for (const FilePiece& piece : pieces) {
+        written = written && file.writeAt(at, piece.data, piece.size);
+        at += static_cast<int64_t>(piece.size);
+    }
+    written = written && file.sync();
+    written = file.close() && written;
+    if (!written) {
+        why = {file.lastFailure(), file.lastError(), false};
+    } else if (!replace_with(temp, path)) {
+        why = {FileFailure::Io, errno, false};
+        written = false;
+    }
+    if (!written)
+        remove_file(temp);
+    return written;
+}
+
+bool write_whole_file(const std::string& path, const void* data, size_t size, FileFailure& failure) {
+    WholeFileFailure why;
+    const bool written = write_whole_file(path, {{data, size}}, false, why);
+    failure = why.failure;
+    return written;
 }
 
 bool file_exists(const std::string& path) {
@@ -389,8 +438,10 @@ unsigned link_count(const std::string& path) {
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool rename_file(const std::string& from, const std::string& to) {
-    if (g_faults && g_faults->failRename)
+    if (g_faults && g_faults->failRename) {
+        errno = EIO;
         return false;
+    }
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
@@ -402,7 +453,13 @@ size_t extension_start(const std::string& path) {
     return dot;
 }
 
-std::string index_path_of(const std::string& table) { return table.substr(0, extension_start(table)) + ".mdx"; }
+std::string lower_extension(const std::string& path) {
+    const size_t dot = extension_start(path);
+    std::string ext = dot < path.size() ? path.substr(dot + 1) : std::string();
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
 
 std::string non_regular_kind(const std::string& path) {
     struct stat st {};
@@ -417,68 +474,6 @@ std::string non_regular_kind(const std::string& path) {
     if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
         return "устройство";
     return "не обычный файл";
-}
-
-namespace {
-
-bool same_file(const struct stat& a, const std::string& path) {
-    struct stat b {};
-    return !path.empty() && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-std::string lower_extension(const std::string& path) {
-    const size_t dot = extension_start(path);
-    std::string ext = dot < path.size() ? path.substr(dot + 1) : std::string();
-    for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
-
-// The head of a dBase table: a known version byte, a header of 32-byte field descriptors after
-// the 32-byte file header, and a record length.
-bool looks_like_table(int fd) {
-    unsigned char head[32];
-    if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head))
-        return false;
-    static const unsigned char versions[] = {0x02, 0x03, 0x04, 0x05, 0x30, 0x31, 0x43, 0x63, 0x83, 0x8B, 0x8E, 0xCB, 0xF5, 0xFB};
-    const unsigned headerLength = head[8] | head[9] << 8;
-    const unsigned recordLength = head[10] | head[11] << 8;
-    return std::find(std::begin(versions), std::end(versions), head[0]) != std::end(versions) && headerLength >= 65 &&
-           (headerLength - 1) % 32 == 0 && recordLength > 0;
-}
-
-} // namespace
-
-std::string output_refusal(const std::string& out, const std::string& input, const std::string& what) {
-    struct stat st {};
-    if (::stat(out.c_str(), &st) != 0)
-        return {}; // nothing there yet: a new file
-    const std::string name = "«" + out + "»";
-    const std::string kept = "; файл не изменён";
-    if (!S_ISREG(st.st_mode))
-        return what + ": " + name + " — " + non_regular_kind(out);
-    if (same_file(st, input))
-        return what + ": " + name + " — это таблица, из которой взяты записи" + kept;
-    if (!input.empty() && same_file(st, index_path_of(input)))
-        return what + ": " + name + " — это индекс таблицы, из которой взяты записи" + kept;
-    const std::string ext = lower_extension(out);
-    if (ext == "mdx" || ext == "ndx")
-        return what + ": " + name + " — индексный файл dBase" + kept;
-    const int fd = ::open(out.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return {}; // the writer says why it cannot write there
-    std::string why;
-    if (ext == "db" || ext == "dbf" || looks_like_table(fd)) {
-        why = " — таблица dBase";
-    } else {
-        struct flock lock {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        if (::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK)
-            why = " открыт другой программой для записи";
-    }
-    ::close(fd);
-    return why.empty() ? std::string() : what + ": " + name + why + kept;
 }
 
 } // namespace ulen3
