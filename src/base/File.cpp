@@ -184,6 +184,20 @@ bool File::readAt(int64_t offset, void* data, size_t n) const {
 
 void set_write_faults(WriteFaults* faults) { g_faults = faults; }
 
+File::Step File::stepOf(long put) {
+    if (put > 0) {
+        count(static_cast<size_t>(put));
+        return Step::Wrote;
+    }
+    if (put < 0 && errno == EINTR)
+        return Step::Again;
+    if (put < 0)
+        fail(file_failure_of(errno), errno);
+    else
+        fail(FileFailure::NoSpace, ENOSPC);
+    return Step::Failed;
+}
+
 bool File::writeAt(int64_t offset, const void* data, size_t n) {
     if (m_readOnly)
         return fail(FileFailure::NoPermission, EBADF);
@@ -193,14 +207,11 @@ bool File::writeAt(int64_t offset, const void* data, size_t n) {
         if (may == 0)
             return fail(file_failure_of(errno), errno);
         const ssize_t put = ::pwrite(m_fd, p, may, offset);
-        if (put > 0)
-            count(static_cast<size_t>(put));
-        if (put < 0 && errno == EINTR)
+        const Step step = stepOf(put);
+        if (step == Step::Again)
             continue;
-        if (put < 0)
-            return fail(file_failure_of(errno), errno);
-        if (put == 0)
-            return fail(FileFailure::NoSpace, ENOSPC);
+        if (step == Step::Failed)
+            return false;
         p += put;
         n -= static_cast<size_t>(put);
         offset += put;
@@ -227,14 +238,11 @@ bool File::writeBlocksAt(int64_t offset, const std::vector<const void*>& blocks,
         for (size_t i = 0; i < n; ++i)
             pieces[i] = {const_cast<void*>(blocks[first + i]), blockSize};
         const ssize_t put = ::pwritev(m_fd, pieces.data(), static_cast<int>(n), offset);
-        if (put > 0)
-            count(static_cast<size_t>(put));
-        if (put < 0 && errno == EINTR)
+        const Step step = stepOf(put);
+        if (step == Step::Again)
             continue;
-        if (put < 0)
-            return fail(file_failure_of(errno), errno);
-        if (put == 0)
-            return fail(FileFailure::NoSpace, ENOSPC);
+        if (step == Step::Failed)
+            return false;
         const size_t whole = static_cast<size_t>(put) / blockSize;
         const size_t part = static_cast<size_t>(put) % blockSize;
         if (part != 0) {

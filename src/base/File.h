@@ -76,6 +76,10 @@ public:
 
 private:
     bool fail(FileFailure failure, int error);
+    // What one write call that returned `put` did: bytes written (and counted), interrupted
+    // before any (write again), or failed (recorded).
+    enum class Step { Wrote, Again, Failed };
+    Step stepOf(long put);
 
     int m_fd = -1;
     bool m_readOnly = false;
