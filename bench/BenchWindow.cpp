@@ -4,7 +4,7 @@
 #include "print/ReportEngine.h"
 #include "print/ReportPreview.h"
 #include "print/Reports.h"
-#include "link/Settings.h"
+#include "settings/Settings.h"
 #include "ui/UserDialogs.h"
 #include "ui/main.h"
 #include "link/receive.h"
@@ -54,7 +54,7 @@ int bench_window(const std::string& tablePath, const std::string& configDir) {
     BenchArguments args(true);
     QApplication app(args.argc, args.argv);
     YesDialogs dialogs;
-    UserSettings settings;
+    SettingsStore& settings = user_settings();
     auto results = std::make_unique<DownloadResults>();
     TForm2 download(*results);
     TForm1 form(dialogs, settings, download, *results);

@@ -2,7 +2,7 @@
 // desktop's "Open with"); --help and --version print and end.
 
 #include "app/HelpViewer.h"
-#include "link/Settings.h"
+#include "settings/Settings.h"
 #include "base/File.h"
 #include "ui/Translations.h"
 #include "ui/UserDialogs.h"
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
 
     auto results = std::make_unique<DownloadResults>();
     QtUserDialogs dialogs;
-    UserSettings settings;
+    SettingsStore& settings = user_settings();
     TForm2 download(*results);
     download.setErrorBox([&dialogs](QWidget* parent, const QString& caption, const QString& text, const QString& details) {
         dialogs.error(parent, caption, text, details);

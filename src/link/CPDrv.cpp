@@ -2,6 +2,7 @@
 
 #include "link/PortNames.h"
 #include "link/SerialDevice.h"
+#include "settings/Settings.h"
 
 #include <QLoggingCategory>
 #include <QTimerEvent>
@@ -40,7 +41,7 @@ std::uint32_t baud_rate_value(TBaudRate rate) {
 
 TCommPortDriver::TCommPortDriver(QObject* parent)
     : QObject(parent), m_device(std::make_unique<SerialDevice>()), m_inBuffer(2048, 0),
-      m_portName(QStringLiteral("\\\\.\\COM2")) {}
+      m_portName(QStringLiteral("\\\\.\\COM2")), m_settings(&user_settings()) {}
 
 TCommPortDriver::~TCommPortDriver() { ClosePort(); }
 
@@ -111,7 +112,7 @@ bool TCommPortDriver::IsOpen() const { return m_device->isOpen(); }
 bool TCommPortDriver::OpenPort() {
     if (IsOpen())
         return true;
-    m_devicePath = serial_device_for(m_portName);
+    m_devicePath = serial_device_for(m_portName, *m_settings);
     // An empty path is refused by the device too, so that the failure is this port's own.
     if (!m_device->open(m_devicePath.toStdString())) {
         qCDebug(lcSerial) << "cannot open" << m_portName << m_devicePath;

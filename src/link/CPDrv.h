@@ -18,6 +18,7 @@
 namespace ulen3 {
 
 class SerialDevice;
+class SettingsStore;
 
 enum TPortNumber {
     pnCustom, pnCOM1, pnCOM2, pnCOM3, pnCOM4, pnCOM5, pnCOM6, pnCOM7, pnCOM8,
@@ -69,6 +70,8 @@ public:
     void SetOutBufSize(std::uint32_t size);
     std::uint16_t PollingDelay() const { return m_pollingDelay; }
     void SetPollingDelay(std::uint16_t ms);
+    // Where the port names' devices are configured ("COMn"); the user's key unless set.
+    void SetPortSettings(const SettingsStore& settings) { m_settings = &settings; }
     bool EnableDTROnOpen() const { return m_enableDtr; }
     void SetEnableDTROnOpen(bool enable);
     std::uint16_t OutputTimeout() const { return m_outputTimeout; }
@@ -120,6 +123,7 @@ private:
     std::uint16_t m_outputTimeout = 500;
     TReceiveDataEvent m_onReceiveData;
     std::function<void(TCommPortDriver*)> m_onLineLost;
+    const SettingsStore* m_settings;
 };
 
 } // namespace ulen3

@@ -2,7 +2,7 @@
 
 #include "link/ImageArchive.h"
 #include "link/PortNames.h"
-#include "link/Settings.h"
+#include "settings/Settings.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -13,6 +13,7 @@ namespace ulen3 {
 
 DownloadLink::DownloadLink(DownloadResults& results, int replyTimeoutMs, int stallMs)
     : m_exchange(*this, results), m_stallMs(stallMs) {
+    m_settings = &user_settings();
     // The instrument's line: 9600 bit/s, 8 data bits, no parity, 2 stop bits, RTS on, DTR off.
     CommPortDriver1.SetPort(pnCustom);
     CommPortDriver1.SetPortName(QString::fromLatin1(kPortCom1));
@@ -45,6 +46,11 @@ DownloadLink::DownloadLink(DownloadResults& results, int replyTimeoutMs, int sta
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(kDrainQuietMs);
     QObject::connect(&m_quiet, &QTimer::timeout, [this] { drainQuiet(); });
+}
+
+void DownloadLink::setSettings(const SettingsStore& settings) {
+    m_settings = &settings;
+    CommPortDriver1.SetPortSettings(settings);
 }
 
 DownloadLink::~DownloadLink() {
@@ -80,7 +86,7 @@ void DownloadLink::startDownload() {
     m_stalled = false;
     m_log.reset();
     m_logPath.clear();
-    if (settings_value(QStringLiteral("Exchange_log")) == QLatin1String("1")) {
+    if (m_settings->read(QStringLiteral("Exchange_log")) == QLatin1String("1")) {
         const QString folder = log_folder();
         QDir().mkpath(folder);
         m_logPath = folder + QStringLiteral("/%1.log").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss-zzz")));

@@ -32,6 +32,8 @@ public:
 
     // Every port name the exchange selects opens this device instead (the command line's --port).
     void setPortOverride(const QString& devicePath) { m_portOverride = devicePath; }
+    // The settings the download reads (the ports' devices, Exchange_log); the user's key unless set.
+    void setSettings(const SettingsStore& settings);
 
     void startDownload();
     void cancelDownload();
@@ -70,6 +72,7 @@ protected:
     QTimer Timer1;
 
 private:
+    const SettingsStore* m_settings;
     struct PortTry {
         QString name, device;
         PortFailure failure = PortFailure::None;

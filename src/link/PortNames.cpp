@@ -1,6 +1,6 @@
 #include "link/PortNames.h"
 
-#include "link/Settings.h"
+#include "settings/Settings.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -39,13 +39,13 @@ QStringList serial_devices_present() {
     return devices;
 }
 
-QString serial_device_for(const QString& portName) {
+QString serial_device_for(const QString& portName, const SettingsStore& settings) {
     static const QRegularExpression com(QStringLiteral("^\\\\\\\\\\.\\\\COM(\\d+)$"));
     const auto m = com.match(portName);
     if (!m.hasMatch())
         return portName;
     const QString key = QStringLiteral("COM") + m.captured(1);
-    const QString configured = settings_value(key);
+    const QString configured = settings.read(key).value_or(QString());
     if (!configured.isEmpty())
         return configured;
     const QStringList present = serial_devices_present();

@@ -3,8 +3,8 @@
 
 #include "ui/main.h"
 
-#include "ui/LayoutText.h"
-#include "link/Settings.h"
+#include "settings/LayoutText.h"
+#include "settings/Settings.h"
 #include "ui/UserDialogs.h"
 
 #include <map>

@@ -3,7 +3,7 @@
 #include "link/ImageArchive.h"
 #include "link/PortNames.h"
 #include "link/SerialDevice.h"
-#include "link/Settings.h"
+#include "settings/Settings.h"
 
 #include <QCheckBox>
 #include <QClipboard>

@@ -4,7 +4,7 @@
 #include "table/Pages.h"
 #include "ui/PortsDialog.h"
 #include "print/Reports.h"
-#include "link/Settings.h"
+#include "settings/Settings.h"
 #include "export/SheetExport.h"
 #include "base/File.h"
 #include "table/TablePaths.h"
@@ -87,6 +87,8 @@ std::vector<TgpColumn> operative_columns() {
 TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, DownloadResults& results,
                QWidget* parent)
     : QMainWindow(parent), m_dialogs(dialogs), m_settings(settings), m_download(download), m_results(results) {
+    // The download reads the ports' devices from the window's store.
+    m_download.setSettings(m_settings);
     resize(703, 501);
     PageControl1 = new QTabWidget;
     TabSheet1 = new QWidget;

@@ -1,7 +1,7 @@
 // The column layout text parser on arbitrary settings values: what it reads it writes, and that
 // text reads and writes again to the very same bytes.
 
-#include "ui/LayoutText.h"
+#include "settings/LayoutText.h"
 
 #include <cstdlib>
 

@@ -2,7 +2,8 @@
 
 #include "support/Emulator.h"
 #include "SampleImage.h"
-#include "link/Settings.h"
+#include "settings/Settings.h"
+#include "support/UserKey.h"
 #include "support/TempDir.h"
 #include "link/receive.h"
 
@@ -51,8 +52,8 @@ protected:
     QString missing() const { return QString::fromStdString(dir.file("no-port")); }
 
     void setPorts(const QString& com1, const QString& com2) {
-        set_settings_value("COM1", com1);
-        set_settings_value("COM2", com2);
+        test::set_settings_value("COM1", com1);
+        test::set_settings_value("COM2", com2);
     }
 
     std::string image(unsigned count1, unsigned count2) {
@@ -347,7 +348,7 @@ TEST_F(DownloadTest, APulledCableEndsTheDownloadWithAWord) {
 TEST_F(DownloadTest, EveryCompleteImageIsKept) {
     Emulator emu(image(3, 2), {"--serial", "4321", "--dev-code", "0x33"});
     setPorts(emu.qdevice(), missing());
-    set_settings_value("Exchange_log", "1");
+    test::set_settings_value("Exchange_log", "1");
     TForm2 form(*results, nullptr, kShortTimeoutMs);
     ASSERT_EQ(runDialog(form), 1) << errorText.toStdString();
     // The opt-in exchange log beside it: the port, the commands, the bytes, the outcome.

@@ -2,7 +2,8 @@
 
 #include "link/CPDrv.h"
 #include "link/PortNames.h"
-#include "link/Settings.h"
+#include "settings/Settings.h"
+#include "support/UserKey.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
@@ -277,16 +278,14 @@ TEST(DriverLine, WriteGivesUpAfterTheTimeOutWithoutProgress) {
 }
 
 TEST(PortNames, SettingsNameTheDevices) {
-    ulen3::test::TempDir dir;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(dir.path()));
-    set_settings_value("COM2", "/dev/ttyUSB3");
-    EXPECT_EQ(serial_device_for("\\\\.\\COM2"), "/dev/ttyUSB3");
-    EXPECT_EQ(serial_device_for("/dev/pts/9"), "/dev/pts/9");
+    MemorySettings settings;
+    settings.write("COM2", "/dev/ttyUSB3");
+    EXPECT_EQ(serial_device_for("\\\\.\\COM2", settings), "/dev/ttyUSB3");
+    EXPECT_EQ(serial_device_for("/dev/pts/9", settings), "/dev/pts/9");
     // Without a setting, the n-th device present.
     const QStringList present = serial_devices_present();
-    EXPECT_EQ(serial_device_for("\\\\.\\COM1"), present.isEmpty() ? QString() : present[0]);
-    EXPECT_EQ(serial_device_for("\\\\.\\COM99"), QString());
+    EXPECT_EQ(serial_device_for("\\\\.\\COM1", settings), present.isEmpty() ? QString() : present[0]);
+    EXPECT_EQ(serial_device_for("\\\\.\\COM99", settings), QString());
 }
 
 // The settings key on a disk that refuses it: the write says so and the older file stays whole.

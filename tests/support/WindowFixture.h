@@ -2,7 +2,7 @@
 
 // The main window with its dialogs answered from a script, for the window's tests.
 
-#include "link/Settings.h"
+#include "settings/Settings.h"
 #include "support/UiTestSupport.h"
 #include "ui/UserDialogs.h"
 #include "ui/main.h"

@@ -1,7 +1,8 @@
 // Column layouts: the stored text written and read on its own, and through the window's
 // settings across closes and runs.
 
-#include "ui/LayoutText.h"
+#include "settings/LayoutText.h"
+#include "support/UserKey.h"
 #include "support/WindowFixture.h"
 
 #include <QDir>
@@ -104,7 +105,7 @@ TEST(LayoutText, WriteReadWriteKeepsEveryByte) {
 
 class LayoutWindowTest : public WindowFixture {
 protected:
-    QString value(const char* name) { return settings_value(QString::fromLatin1(name)); }
+    QString value(const char* name) { return test::settings_value(QString::fromLatin1(name)); }
     std::string layoutText(const char* name) { return value(name).toStdString(); }
 };
 

@@ -2,7 +2,8 @@
 
 #include "support/Emulator.h"
 #include "SampleImage.h"
-#include "link/Settings.h"
+#include "settings/Settings.h"
+#include "support/UserKey.h"
 #include "ui/PortsDialog.h"
 #include "link/ImageArchive.h"
 #include "link/PortNames.h"
@@ -67,7 +68,7 @@ TEST_F(MainWindowTest, StartStateHasNoDocument) {
         EXPECT_TRUE(form->commandHasIcon(QString::fromUtf8(c))) << c;
     EXPECT_FALSE(form->commandHasIcon(QStringLiteral("Закрыть")));
     // The default folder was created in the settings at start.
-    EXPECT_FALSE(settings_value("Default_dir").isEmpty());
+    EXPECT_FALSE(test::settings_value("Default_dir").isEmpty());
     // The operative grid binds H twice: with one and with two decimals.
     EXPECT_EQ(form->DBGridPro2->Columns().ByFieldName("H"), 6);
     EXPECT_EQ(form->DBGridPro2->Columns().Items(7).FieldName, "H");
@@ -316,14 +317,14 @@ TEST_F(MainWindowTest, QtsOwnTextsAreRussian) {
 }
 
 TEST_F(MainWindowTest, DefaultFolderIsWrittenOnWindowCloseNotOnExit) {
-    const QString before = settings_value("Default_dir");
+    const QString before = test::settings_value("Default_dir");
     ASSERT_TRUE(form->Open_DB(tableFile("survey.db", {0})));
     form->default_dir = QString::fromStdString(dir.path());
     form->N11Click();
     EXPECT_EQ(quits, 1);
-    EXPECT_EQ(settings_value("Default_dir"), before);
+    EXPECT_EQ(test::settings_value("Default_dir"), before);
     form->FormClose();
-    EXPECT_EQ(settings_value("Default_dir"), QString::fromStdString(dir.path()));
+    EXPECT_EQ(test::settings_value("Default_dir"), QString::fromStdString(dir.path()));
 }
 
 TEST_F(MainWindowTest, ExitKeepsTheIndexOfASortInForce) {
@@ -360,8 +361,8 @@ TEST_F(MainWindowTest, AFailedCreateKeepsTheImageAndNamesIt) {
     const std::string image = dir.file("image.bin");
     write_file(image, sample_image({.count1 = 7, .count2 = 3}));
     Emulator emu(image, {"--serial", "777"});
-    set_settings_value("COM1", emu.qdevice());
-    set_settings_value("COM2", QString::fromStdString(dir.file("no-port")));
+    test::set_settings_value("COM1", emu.qdevice());
+    test::set_settings_value("COM2", QString::fromStdString(dir.file("no-port")));
     // The chosen table is held by another program: writable, but it cannot be created now.
     const QString held = tableFile("held.db", {0});
     ObservationTable other;
@@ -378,7 +379,7 @@ TEST_F(MainWindowTest, AFailedCreateKeepsTheImageAndNamesIt) {
     const QString kept = message.mid(at + 34, message.indexOf("»", at) - at - 34);
     ASSERT_TRUE(QFileInfo::exists(kept)) << kept.toStdString();
     EXPECT_EQ(read_file(kept.toStdString()), read_file(image));
-    EXPECT_EQ(settings_value("Last_port"), emu.qdevice());
+    EXPECT_EQ(test::settings_value("Last_port"), emu.qdevice());
     // The kept image through the command line, and the same download through a sound Create.
     const std::string imported = dir.file("imported.db");
     int status = -1;
@@ -397,7 +398,7 @@ TEST_F(MainWindowTest, ThePortsDialogChecksAndKeepsThePorts) {
     const std::string image = dir.file("image.bin");
     write_file(image, sample_image({.count1 = 1, .count2 = 1}));
     Emulator emu(image);
-    set_settings_value("Last_port", emu.qdevice());
+    test::set_settings_value("Last_port", emu.qdevice());
     PortsDialog ports(settings, form.get());
     const QString missing = QString::fromStdString(dir.file("no-port"));
     ports.choose(0, missing);
@@ -421,8 +422,8 @@ TEST_F(MainWindowTest, ThePortsDialogChecksAndKeepsThePorts) {
     }
     EXPECT_TRUE(ports.check(1).startsWith("" + emu.qdevice() + " открывается")) << ports.check(1).toStdString();
     ports.store();
-    EXPECT_EQ(settings_value("COM1"), missing);
-    EXPECT_EQ(settings_value("COM2"), emu.qdevice());
+    EXPECT_EQ(test::settings_value("COM1"), missing);
+    EXPECT_EQ(test::settings_value("COM2"), emu.qdevice());
     bool shown = false;
     for (QLabel* l : ports.findChildren<QLabel*>())
         shown = shown || l->text() == "Последний раз прибор ответил на " + emu.qdevice() + ".";
@@ -457,8 +458,8 @@ TEST_F(MainWindowTest, CreateAndAppendOverThePseudoTerminal) {
     const std::string first = dir.file("first.bin");
     write_file(first, sample_image({.count1 = 12, .count2 = 4}));
     Emulator emu(first);
-    set_settings_value("COM1", emu.qdevice());
-    set_settings_value("COM2", QString::fromStdString(dir.file("no-port")));
+    test::set_settings_value("COM1", emu.qdevice());
+    test::set_settings_value("COM2", QString::fromStdString(dir.file("no-port")));
 
     // Create: the save dialog asks before replacing, the download runs for real.
     const QString path = QString::fromStdString(dir.file("created.db"));
@@ -479,7 +480,7 @@ TEST_F(MainWindowTest, CreateAndAppendOverThePseudoTerminal) {
     longer.insert(longer.end(), firstImage.begin() + 2 + 22 * 12, firstImage.end());
     write_file(second, longer);
     Emulator emu2(second);
-    set_settings_value("COM1", emu2.qdevice());
+    test::set_settings_value("COM1", emu2.qdevice());
     dialogs.asked.clear();
     // While each box says how many records were added, the page already shows them.
     std::vector<QString> shownAtBoxes;
@@ -573,7 +574,7 @@ TEST_F(MainWindowTest, Screenshots) {
     const std::string image = dir.file("image.bin");
     write_file(image, sample_image({.count1 = 300, .count2 = 80}));
     Emulator emu(image, {"--pace", "--chunk", "40"});
-    set_settings_value("COM1", emu.qdevice());
+    test::set_settings_value("COM1", emu.qdevice());
     QTimer::singleShot(4000, download.get(), [this, out] { download->grab().save(out + "/download.png"); });
     dialogs.files = {QString::fromStdString(dir.file("survey.db"))};
     form->N2Click();

@@ -4,6 +4,7 @@
 // group "1.0" (on Windows HKEY_CURRENT_USER\Software\Dornvale\ULEN3\1.0, on Linux an INI file
 // under the user's configuration folder).
 
+#include <QMap>
 #include <QString>
 
 #include <optional>
@@ -30,8 +31,19 @@ public:
     QString location() const override;
 };
 
-// The user's key, read and written directly: empty when the value is absent.
-QString settings_value(const QString& name);
-void set_settings_value(const QString& name, const QString& value);
+// Values held in memory only, for tests and for a run that must not touch the user's key.
+class MemorySettings : public SettingsStore {
+public:
+    std::optional<QString> read(const QString& name) const override;
+    bool write(const QString& name, const QString& value) override;
+    QString location() const override { return QStringLiteral("(память)"); }
+
+private:
+    QMap<QString, QString> m_values;
+};
+
+// The user's key as one store of the whole process: what a part reads when no other store was
+// given to it.
+SettingsStore& user_settings();
 
 } // namespace ulen3

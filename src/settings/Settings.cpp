@@ -1,4 +1,4 @@
-#include "link/Settings.h"
+#include "settings/Settings.h"
 
 #include <QSettings>
 
@@ -32,8 +32,19 @@ QString UserSettings::location() const {
     return QSettings(QStringLiteral("Dornvale"), QStringLiteral("ULEN3")).fileName();
 }
 
-QString settings_value(const QString& name) { return UserSettings().read(name).value_or(QString()); }
+std::optional<QString> MemorySettings::read(const QString& name) const {
+    const auto it = m_values.constFind(name);
+    return it == m_values.constEnd() ? std::nullopt : std::optional<QString>(*it);
+}
 
-void set_settings_value(const QString& name, const QString& value) { UserSettings().write(name, value); }
+bool MemorySettings::write(const QString& name, const QString& value) {
+    m_values.insert(name, value);
+    return true;
+}
+
+SettingsStore& user_settings() {
+    static UserSettings store;
+    return store;
+}
 
 } // namespace ulen3

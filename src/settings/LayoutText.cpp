@@ -1,4 +1,4 @@
-#include "ui/LayoutText.h"
+#include "settings/LayoutText.h"
 
 #include <cctype>
 #include <charconv>
