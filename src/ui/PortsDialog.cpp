@@ -18,6 +18,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QHash>
 #include <QSerialPortInfo>
 
 namespace ulen3 {
@@ -48,7 +49,11 @@ QString described(const QSerialPortInfo& info) {
 PortsDialog::PortsDialog(SettingsStore& settings, QWidget* parent) : QDialog(parent), m_settings(settings) {
     setWindowTitle(QStringLiteral("Порты прибора"));
     auto* grid = new QGridLayout(this);
-    const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts();
+    // The ports the program finds by itself, in its own order, each as the system describes it.
+    const QStringList present = serial_devices_present();
+    QHash<QString, QString> about;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        about.insert(QFileInfo(info.systemLocation()).canonicalFilePath(), described(info));
     for (int port = 0; port < 2; ++port) {
         const QString key = QStringLiteral("COM%1").arg(port + 1);
         auto* box = new QComboBox(this);
@@ -57,12 +62,12 @@ PortsDialog::PortsDialog(SettingsStore& settings, QWidget* parent) : QDialog(par
         // screen at 200 %.
         box->setMinimumContentsLength(48);
         box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        const QString automatic = serial_devices_present().value(port);
+        const QString automatic = present.value(port);
         box->addItem(QStringLiteral("Автоматически%1").arg(automatic.isEmpty() ? QString() : QStringLiteral(" (") + automatic + ')'),
                      QString());
-        for (const QSerialPortInfo& info : present) {
-            const QString device = stable_name(info.systemLocation());
-            box->addItem(device + described(info), device);
+        for (const QString& found : present) {
+            const QString device = stable_name(found);
+            box->addItem(device + about.value(QFileInfo(found).canonicalFilePath()), device);
         }
         m_ports[port] = box;
         choose(port, settings.read(key).value_or(QString()));
