@@ -1,5 +1,7 @@
 #include "link/Exchange.h"
 
+#include "decode/ImageDecoder.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -185,11 +187,7 @@ void Exchange::identify() {
     // The identification fields take characters 0 to 13; a shorter reply has none of them, and
     // reading on would decode leftovers of an earlier reply.
     if (m_endPos < 14) {
-        stopTimer();
-        m_host.closePort();
-        m_endFlag = false;
-        m_host.showError(kWrongInstrumentCaption, kWrongInstrument);
-        end(2);
+        fail(kWrongInstrumentCaption, kWrongInstrument);
         return;
     }
     // Byte 0 carries nothing the host uses.
@@ -198,11 +196,7 @@ void Exchange::identify() {
     m_results.soft_ver = version_text(text, 4);
     m_results.dev_serial = pair_word(text, 10);
     if (!accepted_device_code(m_results.dev_code)) {
-        stopTimer();
-        m_host.closePort();
-        m_host.showError(kWrongInstrumentCaption, kWrongInstrument);
-        m_endFlag = false;
-        end(2);
+        fail(kWrongInstrumentCaption, kWrongInstrument);
         return;
     }
     m_host.showIdentification(kDeviceName, m_results.soft_ver);
@@ -224,7 +218,7 @@ void Exchange::trackDump() {
     if (m_count1 == kUnknown && bytes >= 2)
         m_count1 = pair_word(data, 0);
     if (m_count1 != kUnknown && m_count2 == kUnknown) {
-        const std::size_t at = 2 + 22 * m_count1;
+        const std::size_t at = 2 + kImageRecordSize * m_count1;
         if (at + 2 <= kFlashImageSize && bytes >= at + 2) {
             m_count2 = pair_word(data, 2 * at);
             m_host.showRecordCount(static_cast<unsigned>(m_count1 + m_count2));
@@ -238,13 +232,13 @@ void Exchange::trackDump() {
     // stays below 100 until the dump is complete.
     std::size_t percent = 0;
     if (m_count2 != kUnknown) {
-        const std::size_t total = std::min(kFlashImageSize, 4 + 22 * (m_count1 + m_count2));
+        const std::size_t total = std::min(kFlashImageSize, 4 + kImageRecordSize * (m_count1 + m_count2));
         const std::size_t from = static_cast<std::size_t>(m_rescaleProgress);
         percent = total > m_rescaleBytes
                       ? from + (100 - from) * (std::min(bytes, total) - m_rescaleBytes) / (total - m_rescaleBytes)
                       : 99;
     } else if (m_count1 != kUnknown) {
-        percent = bytes * 90 / std::min(kFlashImageSize, 4 + 22 * m_count1);
+        percent = bytes * 90 / std::min(kFlashImageSize, 4 + kImageRecordSize * m_count1);
     }
     percent = std::min<std::size_t>(99, percent);
     if (static_cast<int>(percent) > m_progress) {
