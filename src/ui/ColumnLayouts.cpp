@@ -44,7 +44,7 @@ StoredColumn stored(const TgpColumn& c) {
     s.layoutLevel = c.LayoutLevel;
     s.layoutIndex = c.LayoutIndex;
     if (c.Color != clNone)
-        s.color = static_cast<int32_t>(c.Color);
+        s.color = static_cast<int32_t>(c.Color.value());
     s.alignment = alignment_name(c.Alignment);
     s.fontName = text_of(c.Font.Name);
     s.fontColor = c.Font.Color;
@@ -71,7 +71,7 @@ void apply(const StoredColumn& s, TgpColumn& c) {
     if (s.layoutIndex)
         c.LayoutIndex = *s.layoutIndex;
     if (s.color)
-        c.Color = static_cast<quint32>(*s.color);
+        c.Color = static_cast<std::uint32_t>(*s.color);
     if (s.alignment) {
         if (*s.alignment == "talLeftJustify")
             c.Alignment = TgpAlignment::Left;

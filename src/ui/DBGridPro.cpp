@@ -76,12 +76,12 @@ const char* const kEditorRecord = "ulen3-record";
 
 } // namespace
 
-QColor column_colour(quint32 value, const QPalette& palette) {
-    if (value == clNone || value == 0x20000000u) // no colour, the default colour
+QColor column_colour(ColourValue value, const QPalette& palette) {
+    if (!value.isSet())
         return {};
-    if ((value & 0xFF000000u) == 0xFF000000u) {
+    if (value.isSystem()) {
         // System colours by their index: the nearest role of the palette.
-        switch (value & 0xFF) {
+        switch (value.systemIndex()) {
         case 5: return palette.color(QPalette::Base);           // window
         case 8: return palette.color(QPalette::Text);           // window text
         case 13: return palette.color(QPalette::Highlight);
@@ -93,7 +93,7 @@ QColor column_colour(quint32 value, const QPalette& palette) {
         default: return palette.color(QPalette::Button);        // button face and the rest
         }
     }
-    return QColor(value & 0xFF, value >> 8 & 0xFF, value >> 16 & 0xFF);
+    return QColor(value.red(), value.green(), value.blue());
 }
 
 int TgpColumns::ByFieldName(const QString& field, int nth) const {
@@ -134,7 +134,7 @@ public:
         }
         case Qt::ForegroundRole:
             if (c.Font.Color) {
-                const QColor colour = column_colour(static_cast<quint32>(*c.Font.Color), m_grid->palette());
+                const QColor colour = column_colour(static_cast<std::uint32_t>(*c.Font.Color), m_grid->palette());
                 return colour.isValid() ? QVariant(colour) : QVariant();
             }
             return {};
@@ -534,7 +534,7 @@ void TDBGridPro::SetFooterText(int column, const QString& text) {
     m_footer->update();
 }
 
-void TDBGridPro::SetColumnColor(int column, quint32 color) {
+void TDBGridPro::SetColumnColor(int column, ColourValue color) {
     if (column < 0 || column >= m_columns.Count())
         return;
     m_columns.Items(column).Color = color;

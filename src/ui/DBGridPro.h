@@ -5,6 +5,8 @@
 // user edit cells in place and mark rows, and draws one sort mark set by title clicks. The grid
 // reads the table live, row by row, so a large table costs nothing until rows are painted.
 
+#include "settings/ColourValue.h"
+
 #include "table/ObservationTable.h"
 
 #include <QColor>
@@ -27,7 +29,7 @@ enum TTitleState { tsSortedNone, tsSortedUp, tsSortedDown };
 enum class TgpAlignment { Left, Right, Center };
 
 // A column colour meaning "the grid's normal background".
-constexpr quint32 clNone = 0x1FFFFFFF;
+constexpr ColourValue clNone{ColourValue::kNone};
 
 // A column's own font, as a stored layout gives it; nothing set means the grid's font.
 struct TgpFont {
@@ -48,7 +50,7 @@ struct TgpColumn {
     TgpAlignment Alignment = TgpAlignment::Left;
     bool ReadOnly = false;
     QString DisplayFormat; // "0.0", "0.00" or empty for the field's own text
-    quint32 Color = clNone; // red in the lowest byte; the top bit names a system colour
+    ColourValue Color = clNone;
     TgpFont Font;
     TTitleState TitleState = tsSortedNone;
     QString FooterText;
@@ -60,9 +62,9 @@ struct TgpColumn {
     int SortOrder = -1;
 };
 
-// The colour a column value stands for, with system colours taken from the palette; an invalid
+// The colour a stored value stands for, with system colours taken from the palette; an invalid
 // colour for "no colour".
-QColor column_colour(quint32 value, const QPalette& palette);
+QColor column_colour(ColourValue value, const QPalette& palette);
 
 class TgpColumns {
 public:
@@ -107,7 +109,7 @@ public:
     int FocusedColumn() const;
     void SetTitleState(int column, TTitleState state); // no notification
     void SetFooterText(int column, const QString& text);
-    void SetColumnColor(int column, quint32 color);
+    void SetColumnColor(int column, ColourValue color);
     void SetColumnWidth(int column, int width);
 
     // The selected rows, with the bookmark field values kept for each.

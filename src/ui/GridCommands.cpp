@@ -13,12 +13,10 @@ namespace ulen3 {
 
 namespace {
 
-quint32 colour_value(const QColor& c) {
-    return static_cast<quint32>(c.red()) | static_cast<quint32>(c.green()) << 8 | static_cast<quint32>(c.blue()) << 16;
-}
-
-QColor colour_of(quint32 value) {
-    return value == clNone ? QColor(Qt::white) : QColor(value & 0xFF, value >> 8 & 0xFF, value >> 16 & 0xFF);
+// The colour the colour dialog opens with: the one the column shows, white for none.
+QColor shown_colour(ColourValue value, const QPalette& palette) {
+    const QColor colour = column_colour(value, palette);
+    return colour.isValid() ? colour : QColor(Qt::white);
 }
 
 } // namespace
@@ -58,9 +56,9 @@ void TForm1::N17Click() {
     const int column = grid->FocusedColumn();
     if (column >= grid->Columns().Count())
         return;
-    const std::optional<QColor> chosen = m_dialogs.color(this, colour_of(grid->Columns().Items(column).Color));
+    const std::optional<QColor> chosen = m_dialogs.color(this, shown_colour(grid->Columns().Items(column).Color, grid->palette()));
     if (chosen)
-        grid->SetColumnColor(column, colour_value(*chosen));
+        grid->SetColumnColor(column, ColourValue::rgb(chosen->red(), chosen->green(), chosen->blue()));
 }
 
 void TForm1::N18Click() {

@@ -53,8 +53,10 @@ public:
     std::function<void()> onMessage; // runs while a box is shown
     QString lastDetails;
     std::deque<std::optional<QColor>> colours; // answers of the colour dialog (none = cancel)
-    std::optional<QColor> color(QWidget*, const QColor&) override {
+    std::vector<QColor> coloursOffered;        // the colour each colour dialog opened with
+    std::optional<QColor> color(QWidget*, const QColor& initial) override {
         asked.push_back("color");
+        coloursOffered.push_back(initial);
         if (colours.empty())
             return std::nullopt;
         auto c = colours.front();

@@ -295,6 +295,20 @@ TEST_F(CommandsTest, ColoursAndFitting) {
     form->N19Click();
     EXPECT_EQ(grid->Columns().Items(time).Color, clNone);
 
+    // The colour dialog opens with the colour the column shows: white for none, the plain colour
+    // as stored, a system colour (clBtnFace, as older layouts store it) as the palette shows it.
+    grid->view()->setCurrentIndex(grid->view()->model()->index(0, time));
+    dialogs.coloursOffered.clear();
+    form->N17Click();
+    grid->SetColumnColor(time, 0x00FFFFu);
+    form->N17Click();
+    grid->SetColumnColor(time, 0xFF00000Fu);
+    form->N17Click();
+    EXPECT_EQ(dialogs.coloursOffered,
+              (std::vector<QColor>{QColor(Qt::white), QColor(255, 255, 0), grid->palette().color(QPalette::Button)}));
+    EXPECT_EQ(grid->view()->model()->data(grid->view()->model()->index(3, time), Qt::BackgroundRole).value<QColor>(),
+              grid->palette().color(QPalette::Button));
+
     grid->resize(905, 300);
     form->N23Click();
     for (int i = 0; i < grid->Columns().Count(); ++i)
