@@ -2,7 +2,7 @@
 
 #include "link/ConsoleDownload.h"
 #include "BenchArguments.h"
-#include "ui/DBGridPro.h"
+#include "ui/grid/DBGridPro.h"
 #include "support/QuietExchangeHost.h"
 #include "SampleImage.h"
 

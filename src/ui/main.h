@@ -4,7 +4,7 @@
 // state that follows the document, and the document's lifecycle (create, open, append, save,
 // close, exit).
 
-#include "ui/DBGridPro.h"
+#include "ui/grid/DBGridPro.h"
 #include "table/ObservationTable.h"
 #include "table/PageStatistics.h"
 #include "table/Pages.h"

@@ -1,7 +1,7 @@
 // The grid contract: columns, selection with bookmark values, title clicks, notifications,
 // editing through the table.
 
-#include "ui/DBGridPro.h"
+#include "ui/grid/DBGridPro.h"
 #include "support/UiTestSupport.h"
 #include "support/TableFixture.h"
 

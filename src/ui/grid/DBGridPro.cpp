@@ -1,18 +1,16 @@
-#include "ui/DBGridPro.h"
+#include "ui/grid/DBGridPro.h"
 
 #include "table/Cp1251.h"
 #include "table/FieldCodec.h"
 #include "table/TableError.h"
+#include "ui/grid/GridDelegate.h"
+#include "ui/grid/GridFooter.h"
+#include "ui/grid/GridModel.h"
 
-#include <QAbstractTableModel>
 #include <QApplication>
-#include <QFocusEvent>
 #include <QHeaderView>
-#include <QLineEdit>
 #include <QLocale>
-#include <QPainter>
 #include <QScrollBar>
-#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -22,17 +20,6 @@
 namespace ulen3 {
 
 namespace {
-
-Qt::Alignment qt_alignment(TgpAlignment a) {
-    switch (a) {
-    case TgpAlignment::Left: return Qt::AlignLeft | Qt::AlignVCenter;
-    case TgpAlignment::Right: return Qt::AlignRight | Qt::AlignVCenter;
-    case TgpAlignment::Center: break;
-    }
-    return Qt::AlignCenter;
-}
-
-Field field_of(const QString& name) { return field_by_name(name.toStdString()); }
 
 // A number as the user types it: the locale's form or the file's, with '.' or ','; no group
 // separators are needed.
@@ -55,182 +42,6 @@ QString not_in_code_page(const QString& text) {
     }
     return {};
 }
-
-// The grid's font with what a column's own font changes.
-QFont cell_font(const TgpFont& own, QFont font) {
-    if (own.Name)
-        font.setFamily(*own.Name);
-    if (own.Height && *own.Height != 0)
-        font.setPixelSize(std::abs(*own.Height));
-    if (own.Style) {
-        font.setBold(own.Style->contains(QLatin1String("fsBold")));
-        font.setItalic(own.Style->contains(QLatin1String("fsItalic")));
-        font.setUnderline(own.Style->contains(QLatin1String("fsUnderline")));
-        font.setStrikeOut(own.Style->contains(QLatin1String("fsStrikeOut")));
-    }
-    return font;
-}
-
-// The record an open editor began on.
-const char* const kEditorRecord = "ulen3-record";
-
-} // namespace
-
-QColor column_colour(ColourValue value, const QPalette& palette) {
-    if (!value.isSet())
-        return {};
-    if (value.isSystem()) {
-        // System colours by their index: the nearest role of the palette.
-        switch (value.systemIndex()) {
-        case 5: return palette.color(QPalette::Base);           // window
-        case 8: return palette.color(QPalette::Text);           // window text
-        case 13: return palette.color(QPalette::Highlight);
-        case 14: return palette.color(QPalette::HighlightedText);
-        case 16: return palette.color(QPalette::Dark);          // button shadow
-        case 18: return palette.color(QPalette::ButtonText);
-        case 20: return palette.color(QPalette::Light);         // button highlight
-        case 24: return palette.color(QPalette::ToolTipBase);   // info background
-        default: return palette.color(QPalette::Button);        // button face and the rest
-        }
-    }
-    return QColor(value.red(), value.green(), value.blue());
-}
-
-int TgpColumns::ByFieldName(const QString& field, int nth) const {
-    for (std::size_t i = 0; i < m_items.size(); ++i) {
-        if (m_items[i].FieldName.compare(field, Qt::CaseInsensitive) == 0 && nth-- == 0)
-            return static_cast<int>(i);
-    }
-    return -1;
-}
-
-// The table's view as rows and the grid's columns; every cell is read from the table when it
-// is painted.
-class GridModel : public QAbstractTableModel {
-public:
-    explicit GridModel(TDBGridPro* grid) : QAbstractTableModel(grid), m_grid(grid) {}
-
-    int rowCount(const QModelIndex& parent = QModelIndex()) const override {
-        return parent.isValid() ? 0 : m_rows;
-    }
-    int columnCount(const QModelIndex& parent = QModelIndex()) const override {
-        return parent.isValid() ? 0 : m_grid->m_columns.Count();
-    }
-
-    QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid() || index.row() >= m_rows || index.column() >= m_grid->m_columns.Count())
-            return {};
-        const TgpColumn& c = m_grid->m_columns.Items(index.column());
-        switch (role) {
-        case Qt::DisplayRole:
-            return m_grid->CellText(index.row(), index.column());
-        case Qt::EditRole:
-            return m_grid->EditText(index.row(), index.column());
-        case Qt::TextAlignmentRole:
-            return QVariant::fromValue(qt_alignment(c.Alignment));
-        case Qt::BackgroundRole: {
-            const QColor colour = column_colour(c.Color, m_grid->palette());
-            return colour.isValid() ? QVariant(colour) : QVariant();
-        }
-        case Qt::ForegroundRole:
-            if (c.Font.Color) {
-                const QColor colour = column_colour(static_cast<std::uint32_t>(*c.Font.Color), m_grid->palette());
-                return colour.isValid() ? QVariant(colour) : QVariant();
-            }
-            return {};
-        case Qt::FontRole:
-            return c.Font.ParentFont() ? QVariant() : QVariant(cell_font(c.Font, m_grid->font()));
-        default:
-            return {};
-        }
-    }
-
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-        if (orientation == Qt::Vertical)
-            return {}; // the row indicator column carries no text
-        if (section >= m_grid->m_columns.Count())
-            return QAbstractTableModel::headerData(section, orientation, role);
-        const TgpColumn& c = m_grid->m_columns.Items(section);
-        if (role == Qt::DisplayRole)
-            return c.Caption;
-        if (role == Qt::TextAlignmentRole)
-            return QVariant::fromValue(qt_alignment(c.CaptionAlignment) | Qt::TextWordWrap);
-        return {};
-    }
-
-    Qt::ItemFlags flags(const QModelIndex& index) const override {
-        Qt::ItemFlags f = QAbstractTableModel::flags(index);
-        if (index.isValid() && !m_grid->m_columns.Items(index.column()).ReadOnly)
-            f |= Qt::ItemIsEditable;
-        return f;
-    }
-
-    // A cell edit is posted through the table, to the record the row shows.
-    bool setData(const QModelIndex& index, const QVariant& value, int role) override {
-        if (role != Qt::EditRole || index.row() >= m_rows || !m_grid->m_table)
-            return false;
-        return m_grid->writeCell(m_grid->m_table->ViewRecordAt(index.row()), index.column(), value.toString());
-    }
-
-    void reset(int rows) {
-        beginResetModel();
-        m_rows = rows;
-        endResetModel();
-    }
-    void rowChanged(int row) {
-        if (row >= 0 && row < m_rows)
-            emit dataChanged(index(row, 0), index(row, std::max(0, columnCount() - 1)));
-    }
-
-private:
-    TDBGridPro* m_grid;
-    int m_rows = 0;
-};
-
-// The cell editor: a line edit limited to the field's width. A focus that moves to another
-// window (a question box, a file dialog) or to a menu ends nothing: the edit stays open until
-// the user presses Enter, moves to another cell, or the window posts or drops it.
-class GridDelegate : public QStyledItemDelegate {
-public:
-    explicit GridDelegate(TDBGridPro* grid) : QStyledItemDelegate(grid), m_grid(grid) {}
-
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-        auto* line = qobject_cast<QLineEdit*>(editor);
-        ObservationTable* t = m_grid->DataSource();
-        if (line && t && t->Active()) {
-            const Field f = field_of(m_grid->Columns().Items(index.column()).FieldName);
-            if (!is_numeric(f))
-                line->setMaxLength(t->TextLimit(f));
-            line->setProperty(kEditorRecord, t->ViewRecordAt(index.row()));
-        }
-        return editor;
-    }
-
-    // The text goes to the record the edit began on, wherever the rows have moved meanwhile.
-    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override {
-        auto* line = qobject_cast<QLineEdit*>(editor);
-        const QVariant record = editor->property(kEditorRecord);
-        if (!line || !record.isValid()) {
-            QStyledItemDelegate::setModelData(editor, model, index);
-            return;
-        }
-        m_grid->writeCell(record.toUInt(), index.column(), line->text());
-    }
-
-protected:
-    bool eventFilter(QObject* object, QEvent* event) override {
-        if (event->type() == QEvent::FocusOut) {
-            const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
-            if (why == Qt::ActiveWindowFocusReason || why == Qt::PopupFocusReason)
-                return false;
-        }
-        return QStyledItemDelegate::eventFilter(object, event);
-    }
-
-private:
-    TDBGridPro* m_grid;
-};
 
 // The view: editing starts only through the keys and clicks Qt offers, never through Tab, and
 // its start is reported.
@@ -263,75 +74,14 @@ private:
     TDBGridPro* m_grid;
 };
 
-// The grid's ear on the table.
-class GridTableListener : public TableListener {
-public:
-    explicit GridTableListener(TDBGridPro* grid) : m_grid(grid) {}
-    void CursorMoved() override { m_grid->followCursor(); }
-    void ViewReset(bool renumbered) override { m_grid->viewReset(renumbered); }
-    void RecordChanged(uint32_t recordId) override { m_grid->recordChanged(recordId); }
+} // namespace
 
-private:
-    TDBGridPro* m_grid;
-};
-
-// The footer row under the columns.
-class GridFooter : public QWidget {
-public:
-    GridFooter(TDBGridPro* grid, QTableView* view) : QWidget(grid), m_grid(grid), m_view(view) {
-        setFixedHeight(fontMetrics().height() + 8);
-    }
-
-protected:
-    // The cells first, then the texts: a text wider than its cell spreads over neighbouring
-    // cells that have none, as a spreadsheet does, so that figures are not cut.
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.fillRect(rect(), palette().button());
-        const QHeaderView* header = m_view->horizontalHeader();
-        const int offset = m_view->frameWidth() + (m_view->verticalHeader()->isVisible() ? m_view->verticalHeader()->width() : 0);
-        const TgpColumns& columns = m_grid->Columns();
-        const auto cell = [&](int i) {
-            return QRect(offset + header->sectionViewportPosition(i), 0, header->sectionSize(i), height() - 1);
-        };
-        p.setPen(QColor(192, 192, 192));
-        for (int i = 0; i < columns.Count(); ++i)
-            p.drawRect(cell(i));
-        p.setPen(palette().buttonText().color());
-        const QFontMetrics metrics = fontMetrics();
-        for (int i = 0; i < columns.Count(); ++i) {
-            const QString& text = columns.Items(i).FooterText;
-            if (text.isEmpty())
-                continue;
-            QRect room = cell(i);
-            const int wanted = metrics.horizontalAdvance(text) + 6;
-            for (int left = i - 1, right = i + 1; room.width() < wanted;) {
-                const bool canRight = right < columns.Count() && columns.Items(right).FooterText.isEmpty();
-                const bool canLeft = left >= 0 && columns.Items(left).FooterText.isEmpty();
-                if (canRight)
-                    room.setRight(cell(right++).right());
-                else if (canLeft)
-                    room.setLeft(cell(left--).left());
-                else
-                    break;
-            }
-            if (room != cell(i))
-                p.fillRect(room.adjusted(1, 1, 0, 0), palette().button());
-            p.drawText(room.adjusted(3, 0, -3, 0), Qt::AlignCenter, text);
-        }
-    }
-
-private:
-    TDBGridPro* m_grid;
-    QTableView* m_view;
-};
-
-TDBGridPro::TDBGridPro(QWidget* parent) : QWidget(parent), m_listener(std::make_unique<GridTableListener>(this)) {
-    m_model = new GridModel(this);
+TDBGridPro::TDBGridPro(QWidget* parent) : QWidget(parent) {
+    m_model = new GridModel(*this, this);
     auto* view = new GridView(this);
     m_view = view;
     m_view->setModel(m_model);
-    m_view->setItemDelegate(new GridDelegate(this));
+    m_view->setItemDelegate(new GridDelegate(*this, this));
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setSelectionMode(QAbstractItemView::SingleSelection);
     m_view->setTabKeyNavigation(false);
@@ -348,7 +98,7 @@ TDBGridPro::TDBGridPro(QWidget* parent) : QWidget(parent), m_listener(std::make_
     m_view->setWordWrap(false);
     m_viewport = m_view->viewport();
     m_viewport->installEventFilter(this);
-    m_footer = new GridFooter(this, m_view);
+    m_footer = new GridFooter(m_columns, m_view, this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -372,7 +122,7 @@ TDBGridPro::TDBGridPro(QWidget* parent) : QWidget(parent), m_listener(std::make_
 
 TDBGridPro::~TDBGridPro() {
     if (m_table)
-        m_table->RemoveListener(m_listener.get());
+        m_table->RemoveListener(this);
     // The view and the footer read the columns while they go: they go first, unwatched.
     m_viewport->removeEventFilter(this);
     m_headerViewport->removeEventFilter(this);
@@ -385,10 +135,10 @@ QTableView* TDBGridPro::view() const { return m_view; }
 
 void TDBGridPro::SetDataSource(ObservationTable* table) {
     if (m_table)
-        m_table->RemoveListener(m_listener.get());
+        m_table->RemoveListener(this);
     m_table = table;
     if (m_table)
-        m_table->AddListener(m_listener.get());
+        m_table->AddListener(this);
     viewReset(true);
 }
 
@@ -610,10 +360,10 @@ QString TDBGridPro::CellText(int row, int column) const {
 // The stored value as it is: a number with every decimal the file holds (trailing zeros
 // dropped) and the locale's separator, a text as stored.
 QString TDBGridPro::EditText(int row, int column) const {
-    return m_table ? editText(m_table->ViewRecordAt(row), column) : QString();
+    return m_table ? recordEditText(m_table->ViewRecordAt(row), column) : QString();
 }
 
-QString TDBGridPro::editText(uint32_t id, int column) const {
+QString TDBGridPro::recordEditText(uint32_t id, int column) const {
     if (!m_table || !m_table->Active() || id == 0 || column < 0 || column >= m_columns.Count())
         return {};
     const Field f = m_fields[static_cast<std::size_t>(column)];
@@ -630,7 +380,7 @@ bool TDBGridPro::writeCell(uint32_t record, int column, const QString& typed) {
     ObservationTable* t = m_table;
     if (!t || !t->Active() || record == 0 || column < 0 || column >= m_columns.Count())
         return false;
-    if (typed == editText(record, column))
+    if (typed == recordEditText(record, column))
         return true;
     const auto refuse = [this](const QString& message) {
         m_writeRefused = true;

@@ -5,19 +5,14 @@
 // user edit cells in place and mark rows, and draws one sort mark set by title clicks. The grid
 // reads the table live, row by row, so a large table costs nothing until rows are painted.
 
-#include "settings/ColourValue.h"
-
 #include "table/ObservationTable.h"
+#include "ui/grid/GridCells.h"
+#include "ui/grid/GridColumns.h"
 
-#include <QColor>
-#include <QFont>
-#include <QPalette>
 #include <QString>
 #include <QWidget>
 
 #include <functional>
-#include <memory>
-#include <optional>
 #include <vector>
 
 class QTableView;
@@ -25,67 +20,12 @@ class QModelIndex;
 
 namespace ulen3 {
 
-enum TTitleState { tsSortedNone, tsSortedUp, tsSortedDown };
-enum class TgpAlignment { Left, Right, Center };
-
-// A column colour meaning "the grid's normal background".
-constexpr ColourValue clNone{ColourValue::kNone};
-
-// A column's own font, as a stored layout gives it; nothing set means the grid's font.
-struct TgpFont {
-    std::optional<QString> Name;
-    std::optional<qint32> Color; // a colour value, red in the lowest byte
-    std::optional<int> Height;   // negative: the character height in pixels
-    std::optional<QString> Style; // "[fsBold, fsItalic]"
-    std::optional<int> Charset;
-    bool ParentFont() const { return !Name && !Color && !Height && !Style && !Charset; }
-    bool operator==(const TgpFont&) const = default;
-};
-
-struct TgpColumn {
-    QString FieldName;
-    QString Caption;
-    TgpAlignment CaptionAlignment = TgpAlignment::Center;
-    int Width = 64;
-    TgpAlignment Alignment = TgpAlignment::Left;
-    bool ReadOnly = false;
-    QString DisplayFormat; // "0.0", "0.00" or empty for the field's own text
-    ColourValue Color = clNone;
-    TgpFont Font;
-    TTitleState TitleState = tsSortedNone;
-    QString FooterText;
-    // Kept only because a stored layout carries them.
-    int LayoutLevel = 0;
-    int LayoutIndex = 0;
-    QString FooterState;   // fsNone when empty
-    QString OptionsVisual; // the set as a layout writes it; empty for []
-    int SortOrder = -1;
-};
-
-// The colour a stored value stands for, with system colours taken from the palette; an invalid
-// colour for "no colour".
-QColor column_colour(ColourValue value, const QPalette& palette);
-
-class TgpColumns {
-public:
-    int Count() const { return static_cast<int>(m_items.size()); }
-    TgpColumn& Items(int i) { return m_items[static_cast<std::size_t>(i)]; }
-    const TgpColumn& Items(int i) const { return m_items[static_cast<std::size_t>(i)]; }
-    // The first column bound to the field (any case), or -1; with nth, the nth such column
-    // (0 the first), since a grid may bind one field twice.
-    int ByFieldName(const QString& field, int nth = 0) const;
-    std::vector<TgpColumn>& list() { return m_items; }
-
-private:
-    std::vector<TgpColumn> m_items;
-};
-
 class GridModel;
 class GridFooter;
 
-class GridTableListener;
-
-class TDBGridPro : public QWidget {
+// The widget: the view, the footer, the marks and the fitting of the columns. The grid is the
+// table's listener and the source of its model's cells.
+class TDBGridPro : public QWidget, private TableListener, private GridCells {
 public:
     explicit TDBGridPro(QWidget* parent = nullptr);
     ~TDBGridPro() override;
@@ -150,12 +90,20 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    friend class GridModel;
-    friend class GridDelegate;
-    friend class GridTableListener;
+    // What the model, the editor and the footer read and ask.
+    const TgpColumns& columns() const override { return m_columns; }
+    ObservationTable* table() const override { return m_table; }
+    QString cellText(int row, int column) const override { return CellText(row, column); }
+    QString editText(int row, int column) const override { return EditText(row, column); }
+    bool writeCell(uint32_t record, int column, const QString& text) override;
+    const QWidget& look() const override { return *this; }
+    // What the table tells the grid.
+    void CursorMoved() override { followCursor(); }
+    void ViewReset(bool renumbered) override { viewReset(renumbered); }
+    void RecordChanged(uint32_t recordId) override { recordChanged(recordId); }
+
     bool cellField(int row, int column, uint32_t& id, Field& field) const;
-    QString editText(uint32_t record, int column) const;
-    bool writeCell(uint32_t record, int column, const QString& text);
+    QString recordEditText(uint32_t record, int column) const;
     void fitColumns();
     void setSectionWidth(int column, int width);
     void applyColumns();
@@ -163,7 +111,6 @@ private:
     void selectionChanged();
     void currentRowChanged(int row);
     void raiseSelectionChange();
-    // What the table told the grid.
     void viewReset(bool renumbered);
     void recordChanged(uint32_t recordId);
     void followCursor();
@@ -193,7 +140,6 @@ private:
     bool m_resetPending = false;  // a view reset waits for an open editor to close
     bool m_writeRefused = false;  // the last cell write was refused
     int m_titleLines = 2;
-    std::unique_ptr<GridTableListener> m_listener;
 };
 
 } // namespace ulen3
