@@ -5,7 +5,7 @@
 #include "print/ReportPreview.h"
 #include "print/Reports.h"
 #include "settings/Settings.h"
-#include "ui/UserDialogs.h"
+#include "dialogs/UserDialogs.h"
 #include "ui/main.h"
 #include "link/receive.h"
 
@@ -34,7 +34,11 @@ public:
     void message(QWidget*, BoxIcon, const QString&, const QString& text, const QString&) override {
         std::fprintf(stderr, "    box: %s\n", text.toUtf8().constData());
     }
+    bool offer(QWidget*, BoxIcon, const QString&, const QString&, const QString&, const QString&) override {
+        return false;
+    }
     std::optional<QColor> color(QWidget*, const QColor&) override { return std::nullopt; }
+    bool print(QWidget*, QPrinter&, int) override { return false; }
 };
 
 double ms_since(std::chrono::steady_clock::time_point t) {

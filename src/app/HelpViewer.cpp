@@ -1,6 +1,6 @@
 #include "app/HelpViewer.h"
 
-#include "ui/UserDialogs.h"
+#include "dialogs/UserDialogs.h"
 #include "print/WindowSize.h"
 
 #include <QDialog>

@@ -5,7 +5,7 @@
 #include "settings/Settings.h"
 #include "base/File.h"
 #include "ui/Translations.h"
-#include "ui/UserDialogs.h"
+#include "dialogs/UserDialogs.h"
 #include "app/about.h"
 #include "app/logo.h"
 #include "ui/main.h"
@@ -109,9 +109,6 @@ int main(int argc, char** argv) {
     QtUserDialogs dialogs;
     SettingsStore& settings = user_settings();
     TForm2 download(*results);
-    download.setErrorBox([&dialogs](QWidget* parent, const QString& caption, const QString& text, const QString& details) {
-        dialogs.error(parent, caption, text, details);
-    });
     TForm1 form(dialogs, settings, download, *results);
     app.form = &form;
     form.ShowHelp = [&form, &dialogs, programDir] { show_help(&form, dialogs, programDir); };

@@ -1,5 +1,7 @@
 #include "link/receive.h"
 
+#include "dialogs/UserDialogs.h"
+
 #include "link/ImageArchive.h"
 
 #include <QDateTime>
@@ -8,7 +10,6 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
@@ -22,17 +23,10 @@ namespace {
 
 QString text(const char* utf8) { return QString::fromUtf8(utf8); }
 
-void standard_error_box(QWidget* parent, const QString& caption, const QString& message, const QString& details) {
-    QMessageBox box(QMessageBox::Critical, caption, message, QMessageBox::Ok, parent);
-    if (!details.isEmpty())
-        box.setInformativeText(details);
-    box.exec();
-}
-
 } // namespace
 
 TForm2::TForm2(DownloadResults& results, QWidget* parent, int replyTimeoutMs, int stallMs)
-    : QDialog(parent), DownloadLink(results, replyTimeoutMs, stallMs), m_results(results), m_errorBox(standard_error_box) {
+    : QDialog(parent), DownloadLink(results, replyTimeoutMs, stallMs), m_results(results), m_dialogs(&platform_dialogs()) {
     // A fixed border and no close box: the dialog ends through "Отмена", success or an error.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setWindowTitle(text(exchange_text::kCaption));
@@ -142,8 +136,8 @@ void TForm2::showRecordCount(unsigned count) { LabelCount->setNum(static_cast<in
 // The specified text stays as it is; what each port did goes under it.
 void TForm2::showError(const std::string& caption, const std::string& message) {
     const bool noInstrument = message == exchange_text::kNoInstrument;
-    m_errorBox(this, QString::fromStdString(caption), QString::fromStdString(message),
-               noInstrument ? portReport() : QString());
+    m_dialogs->error(this, QString::fromStdString(caption), QString::fromStdString(message),
+                     noInstrument ? portReport() : QString());
 }
 
 QString TForm2::stallText(int seconds) {

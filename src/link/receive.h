@@ -15,17 +15,16 @@ class QPushButton;
 
 namespace ulen3 {
 
+class UserDialogs;
+
 class TForm2 : public QDialog, public DownloadLink {
 public:
-    // Shows an error box, with details under its text when there are any; tests answer it
-    // without a person.
-    using ErrorBox = std::function<void(QWidget* parent, const QString& caption, const QString& text,
-                                        const QString& details)>;
-
     explicit TForm2(DownloadResults& results, QWidget* parent = nullptr,
                     int replyTimeoutMs = kReplyTimeoutMs, int stallMs = kStallMs);
 
-    void setErrorBox(ErrorBox box) { m_errorBox = std::move(box); }
+    // The boxes the dialog shows its errors in (with the ports' report under the text when there
+    // is one); the platform's own unless set.
+    void setDialogs(UserDialogs& dialogs) { m_dialogs = &dialogs; }
 
     // What the dialog shows, for tests.
     QString statusText() const;
@@ -65,7 +64,7 @@ private:
     QLabel* LabelCount;
     QPushButton* Button1;
     DownloadResults& m_results;
-    ErrorBox m_errorBox;
+    UserDialogs* m_dialogs;
     bool m_finishing = false;
     QString m_keptImage;
 };

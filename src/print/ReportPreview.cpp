@@ -1,5 +1,7 @@
 #include "print/ReportPreview.h"
 
+#include "dialogs/UserDialogs.h"
+
 #include "print/ReportEngine.h"
 #include "print/WindowSize.h"
 
@@ -8,7 +10,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
@@ -157,7 +158,8 @@ int ReportPreview::currentSheet() const { return m_view->currentSheet(); }
 
 bool printers_installed() { return !QPrinterInfo::availablePrinters().isEmpty(); }
 
-bool print_with_dialog(const PreparedReport& report, const QString& documentName, QWidget* parent) {
+bool print_with_dialog(const PreparedReport& report, const QString& documentName, UserDialogs& dialogs,
+                       QWidget* parent) {
     if (QPrinterInfo::availablePrinters().isEmpty() || report.empty())
         return false;
     QPrinter printer(QPrinter::HighResolution);
@@ -168,9 +170,7 @@ bool print_with_dialog(const PreparedReport& report, const QString& documentName
     printer.setCollateCopies(true);
     printer.setDocName(documentName);
     printer.setFromTo(1, report.sheetCount());
-    QPrintDialog dialog(&printer, parent);
-    dialog.setMinMax(1, report.sheetCount());
-    if (dialog.exec() != QDialog::Accepted)
+    if (!dialogs.print(parent, printer, report.sheetCount()))
         return false;
     int first = 0, last = report.sheetCount() - 1;
     if (printer.printRange() == QPrinter::PageRange) {

@@ -12,6 +12,7 @@ class QLabel;
 namespace ulen3 {
 
 class PreparedReport;
+class UserDialogs;
 class SheetsView;
 
 // The modal preview: zoom, print, PDF, help and close. Only the sheets in sight are drawn, so a
@@ -46,6 +47,7 @@ private:
 // Whether the system has a printer to print on.
 bool printers_installed();
 
-bool print_with_dialog(const PreparedReport& report, const QString& documentName, QWidget* parent);
+bool print_with_dialog(const PreparedReport& report, const QString& documentName, UserDialogs& dialogs,
+                       QWidget* parent);
 
 } // namespace ulen3

@@ -5,7 +5,7 @@
 
 #include "settings/LayoutText.h"
 #include "settings/Settings.h"
-#include "ui/UserDialogs.h"
+#include "dialogs/UserDialogs.h"
 
 #include <map>
 

@@ -3,7 +3,7 @@
 
 #include "ui/main.h"
 
-#include "ui/UserDialogs.h"
+#include "dialogs/UserDialogs.h"
 
 #include <QColor>
 #include <QLayout>

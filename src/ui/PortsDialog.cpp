@@ -1,5 +1,7 @@
 #include "ui/PortsDialog.h"
 
+#include "dialogs/UserDialogs.h"
+
 #include "link/ImageArchive.h"
 #include "link/PortNames.h"
 #include "link/SerialDevice.h"
@@ -8,7 +10,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QUrl>
@@ -46,7 +47,8 @@ QString described(const QSerialPortInfo& info) {
 
 } // namespace
 
-PortsDialog::PortsDialog(SettingsStore& settings, QWidget* parent) : QDialog(parent), m_settings(settings) {
+PortsDialog::PortsDialog(SettingsStore& settings, UserDialogs& dialogs, QWidget* parent)
+    : QDialog(parent), m_settings(settings), m_dialogs(dialogs) {
     setWindowTitle(QStringLiteral("Порты прибора"));
     auto* grid = new QGridLayout(this);
     // The ports the program finds by itself, in its own order, each as the system describes it.
@@ -147,15 +149,10 @@ void PortsDialog::openFolder() {
     const QString folder = QFileInfo(log_folder()).absolutePath();
     if (QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
         return;
-    QMessageBox box(QMessageBox::Information, windowTitle(),
-                    QStringLiteral("Папку журналов и образов памяти не удалось открыть: в системе нет программы для "
-                                   "просмотра папок. Она находится здесь:"),
-                    QMessageBox::Close, this);
-    box.setInformativeText(folder);
-    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QPushButton* copy = box.addButton(QStringLiteral("Копировать путь"), QMessageBox::ActionRole);
-    box.exec();
-    if (box.clickedButton() == copy)
+    if (m_dialogs.offer(this, BoxIcon::Information, windowTitle(),
+                        QStringLiteral("Папку журналов и образов памяти не удалось открыть: в системе нет программы для "
+                                       "просмотра папок. Она находится здесь:"),
+                        folder, QStringLiteral("Копировать путь")))
         QGuiApplication::clipboard()->setText(folder);
 }
 

@@ -13,11 +13,12 @@ class QLabel;
 namespace ulen3 {
 
 class SettingsStore;
+class UserDialogs;
 
 class PortsDialog : public QDialog {
     Q_OBJECT
 public:
-    PortsDialog(SettingsStore& settings, QWidget* parent = nullptr);
+    PortsDialog(SettingsStore& settings, UserDialogs& dialogs, QWidget* parent = nullptr);
 
     // The device chosen for COM1 (0) or COM2 (1); empty for the automatic choice.
     QString chosen(int port) const;
@@ -31,6 +32,7 @@ public:
 
 private:
     SettingsStore& m_settings;
+    UserDialogs& m_dialogs;
     QComboBox* m_ports[2];
     QLabel* m_results[2];
     QCheckBox* m_log;

@@ -3,7 +3,7 @@
 #include "ui/main.h"
 
 #include "print/ReportPreview.h"
-#include "ui/UserDialogs.h"
+#include "dialogs/UserDialogs.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -47,7 +47,7 @@ QString TForm1::reportName() const { return QFileInfo(QString::fromStdString(m_t
 // report as a PDF instead.
 void TForm1::printReport(const PreparedReport& prepared) {
     if (printers_installed()) {
-        print_with_dialog(prepared, reportName(), this);
+        print_with_dialog(prepared, reportName(), m_dialogs, this);
         return;
     }
     if (m_dialogs.question(this, QString::fromUtf8(kTitle),

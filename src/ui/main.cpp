@@ -8,7 +8,7 @@
 #include "export/SheetExport.h"
 #include "base/File.h"
 #include "table/TablePaths.h"
-#include "ui/UserDialogs.h"
+#include "dialogs/UserDialogs.h"
 #include "link/receive.h"
 
 #include <QApplication>
@@ -87,8 +87,10 @@ std::vector<TgpColumn> operative_columns() {
 TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, DownloadResults& results,
                QWidget* parent)
     : QMainWindow(parent), m_dialogs(dialogs), m_settings(settings), m_download(download), m_results(results) {
-    // The download reads the ports' devices from the window's store.
+    // The download reads the ports' devices from the window's store and shows its errors in the
+    // window's boxes.
     m_download.setSettings(m_settings);
+    m_download.setDialogs(m_dialogs);
     resize(703, 501);
     PageControl1 = new QTabWidget;
     TabSheet1 = new QWidget;
@@ -201,7 +203,7 @@ void TForm1::buildMenus() {
     tools->addActions({Excel1, N37});
     tools->addSeparator();
     tools->addAction(action("П&орты прибора…", [this] {
-        PortsDialog ports(m_settings, this);
+        PortsDialog ports(m_settings, m_dialogs, this);
         ports.exec();
     }));
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Справка"));

@@ -2,8 +2,9 @@
 
 #include "app/FileVersion.h"
 #include "app/HelpViewer.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TempDir.h"
-#include "ui/UserDialogs.h"
+#include "dialogs/UserDialogs.h"
 #include "app/about.h"
 #include "app/logo.h"
 
@@ -81,21 +82,11 @@ TEST(Help, PagesBesideTheProgramComeFirst) {
 
 // Missing help is said through the program's dialogs, so nothing waits for a person.
 TEST(Help, MissingHelpIsSaidInAWarningBox) {
-    struct Boxes : UserDialogs {
-        QStringList shown;
-        QString openFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-        QString saveFile(QWidget*, const QString&, const QString&, const QString&, bool) override { return {}; }
-        bool ask(QWidget*, const QString&, const QString&, bool) override { return false; }
-        void message(QWidget*, BoxIcon icon, const QString& caption, const QString& text, const QString&) override {
-            shown << QString::number(static_cast<int>(icon)) + "|" + caption + "|" + text;
-        }
-        std::optional<QColor> color(QWidget*, const QColor&) override { return std::nullopt; }
-    } boxes;
+    test::ScriptedDialogs boxes;
     TempDir dir;
     show_help(nullptr, boxes, QString::fromStdString(dir.path()));
-    ASSERT_EQ(boxes.shown.size(), 1);
-    EXPECT_TRUE(boxes.shown[0].startsWith(QString::number(static_cast<int>(BoxIcon::Warning)) + "|Помощь|Не найден файл справки"))
-        << boxes.shown[0].toStdString();
+    ASSERT_EQ(boxes.asked.size(), 1u);
+    EXPECT_TRUE(boxes.asked[0].startsWith("warning|Помощь|Не найден файл справки")) << boxes.asked[0].toStdString();
 }
 
 } // namespace

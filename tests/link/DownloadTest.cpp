@@ -1,6 +1,7 @@
 // The download dialog against the instrument emulator over real pseudo-terminals.
 
 #include "support/Emulator.h"
+#include "support/ScriptedDialogs.h"
 #include "SampleImage.h"
 #include "settings/Settings.h"
 #include "support/UserKey.h"
@@ -38,7 +39,15 @@ class DownloadTest : public ::testing::Test {
 protected:
     ulen3::test::TempDir dir;
     std::unique_ptr<DownloadResults> results = std::make_unique<DownloadResults>();
-    QString errorCaption, errorText, errorDetails;
+    // The download's error boxes, answered at once.
+    struct ErrorBoxes : test::ScriptedDialogs {
+        QString caption, text, details;
+        void message(QWidget*, BoxIcon, const QString& c, const QString& t, const QString& d) override {
+            caption = c;
+            text = t;
+            details = d;
+        }
+    } boxes;
 
     void SetUp() override {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
@@ -64,11 +73,7 @@ protected:
 
     // Runs the dialog modally as the Create command does; error boxes are answered at once.
     int runDialog(TForm2& form) {
-        form.setErrorBox([this](QWidget*, const QString& caption, const QString& text, const QString& details) {
-            errorCaption = caption;
-            errorText = text;
-            errorDetails = details;
-        });
+        form.setDialogs(boxes);
         return form.exec();
     }
 };
@@ -88,7 +93,7 @@ TEST_F(DownloadTest, FullImageArrivesByteForByte) {
             maxProgressWhileReceiving = std::max(maxProgressWhileReceiving, form.progress());
     });
     watch.start(20);
-    ASSERT_EQ(runDialog(form), 1) << errorText.toStdString();
+    ASSERT_EQ(runDialog(form), 1) << boxes.text.toStdString();
     ASSERT_EQ(results->image_size, expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), results->flash_image.begin()));
     EXPECT_EQ(results->dev_code, 0x33);
@@ -108,7 +113,7 @@ TEST_F(DownloadTest, InstrumentOnCom2IsFoundAfterTheCom1TimeOut) {
     Emulator emu(image(3, 2));
     setPorts(missing(), emu.qdevice());
     TForm2 form(*results, nullptr, kShortTimeoutMs);
-    ASSERT_EQ(runDialog(form), 1) << errorText.toStdString();
+    ASSERT_EQ(runDialog(form), 1) << boxes.text.toStdString();
     EXPECT_EQ(results->image_size, 4u + 22 * 5);
     EXPECT_EQ(form.exchange().port(), std::string(kPortCom2));
 }
@@ -119,8 +124,8 @@ TEST_F(DownloadTest, WrongInstrumentIsRejected) {
     results->image_size = 11;
     TForm2 form(*results, nullptr, kShortTimeoutMs);
     EXPECT_EQ(runDialog(form), 2);
-    EXPECT_EQ(errorCaption, "Error");
-    EXPECT_EQ(errorText, "Вы подключили не тот прибор !");
+    EXPECT_EQ(boxes.caption, "Error");
+    EXPECT_EQ(boxes.text, "Вы подключили не тот прибор !");
     EXPECT_EQ(results->dev_code, 0x2F);
     EXPECT_EQ(results->image_size, 11u);
 }
@@ -131,12 +136,12 @@ TEST_F(DownloadTest, SilenceOnBothPortsThenTheNextDownloadWorks) {
     setPorts(silent.qdevice(), silent.qdevice());
     TForm2 form(*results, nullptr, kShortTimeoutMs);
     EXPECT_EQ(runDialog(form), 2);
-    EXPECT_EQ(errorCaption, "Ошибка");
-    EXPECT_EQ(errorText, "Прибор не обнаружен! Проверте правильность подключения согласно инструкции!");
+    EXPECT_EQ(boxes.caption, "Ошибка");
+    EXPECT_EQ(boxes.text, "Прибор не обнаружен! Проверте правильность подключения согласно инструкции!");
     // The same dialog downloads again, starting on COM1.
     setPorts(emu.qdevice(), missing());
-    errorText.clear();
-    EXPECT_EQ(runDialog(form), 1) << errorText.toStdString();
+    boxes.text.clear();
+    EXPECT_EQ(runDialog(form), 1) << boxes.text.toStdString();
     EXPECT_EQ(results->image_size, 4u + 22 * 2);
 }
 
@@ -145,7 +150,7 @@ TEST_F(DownloadTest, RestartDuringTheDumpStillGivesTheWholeImage) {
     Emulator emu(path, {"--restart-after", "300", "--chunk", "64"});
     setPorts(emu.qdevice(), missing());
     TForm2 form(*results, nullptr, kShortTimeoutMs);
-    ASSERT_EQ(runDialog(form), 1) << errorText.toStdString();
+    ASSERT_EQ(runDialog(form), 1) << boxes.text.toStdString();
     const auto expected = ulen3::test::read_file(path);
     ASSERT_EQ(results->image_size, expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), results->flash_image.begin()));
@@ -160,7 +165,7 @@ TEST_F(DownloadTest, CancelDuringAPacedDumpEndsWith2AndKeepsTheImage) {
         form.findChild<QPushButton*>()->click();
     });
     EXPECT_EQ(runDialog(form), 2);
-    EXPECT_TRUE(errorText.isEmpty());
+    EXPECT_TRUE(boxes.text.isEmpty());
     EXPECT_EQ(results->flash_image[0], 0xAB);
     EXPECT_EQ(form.progress(), 0);
     EXPECT_FALSE(form.driver().IsOpen());
@@ -173,11 +178,11 @@ TEST_F(DownloadTest, NoInstrumentSaysWhatEachPortDid) {
     setPorts(missing(), file);
     TForm2 form(*results, nullptr, kShortTimeoutMs);
     EXPECT_EQ(runDialog(form), 2);
-    EXPECT_EQ(errorText, "Прибор не обнаружен! Проверте правильность подключения согласно инструкции!");
-    EXPECT_TRUE(errorDetails.contains("COM1 (" + missing() + "): устройства «" + missing() + "» нет"))
-        << errorDetails.toStdString();
-    EXPECT_TRUE(errorDetails.contains("COM2 (" + file + "): «" + file + "» не является последовательным портом"))
-        << errorDetails.toStdString();
+    EXPECT_EQ(boxes.text, "Прибор не обнаружен! Проверте правильность подключения согласно инструкции!");
+    EXPECT_TRUE(boxes.details.contains("COM1 (" + missing() + "): устройства «" + missing() + "» нет"))
+        << boxes.details.toStdString();
+    EXPECT_TRUE(boxes.details.contains("COM2 (" + file + "): «" + file + "» не является последовательным портом"))
+        << boxes.details.toStdString();
 
     // A port another program holds, and one that opens but stays silent.
     Emulator held(image(1, 1));
@@ -186,16 +191,16 @@ TEST_F(DownloadTest, NoInstrumentSaysWhatEachPortDid) {
     ASSERT_TRUE(other.open(held.device()));
     setPorts(held.qdevice(), silent.qdevice());
     EXPECT_EQ(runDialog(form), 2);
-    EXPECT_TRUE(errorDetails.contains("«" + held.qdevice() + "» занят другой программой")) << errorDetails.toStdString();
-    EXPECT_TRUE(errorDetails.contains("COM2 (" + silent.qdevice() + "): открыт, но прибор не ответил"))
-        << errorDetails.toStdString();
+    EXPECT_TRUE(boxes.details.contains("«" + held.qdevice() + "» занят другой программой")) << boxes.details.toStdString();
+    EXPECT_TRUE(boxes.details.contains("COM2 (" + silent.qdevice() + "): открыт, но прибор не ответил"))
+        << boxes.details.toStdString();
 
     // A COM2 without a device says only that, nothing of what COM1 did.
     if (serial_devices_present().size() < 2) {
         setPorts(file, "");
         EXPECT_EQ(runDialog(form), 2);
-        const QStringList lines = errorDetails.split('\n');
-        ASSERT_EQ(lines.size(), 2) << errorDetails.toStdString();
+        const QStringList lines = boxes.details.split('\n');
+        ASSERT_EQ(lines.size(), 2) << boxes.details.toStdString();
         EXPECT_EQ(lines[1], serial_devices_present().isEmpty()
                                 ? "COM2 не назначен: последовательных портов не найдено; подключите USB-переходник "
                                   "или выберите порт в «Сервис → Порты прибора…»."
@@ -237,7 +242,7 @@ TEST_F(DownloadTest, AStalledDumpIsShownAndTheStatusReturnsWhenDataFlows) {
             seen << form.statusText();
     });
     watch.start(20);
-    ASSERT_EQ(runDialog(form), 1) << errorText.toStdString();
+    ASSERT_EQ(runDialog(form), 1) << boxes.text.toStdString();
     const auto at = std::find_if(seen.begin(), seen.end(), [](const QString& s) { return s.startsWith("Нет данных от прибора"); });
     ASSERT_NE(at, seen.end()) << seen.join(" | ").toStdString();
     EXPECT_EQ(*at, "Нет данных от прибора 1 с — проверьте кабель или нажмите «Отмена».");
@@ -268,8 +273,8 @@ TEST_F(DownloadTest, ADownloadRightAfterACancelledOneFindsTheRightInstrument) {
             seen << form.statusText();
     });
     watch.start(10);
-    errorText.clear();
-    EXPECT_EQ(runDialog(form), 1) << errorText.toStdString();
+    boxes.text.clear();
+    EXPECT_EQ(runDialog(form), 1) << boxes.text.toStdString();
     EXPECT_TRUE(seen.contains("Прибор завершает предыдущую передачу …")) << seen.join(" | ").toStdString();
     EXPECT_EQ(results->image_size, 4u + 22 * 80);
     EXPECT_EQ(results->dev_code, 0x21);
@@ -311,8 +316,8 @@ TEST_F(DownloadTest, AfterACancelTheRestOfARealInstrumentsDumpIsWaitedOut) {
         EXPECT_EQ(form.size(), size) << form.statusText().toStdString();
     });
     watch.start(20);
-    errorText.clear();
-    EXPECT_EQ(runDialog(form), 1) << errorText.toStdString();
+    boxes.text.clear();
+    EXPECT_EQ(runDialog(form), 1) << boxes.text.toStdString();
     EXPECT_TRUE(seen.contains("Прибор завершает предыдущую передачу …")) << seen.join(" | ").toStdString();
     EXPECT_TRUE(clearWhileDraining);
     const auto expected = ulen3::test::read_file(path);
@@ -336,9 +341,9 @@ TEST_F(DownloadTest, APulledCableEndsTheDownloadWithAWord) {
     });
     pull.start(10);
     EXPECT_EQ(runDialog(form), 2);
-    EXPECT_EQ(errorCaption, "Ошибка");
-    EXPECT_TRUE(errorText.contains("связь с прибором прервана")) << errorText.toStdString();
-    EXPECT_TRUE(errorText.contains("прежний образ памяти прибора не изменён")) << errorText.toStdString();
+    EXPECT_EQ(boxes.caption, "Ошибка");
+    EXPECT_TRUE(boxes.text.contains("связь с прибором прервана")) << boxes.text.toStdString();
+    EXPECT_TRUE(boxes.text.contains("прежний образ памяти прибора не изменён")) << boxes.text.toStdString();
     EXPECT_EQ(results->image_size, 7u);
     EXPECT_EQ(results->flash_image[0], 0x5A);
     EXPECT_FALSE(form.driver().IsOpen());
@@ -350,7 +355,7 @@ TEST_F(DownloadTest, EveryCompleteImageIsKept) {
     setPorts(emu.qdevice(), missing());
     test::set_settings_value("Exchange_log", "1");
     TForm2 form(*results, nullptr, kShortTimeoutMs);
-    ASSERT_EQ(runDialog(form), 1) << errorText.toStdString();
+    ASSERT_EQ(runDialog(form), 1) << boxes.text.toStdString();
     // The opt-in exchange log beside it: the port, the commands, the bytes, the outcome.
     const auto log = ulen3::test::read_file(form.logFile().toStdString());
     const std::string text(log.begin(), log.end());
@@ -378,7 +383,7 @@ TEST_F(DownloadTest, RealInstrument) {
         GTEST_SKIP() << "set ULEN3_TEST_PORT=/dev/ttyUSB0 (the port of a connected instrument) to run it";
     setPorts(port, missing());
     TForm2 form(*results, nullptr);
-    ASSERT_EQ(runDialog(form), 1) << errorText.toStdString() << "\n" << errorDetails.toStdString();
+    ASSERT_EQ(runDialog(form), 1) << boxes.text.toStdString() << "\n" << boxes.details.toStdString();
     EXPECT_GE(results->image_size, 4u);
 }
 

@@ -4,7 +4,7 @@
 
 #include "settings/Settings.h"
 #include "support/UiTestSupport.h"
-#include "ui/UserDialogs.h"
+#include "support/ScriptedDialogs.h"
 #include "ui/main.h"
 #include "link/receive.h"
 #include "support/TableFixture.h"
@@ -19,61 +19,6 @@
 
 namespace ulen3::test {
 
-// Answers every dialog from a script and remembers what was asked.
-class ScriptedDialogs : public UserDialogs {
-public:
-    std::deque<QString> files;   // answers of the open and save dialogs ("" = cancel)
-    std::deque<bool> answers;    // answers of questions
-    std::vector<QString> asked;  // "kind|caption|text" of every box shown
-    bool lastConfirmOverwrite = false;
-
-    QString openFile(QWidget*, const QString& filter, const QString&, const QString&) override {
-        asked.push_back("open|" + filter);
-        return next();
-    }
-    QString saveFile(QWidget*, const QString& filter, const QString&, const QString&, bool confirm) override {
-        asked.push_back("save|" + filter);
-        lastConfirmOverwrite = confirm;
-        return next();
-    }
-    bool ask(QWidget*, const QString& caption, const QString& text, bool) override {
-        asked.push_back("question|" + caption + "|" + text);
-        const bool a = answers.empty() ? false : answers.front();
-        if (!answers.empty())
-            answers.pop_front();
-        return a;
-    }
-    void message(QWidget*, BoxIcon icon, const QString& caption, const QString& text, const QString& details) override {
-        const char* kind = icon == BoxIcon::Error ? "error|" : icon == BoxIcon::Warning ? "warning|" : "information|";
-        asked.push_back(kind + caption + "|" + text);
-        lastDetails = details;
-        if (onMessage)
-            onMessage();
-    }
-    std::function<void()> onMessage; // runs while a box is shown
-    QString lastDetails;
-    std::deque<std::optional<QColor>> colours; // answers of the colour dialog (none = cancel)
-    std::vector<QColor> coloursOffered;        // the colour each colour dialog opened with
-    std::optional<QColor> color(QWidget*, const QColor& initial) override {
-        asked.push_back("color");
-        coloursOffered.push_back(initial);
-        if (colours.empty())
-            return std::nullopt;
-        auto c = colours.front();
-        colours.pop_front();
-        return c;
-    }
-
-private:
-    QString next() {
-        if (files.empty())
-            return {};
-        QString f = files.front();
-        files.pop_front();
-        return f;
-    }
-};
-
 class WindowFixture : public TableFixture {
 protected:
     ScriptedDialogs dialogs;
@@ -86,9 +31,6 @@ protected:
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.file("config")));
         qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir.file("data")));
         download = std::make_unique<TForm2>(*results, nullptr, 400);
-        download->setErrorBox([this](QWidget*, const QString& caption, const QString& text, const QString&) {
-            dialogs.asked.push_back("error|" + caption + "|" + text);
-        });
         form = std::make_unique<TForm1>(dialogs, settings, *download, *results);
         form->QuitApplication = [this] { ++quits; };
     }

@@ -116,7 +116,7 @@ TEST_F(HiDpiTest, WindowsOpenInsideASmallScreen) {
     preview.close();
     // The ports dialog, with a long device name chosen for COM1.
     settings.write("COM1", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZ8QX-if00-port0-with-a-long-name");
-    PortsDialog ports(settings, form.get());
+    PortsDialog ports(settings, dialogs, form.get());
     ports.show();
     QApplication::processEvents();
     EXPECT_LE(ports.frameGeometry().width(), 800);

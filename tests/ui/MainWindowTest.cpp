@@ -8,7 +8,7 @@
 #include "link/ImageArchive.h"
 #include "link/PortNames.h"
 #include "ui/Translations.h"
-#include "ui/UserDialogs.h"
+#include "dialogs/UserDialogs.h"
 #include "ui/main.h"
 #include "link/receive.h"
 #include "support/WindowFixture.h"
@@ -399,7 +399,9 @@ TEST_F(MainWindowTest, ThePortsDialogChecksAndKeepsThePorts) {
     write_file(image, sample_image({.count1 = 1, .count2 = 1}));
     Emulator emu(image);
     test::set_settings_value("Last_port", emu.qdevice());
-    PortsDialog ports(settings, form.get());
+    // The platform's own boxes: the folder's box below is a real one, answered by a timer.
+    QtUserDialogs boxes;
+    PortsDialog ports(settings, boxes, form.get());
     const QString missing = QString::fromStdString(dir.file("no-port"));
     ports.choose(0, missing);
     ports.choose(1, emu.qdevice());

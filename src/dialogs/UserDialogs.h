@@ -1,13 +1,14 @@
 #pragma once
 
-// The dialogs and message boxes of the main window, behind one small interface so that tests
-// answer them without a person.
+// Every dialog and message box the program shows (file, colour and print dialogs, questions,
+// messages), behind one small interface so that tests answer them without a person.
 
 #include <QColor>
 #include <QString>
 
 #include <optional>
 
+class QPrinter;
 class QWidget;
 
 namespace ulen3 {
@@ -28,7 +29,13 @@ public:
     // A box with one OK button; `details`, when given, says more under the text.
     virtual void message(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text,
                          const QString& details) = 0;
+    // A box with a Close button and one of the action's own; true when the action was chosen.
+    virtual bool offer(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text,
+                       const QString& details, const QString& action) = 0;
     virtual std::optional<QColor> color(QWidget* parent, const QColor& initial) = 0;
+    // The print dialog for a document of `sheets` sheets; true when the user confirmed it, with
+    // the choices in `printer`.
+    virtual bool print(QWidget* parent, QPrinter& printer, int sheets) = 0;
 
     bool question(QWidget* parent, const QString& caption, const QString& text) {
         return ask(parent, caption, text, true);
@@ -54,7 +61,13 @@ public:
     bool ask(QWidget* parent, const QString& caption, const QString& text, bool yesIsDefault) override;
     void message(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text,
                  const QString& details) override;
+    bool offer(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text, const QString& details,
+               const QString& action) override;
     std::optional<QColor> color(QWidget* parent, const QColor& initial) override;
+    bool print(QWidget* parent, QPrinter& printer, int sheets) override;
 };
+
+// The platform's dialogs for a part that was given none.
+UserDialogs& platform_dialogs();
 
 } // namespace ulen3
