@@ -1,10 +1,10 @@
 #include "BenchDownload.h"
 
-#include "link/ConsoleDownload.h"
 #include "BenchArguments.h"
-#include "ui/grid/DBGridPro.h"
-#include "support/QuietExchangeHost.h"
 #include "SampleImage.h"
+#include "link/ConsoleDownload.h"
+#include "support/QuietExchangeHost.h"
+#include "ui/grid/DBGridPro.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -57,8 +57,7 @@ int bench_exchange_feed() {
             return 1;
     }
     const double chars = double(rounds) * (reply.size() + dump.size());
-    std::fprintf(stderr, "    exchange CPU per received character: %.1f ns\n",
-                 (cpu_seconds() - cpu0) / chars * 1e9);
+    std::fprintf(stderr, "    exchange CPU per received character: %.1f ns\n", (cpu_seconds() - cpu0) / chars * 1e9);
     return 0;
 }
 
@@ -108,8 +107,9 @@ int bench_download(const std::string& dir) {
         .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
     const std::string link = dir + "/emu-tty";
     std::string emu = ULEN3_EMU, serve = "serve", linkOpt = "--link", quiet = "/dev/null";
-    char* argv[] = {emu.data(), serve.data(), const_cast<char*>(imagePath.c_str()), linkOpt.data(),
-                    const_cast<char*>(link.c_str()), nullptr};
+    char* argv[] = {
+        emu.data(), serve.data(), const_cast<char*>(imagePath.c_str()), linkOpt.data(), const_cast<char*>(link.c_str()),
+        nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, quiet.c_str(), O_WRONLY, 0);
@@ -140,8 +140,7 @@ int bench_download(const std::string& dir) {
                  "%.3f s = %.0f ns per character\n"
                  "    the same download on the line at 9600 bit/s 8N2 takes %.1f s; the host's CPU "
                  "is %.3f%% of it\n",
-                 chars, wall, cpu, cpu / chars * 1e9, chars / kCharsPerSecond,
-                 100.0 * cpu / (chars / kCharsPerSecond));
+                 chars, wall, cpu, cpu / chars * 1e9, chars / kCharsPerSecond, 100.0 * cpu / (chars / kCharsPerSecond));
     return 0;
 }
 

@@ -7,8 +7,8 @@
 namespace ulen3 {
 
 void append_bench_records(ObservationTable& table, int count) {
-    static const char* const kComments[] = {"Плита перекрытия, ось А", "ёлка у входа",
-                                            "Фундамент", "  отступ", "Ёмкость №2", "", "стена"};
+    static const char* const kComments[] = {
+        "Плита перекрытия, ось А", "ёлка у входа", "Фундамент", "  отступ", "Ёмкость №2", "", "стена"};
     static const char* const kTypes[] = {"диам. 300", "куб 150", "AxB 200x300"};
     unsigned seed = 12345;
     for (int i = 0; i < count; ++i) {

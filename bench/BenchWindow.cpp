@@ -1,13 +1,13 @@
 #include "BenchWindow.h"
 
 #include "BenchArguments.h"
+#include "dialogs/UserDialogs.h"
+#include "link/receive.h"
 #include "print/ReportEngine.h"
 #include "print/ReportPreview.h"
 #include "print/Reports.h"
 #include "settings/Settings.h"
-#include "dialogs/UserDialogs.h"
 #include "ui/main.h"
-#include "link/receive.h"
 
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -71,7 +71,8 @@ int bench_window(const std::string& tablePath, const std::string& configDir) {
     if (!form.Open_DB(QString::fromStdString(tablePath)))
         return 1;
     form.grab();
-    std::fprintf(stderr, "    open with the page shown and painted: %.0f ms (peak %.0f MiB)\n", ms_since(t), peak_mib());
+    std::fprintf(stderr, "    open with the page shown and painted: %.0f ms (peak %.0f MiB)\n", ms_since(t),
+                 peak_mib());
     TDBGridPro* grid = form.DBGridPro1;
     for (const char* field : {"P", "COMMENT"}) {
         t = std::chrono::steady_clock::now();
@@ -94,7 +95,8 @@ int bench_window(const std::string& tablePath, const std::string& configDir) {
     t = std::chrono::steady_clock::now();
     for (int i = 0; i < 20; ++i)
         model->setData(model->index(i * 97, rColumn), QString::number(1000 + i));
-    std::fprintf(stderr, "    a posted cell edit with the footers recomputed: %.1f ms each (of 20)\n", ms_since(t) / 20);
+    std::fprintf(stderr, "    a posted cell edit with the footers recomputed: %.1f ms each (of 20)\n",
+                 ms_since(t) / 20);
     // A shift-click marks a run of rows.
     std::vector<int> rows(10000);
     for (int i = 0; i < 10000; ++i)
@@ -159,8 +161,9 @@ int bench_preview(const std::string& tablePath) {
     ReportPreview preview(report, {});
     preview.show();
     preview.grab();
-    std::fprintf(stderr, "    %d records: prepared in %.0f ms, the first of %d sheets on screen after %.0f ms (peak %.0f MiB)\n",
-                 table.VisibleCount(), prepared, report.sheetCount(), ms_since(t), peak_mib());
+    std::fprintf(
+        stderr, "    %d records: prepared in %.0f ms, the first of %d sheets on screen after %.0f ms (peak %.0f MiB)\n",
+        table.VisibleCount(), prepared, report.sheetCount(), ms_since(t), peak_mib());
     return 0;
 }
 

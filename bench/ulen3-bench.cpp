@@ -1,14 +1,14 @@
 // ulen3-bench: runs each workload in a process of its own and prints its
 // wall time, records per second and peak memory. Figures, not pass/fail.
 
-#include "BenchRecords.h"
 #include "BenchDownload.h"
+#include "BenchRecords.h"
 #include "BenchWindow.h"
-#include "decode/ImageDecoder.h"
-#include "table/ObservationTable.h"
 #include "SampleImage.h"
-#include "table/Pages.h"
+#include "decode/ImageDecoder.h"
 #include "export/SheetExport.h"
+#include "table/ObservationTable.h"
+#include "table/Pages.h"
 
 #include <chrono>
 #include <cstdio>
@@ -50,8 +50,7 @@ int runWorkload(const std::string& name) {
             sumR += table.Number(Field::R);
         }
         table.Close();
-        std::fprintf(stderr, "    (%d visible, mean P %.3f, mean R %.3f)\n", visible,
-                     sumP / visible, sumR / visible);
+        std::fprintf(stderr, "    (%d visible, mean P %.3f, mean R %.3f)\n", visible, sumP / visible, sumR / visible);
         return 0;
     }
     if (name == "sort-COMMENT" || name == "sort-P") {
@@ -83,8 +82,8 @@ int runWorkload(const std::string& name) {
             table.Post();
         }
         const double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
-        std::fprintf(stderr, "    one post with two tags on %u records: %.1f us\n",
-                     table.FileRecordCount(), us / posts);
+        std::fprintf(stderr, "    one post with two tags on %u records: %.1f us\n", table.FileRecordCount(),
+                     us / posts);
         table.DropTag("tab1");
         table.DropTag("tab2");
         table.Close();
@@ -93,8 +92,8 @@ int runWorkload(const std::string& name) {
     if (name == "decode-2978" || name == "decode-append-100") {
         const bool append = name == "decode-append-100";
         // Appended: the instrument that wrote the whole table, with 100 records newer than all.
-        const auto image = sample_image(
-            {.count1 = append ? 70u : 2000u, .count2 = append ? 30u : 978u, .startYear = 2025});
+        const auto image =
+            sample_image({.count1 = append ? 70u : 2000u, .count2 = append ? 30u : 978u, .startYear = 2025});
         ObservationTable table;
         const std::string path = tablePath(append ? "large.db" : "decoded.db");
         if (!append)
@@ -153,14 +152,13 @@ void measure(const char* self, const std::string& name, const char* what, int re
     int status = 0;
     struct rusage usage {};
     wait4(pid, &status, 0, &usage);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::printf("%-52s failed\n", what);
         return;
     }
-    std::printf("%-52s %8.3f s %12.0f records/s %8.1f MiB peak\n", what, seconds,
-                records / seconds, usage.ru_maxrss / 1024.0);
+    std::printf("%-52s %8.3f s %12.0f records/s %8.1f MiB peak\n", what, seconds, records / seconds,
+                usage.ru_maxrss / 1024.0);
     std::fflush(stdout);
 }
 

@@ -1,9 +1,9 @@
 #include "CliDownload.h"
 
 #include "CliDecode.h"
+#include "base/File.h"
 #include "link/ConsoleDownload.h"
 #include "link/ImageArchive.h"
-#include "base/File.h"
 #include "table/TablePaths.h"
 
 #include <QCoreApplication>
@@ -42,7 +42,8 @@ std::string table_refusal(const std::string& table, bool append) {
         return {};
     }
     if (file_exists(table))
-        return "файл " + name + " уже существует и не изменён; чтобы дополнить его, укажите --append; приём данных не начат";
+        return "файл " + name +
+               " уже существует и не изменён; чтобы дополнить его, укажите --append; приём данных не начат";
     const std::string folder = folder_of(table);
     if (::access(folder.c_str(), W_OK | X_OK) != 0)
         return "в папку «" + folder + "» нельзя записывать (" + std::strerror(errno) + "); приём данных не начат";
@@ -94,8 +95,8 @@ int cli_download(const std::vector<std::string>& args) {
         link.setPortOverride(QString::fromStdString(port));
     if (link.run() != 1)
         return 1;
-    std::printf("Серийный номер: %u\nКод прибора: 0x%02X\nПринято байт: %zu\n", results->dev_serial,
-                results->dev_code, results->image_size);
+    std::printf("Серийный номер: %u\nКод прибора: 0x%02X\nПринято байт: %zu\n", results->dev_serial, results->dev_code,
+                results->image_size);
     // Every complete image is kept, as the window keeps it, before anything decodes it.
     std::string kept;
     try {

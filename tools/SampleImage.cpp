@@ -44,8 +44,7 @@ struct Clock {
     void put(std::vector<unsigned char>& out) const {
         out.insert(out.end(), {static_cast<unsigned char>(second), static_cast<unsigned char>(minute),
                                static_cast<unsigned char>(hour), static_cast<unsigned char>(day),
-                               static_cast<unsigned char>(month),
-                               static_cast<unsigned char>(year - 2000)});
+                               static_cast<unsigned char>(month), static_cast<unsigned char>(year - 2000)});
     }
 };
 
@@ -61,8 +60,8 @@ struct Random {
 
 std::vector<unsigned char> sample_image(const SampleImageOptions& o) {
     if (o.count1 + o.count2 > kMaxImageRecords)
-        throw std::invalid_argument("в памяти прибора помещается не больше " +
-                                    std::to_string(kMaxImageRecords) + " записей");
+        throw std::invalid_argument("в памяти прибора помещается не больше " + std::to_string(kMaxImageRecords) +
+                                    " записей");
     std::vector<unsigned char> out;
     out.reserve(o.fullMemory ? 65536 : 4 + 22 * (o.count1 + o.count2));
     Random rnd{o.seed};
@@ -72,23 +71,23 @@ std::vector<unsigned char> sample_image(const SampleImageOptions& o) {
     put16(out, o.count1);
     for (unsigned i = 0; i < o.count1; ++i) {
         const unsigned diameter = diameters[rnd.below(4)];
-        put16(out, 50 + rnd.below(400));              // H × 10
-        put32(out, 1000 + rnd.below(60000));          // R × 1000
-        put32(out, 500 + rnd.below(90000));           // P × 1000
+        put16(out, 50 + rnd.below(400));     // H × 10
+        put32(out, 1000 + rnd.below(60000)); // R × 1000
+        put32(out, 500 + rnd.below(90000));  // P × 1000
         put16(out, diameter);
-        put16(out, diameter ? 0 : 1000);              // side A × 10
-        put16(out, diameter ? 0 : 1000);              // side B × 10
+        put16(out, diameter ? 0 : 1000); // side A × 10
+        put16(out, diameter ? 0 : 1000); // side B × 10
         clock.advance(60 + rnd.below(3600));
         clock.put(out);
     }
     put16(out, o.count2);
     for (unsigned i = 0; i < o.count2; ++i) {
-        put16(out, 500 + rnd.below(4000));            // H × 100
-        put32(out, 100 + rnd.below(6000));            // R × 100
-        put32(out, 50 + rnd.below(9000));             // P × 100
-        put16(out, 0);                                 // not read in section 2
-        put16(out, 505 + 5 * rnd.below(100));         // side A × 10
-        put16(out, 505 + 5 * rnd.below(100));         // side B × 10
+        put16(out, 500 + rnd.below(4000));    // H × 100
+        put32(out, 100 + rnd.below(6000));    // R × 100
+        put32(out, 50 + rnd.below(9000));     // P × 100
+        put16(out, 0);                        // not read in section 2
+        put16(out, 505 + 5 * rnd.below(100)); // side A × 10
+        put16(out, 505 + 5 * rnd.below(100)); // side B × 10
         clock.advance(60 + rnd.below(3600));
         clock.put(out);
     }
@@ -108,8 +107,7 @@ void put_nibbles(std::string& out, unsigned byte) {
 
 std::string identification_reply(unsigned devCode, unsigned serial, const unsigned version[3]) {
     std::string r;
-    for (unsigned byte : {0u, devCode, version[2], version[1], version[0], serial & 0xFF,
-                          (serial >> 8) & 0xFF})
+    for (unsigned byte : {0u, devCode, version[2], version[1], version[0], serial & 0xFF, (serial >> 8) & 0xFF})
         put_nibbles(r, byte);
     return r + "SP";
 }

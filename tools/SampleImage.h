@@ -10,10 +10,10 @@
 namespace ulen3 {
 
 struct SampleImageOptions {
-    unsigned count1 = 10;     // section 1 records (round or square plates)
-    unsigned count2 = 5;      // section 2 records (rectangular plates)
+    unsigned count1 = 10; // section 1 records (round or square plates)
+    unsigned count2 = 5;  // section 2 records (rectangular plates)
     std::uint32_t seed = 1;
-    bool fullMemory = false;  // pad to the whole 65,536-byte memory with erased bytes (0xFF)
+    bool fullMemory = false;   // pad to the whole 65,536-byte memory with erased bytes (0xFF)
     unsigned startYear = 2024; // the first record is measured on 1 March of this year
 };
 

@@ -2,15 +2,15 @@
 
 #include "CliDecode.h"
 #include "CliDownload.h"
-#include "table/ObservationTable.h"
-#include "table/PageStatistics.h"
+#include "base/File.h"
+#include "export/SheetExport.h"
 #include "print/ReportEngine.h"
 #include "print/Reports.h"
-#include "table/Pages.h"
 #include "table/FieldCodec.h"
-#include "export/SheetExport.h"
+#include "table/ObservationTable.h"
+#include "table/PageStatistics.h"
+#include "table/Pages.h"
 #include "table/TableError.h"
-#include "base/File.h"
 #include "table/TablePaths.h"
 
 #include <QFileInfo>
@@ -87,7 +87,6 @@ std::string csvField(const std::string& s) {
     return out + "\"";
 }
 
-
 int info(const std::string& path) {
     ObservationTable table;
     table.OpenReadOnly(path); // a reader writes nothing
@@ -114,8 +113,7 @@ int info(const std::string& path) {
 
 // A reader opens the table read-only and writes nothing: the tag of its sort lives in memory
 // and goes with the close.
-void open_for_reading(ObservationTable& table, const std::string& path, const std::string& sortField,
-                      bool descending) {
+void open_for_reading(ObservationTable& table, const std::string& path, const std::string& sortField, bool descending) {
     constexpr const char* kReadingTag = "cli_read";
     table.OpenReadOnly(path);
     if (sortField.empty())
@@ -127,8 +125,7 @@ void open_for_reading(ObservationTable& table, const std::string& path, const st
         throw std::runtime_error("не удалось отсортировать по полю " + sortField);
 }
 
-int dump(const std::string& path, const std::string& filter, const std::string& sortField,
-         bool descending) {
+int dump(const std::string& path, const std::string& filter, const std::string& sortField, bool descending) {
     ObservationTable table;
     table.SetFilter(filter);
     open_for_reading(table, path, sortField, descending);
@@ -157,8 +154,7 @@ int dump(const std::string& path, const std::string& filter, const std::string& 
 
 // Adds the tag and leaves it in the index file, as the program does while a
 // sort is in force.
-int sortTable(const std::string& path, const std::string& field, const std::string& tag,
-              bool descending) {
+int sortTable(const std::string& path, const std::string& field, const std::string& tag, bool descending) {
     ObservationTable table;
     table.Open(path);
     field_by_name(field);
@@ -172,8 +168,7 @@ int sortTable(const std::string& path, const std::string& field, const std::stri
     if (!made)
         throw std::runtime_error("не удалось создать тег " + tag + (why.empty() ? "" : ": " + why) +
                                  "; таблица и её индекс не изменены");
-    std::printf("Тег %s по полю %s%s создан\n", tag.c_str(), field.c_str(),
-                descending ? " (по убыванию)" : "");
+    std::printf("Тег %s по полю %s%s создан\n", tag.c_str(), field.c_str(), descending ? " (по убыванию)" : "");
     return 0;
 }
 
@@ -216,8 +211,8 @@ int renumber(const std::string& path, const std::string& page) {
 
 // The page's report as "Предварительный просмотр" shows it, written to a PDF file; the page in
 // the order of a sort by a field when asked.
-int printReport(const std::string& path, const std::string& out, const std::string& page,
-                const std::string& sortField, bool descending) {
+int printReport(const std::string& path, const std::string& out, const std::string& page, const std::string& sortField,
+                bool descending) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     int argc = 1;
     char name[] = "ulen3-cli";
@@ -311,7 +306,8 @@ int main(int argc, char** argv) {
                        ? dump(path, o.filter, o.sortField, o.descending)
                        : usage();
         if (command == "sort" && args.size() >= 3)
-            return read_options(args, 3, {"--desc", "--tag"}, o) ? sortTable(path, args[2], o.tag, o.descending) : usage();
+            return read_options(args, 3, {"--desc", "--tag"}, o) ? sortTable(path, args[2], o.tag, o.descending)
+                                                                 : usage();
         if (command == "stats" || command == "renumber") {
             if (!read_options(args, 2, {"--page"}, o))
                 return usage();

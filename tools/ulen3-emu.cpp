@@ -29,21 +29,20 @@ std::atomic<bool> g_stop{false};
 void on_signal(int) { g_stop = true; }
 
 int usage() {
-    std::cerr
-        << "Использование:\n"
-           "  ulen3-emu serve ОБРАЗ.bin [--link ПУТЬ] [--dev-code КОД] [--serial N]\n"
-           "            [--version A.B.C] [--chunk N] [--pace] [--rate БИТ/С] [--restart-after N]\n"
-           "            [--pause-after N --pause-ms M] [--silent]\n"
-           "            [--downloads N] [--stubborn]\n"
-           "      открывает псевдотерминал, печатает путь к нему и отвечает как прибор;\n"
-           "      --pace передаёт со скоростью 9600 бит/с (8N2, 11 бит на символ), --rate с заданной,\n"
-           "      --pause-after N --pause-ms M замолкает на M мс после N символов первого дампа,\n"
-           "      --restart-after N посылает 'Z' после N символов первого дампа,\n"
-           "      --silent молчит, --downloads N завершается после N дампов,\n"
-           "      --stubborn как настоящий прибор: начатый дамп передаёт до конца, не слыша команд и\n"
-           "      теряя то, что никто не читает\n"
-           "  ulen3-emu make-image ОБРАЗ.bin --count1 N --count2 M [--seed S] [--full]\n"
-           "      строит образ памяти с N записями раздела 1 и M записями раздела 2\n";
+    std::cerr << "Использование:\n"
+                 "  ulen3-emu serve ОБРАЗ.bin [--link ПУТЬ] [--dev-code КОД] [--serial N]\n"
+                 "            [--version A.B.C] [--chunk N] [--pace] [--rate БИТ/С] [--restart-after N]\n"
+                 "            [--pause-after N --pause-ms M] [--silent]\n"
+                 "            [--downloads N] [--stubborn]\n"
+                 "      открывает псевдотерминал, печатает путь к нему и отвечает как прибор;\n"
+                 "      --pace передаёт со скоростью 9600 бит/с (8N2, 11 бит на символ), --rate с заданной,\n"
+                 "      --pause-after N --pause-ms M замолкает на M мс после N символов первого дампа,\n"
+                 "      --restart-after N посылает 'Z' после N символов первого дампа,\n"
+                 "      --silent молчит, --downloads N завершается после N дампов,\n"
+                 "      --stubborn как настоящий прибор: начатый дамп передаёт до конца, не слыша команд и\n"
+                 "      теряя то, что никто не читает\n"
+                 "  ulen3-emu make-image ОБРАЗ.bin --count1 N --count2 M [--seed S] [--full]\n"
+                 "      строит образ памяти с N записями раздела 1 и M записями раздела 2\n";
     return 2;
 }
 
@@ -108,8 +107,8 @@ private:
         while (!g_stop && ::ioctl(m_slave, FIONREAD, &waiting) == 0) {
             if (waiting != before)
                 before = waiting, lastChange = clock::now();
-            else if (clock::now() - lastChange > (waiting == 0 ? std::chrono::milliseconds(300)
-                                                               : std::chrono::milliseconds(2000)))
+            else if (clock::now() - lastChange >
+                     (waiting == 0 ? std::chrono::milliseconds(300) : std::chrono::milliseconds(2000)))
                 return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -152,8 +151,7 @@ private:
         auto t0 = clock::now();
         auto lastProgress = t0;
         std::size_t sent = 0;
-        const std::size_t end = restartAt >= 0 ? std::min<std::size_t>(restartAt, reply.size())
-                                               : reply.size();
+        const std::size_t end = restartAt >= 0 ? std::min<std::size_t>(restartAt, reply.size()) : reply.size();
         while (sent < end && !g_stop) {
             if (!m_o.stubborn && hostStartedOver())
                 return false;
@@ -267,8 +265,7 @@ int serve(const ServeOptions& o) {
     Instrument(master, slave, o, std::move(image)).run();
     // The link goes only if it is still ours: a newer emulator may have taken the name.
     char target[4096] = {};
-    if (!o.link.empty() && ::readlink(o.link.c_str(), target, sizeof target - 1) > 0 &&
-        slavePath == target)
+    if (!o.link.empty() && ::readlink(o.link.c_str(), target, sizeof target - 1) > 0 && slavePath == target)
         ::unlink(o.link.c_str());
     ::close(slave);
     ::close(master);

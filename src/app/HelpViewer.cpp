@@ -27,8 +27,8 @@ void show_help(QWidget* parent, UserDialogs& dialogs, const QString& programDir)
     const QString contents = help_contents(programDir);
     if (contents.isEmpty()) {
         dialogs.warning(parent, QStringLiteral("Помощь"),
-                             QStringLiteral("Не найден файл справки ВЕСКОР: ни страниц «ulen3» рядом с программой, "
-                                            "ни установленных страниц «ВЕСКОР»."));
+                        QStringLiteral("Не найден файл справки ВЕСКОР: ни страниц «ulen3» рядом с программой, "
+                                       "ни установленных страниц «ВЕСКОР»."));
         return;
     }
     QDialog viewer(parent);

@@ -36,7 +36,8 @@ QPixmap TForm5::picture() {
     p.setBrush(QColor(210, 220, 230));
     p.drawRect(22, 52, 56, 8);
     p.setBrush(QColor(240, 190, 60));
-    p.drawPolygon(QPolygon({QPoint(44, 14), QPoint(56, 14), QPoint(56, 32), QPoint(64, 32), QPoint(50, 48), QPoint(36, 32), QPoint(44, 32)}));
+    p.drawPolygon(QPolygon({QPoint(44, 14), QPoint(56, 14), QPoint(56, 32), QPoint(64, 32), QPoint(50, 48),
+                            QPoint(36, 32), QPoint(44, 32)}));
     QFont title(QStringLiteral("Sans Serif"));
     title.setPixelSize(34);
     title.setBold(true);

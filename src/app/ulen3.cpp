@@ -2,14 +2,14 @@
 // desktop's "Open with"); --help and --version print and end.
 
 #include "app/HelpViewer.h"
-#include "settings/Settings.h"
-#include "base/File.h"
-#include "ui/Translations.h"
-#include "dialogs/UserDialogs.h"
 #include "app/about.h"
 #include "app/logo.h"
-#include "ui/main.h"
+#include "base/File.h"
+#include "dialogs/UserDialogs.h"
 #include "link/receive.h"
+#include "settings/Settings.h"
+#include "ui/Translations.h"
+#include "ui/main.h"
 
 #include <QApplication>
 
@@ -37,8 +37,9 @@ public:
     }
 };
 
-const char* const kUsage = "Использование: ulen3 [ТАБЛИЦА.db]\n"
-                           "Без аргумента программа открывается без документа; с таблицей открывает её, как «Открыть».\n";
+const char* const kUsage =
+    "Использование: ulen3 [ТАБЛИЦА.db]\n"
+    "Без аргумента программа открывается без документа; с таблицей открывает её, как «Открыть».\n";
 
 // What the command line asks: the table to open, or a text to print and the exit status.
 struct CommandLine {
@@ -58,8 +59,10 @@ CommandLine read_command_line(const QStringList& args, const QString& programDir
         const QString& a = args[i];
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             const QString help = ulen3::help_contents(programDir);
-            say(stdout, QString::fromUtf8(kUsage) + QStringLiteral("Справка: ") +
-                            (help.isEmpty() ? QStringLiteral("не найдена") : help) + '\n', 0);
+            say(stdout,
+                QString::fromUtf8(kUsage) + QStringLiteral("Справка: ") +
+                    (help.isEmpty() ? QStringLiteral("не найдена") : help) + '\n',
+                0);
         } else if (a == QLatin1String("--version")) {
             say(stdout, QStringLiteral("ulen3 %1\n").arg(QStringLiteral(ULEN3_VERSION)), 0);
         } else if (a.startsWith(QLatin1Char('-')) || !line.table.isEmpty()) {

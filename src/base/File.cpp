@@ -1,15 +1,15 @@
 #include "base/File.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
-#include <climits>
-#include <dirent.h>
-#include <algorithm>
 #include <unistd.h>
 #include <utility>
 
@@ -119,7 +119,8 @@ bool File::open(const std::string& path, const Options& options, FileFailure& fa
     // file (a folder, a pipe, a device) is refused before a byte is read.
     const int fd = ::open(path.c_str(), flags | O_NONBLOCK, 0644);
     if (fd < 0) {
-        failure = errno == ELOOP || errno == EISDIR || errno == ENXIO ? FileFailure::NotRegular : file_failure_of(errno);
+        failure =
+            errno == ELOOP || errno == EISDIR || errno == ENXIO ? FileFailure::NotRegular : file_failure_of(errno);
         return false;
     }
     struct stat st {};

@@ -21,7 +21,7 @@ struct WriteFaults {
     int error = 28;         // ENOSPC
     bool failSync = false;
     bool failRename = false;
-    int64_t written = 0;    // bytes that reached files while the faults were in force
+    int64_t written = 0; // bytes that reached files while the faults were in force
 };
 // nullptr takes the faults away.
 void set_write_faults(WriteFaults* faults);
@@ -42,9 +42,9 @@ public:
     ~File();
 
     struct Options {
-        bool create = false;   // create the file when missing (an existing one is not cut)
-        bool readOnly = false; // read only, without the lock: nothing is ever written
-        bool noFollow = false; // a symbolic link or anything but a regular file is refused
+        bool create = false;    // create the file when missing (an existing one is not cut)
+        bool readOnly = false;  // read only, without the lock: nothing is ever written
+        bool noFollow = false;  // a symbolic link or anything but a regular file is refused
         bool exclusive = false; // with create: a file that exists already is refused
     };
     // Opens an existing file (create = false) or creates it when missing

@@ -37,15 +37,13 @@ ImageLayout layout_of(const DownloadedImage& image) {
     l.count1 = get_le16(image.bytes);
     const std::size_t count2At = 2 + kImageRecordSize * l.count1;
     if (count2At + 2 > image.size)
-        throw DecodeError(refused("раздел 1 из " + std::to_string(l.count1) +
-                                  " записей не помещается в " + received));
+        throw DecodeError(refused("раздел 1 из " + std::to_string(l.count1) + " записей не помещается в " + received));
     l.count2 = get_le16(image.bytes + count2At);
     l.pos2 = count2At + 2;
     const std::size_t end = l.pos2 + kImageRecordSize * l.count2;
     if (end > image.size)
-        throw DecodeError(refused("разделы из " + std::to_string(l.count1) + " и " +
-                                  std::to_string(l.count2) + " записей (" + std::to_string(end) +
-                                  " байт) не помещаются в " + received));
+        throw DecodeError(refused("разделы из " + std::to_string(l.count1) + " и " + std::to_string(l.count2) +
+                                  " записей (" + std::to_string(end) + " байт) не помещаются в " + received));
     return l;
 }
 
@@ -172,8 +170,8 @@ void append_record(ObservationTable& table, const std::uint8_t* r, Section secti
 
 std::string time_text(const std::uint8_t* smh) {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "%02u:%02u:%02u", smh[2] > 23 ? 0u : smh[2],
-                  smh[1] > 59 ? 0u : smh[1], smh[0] > 59 ? 0u : smh[0]);
+    std::snprintf(buf, sizeof buf, "%02u:%02u:%02u", smh[2] > 23 ? 0u : smh[2], smh[1] > 59 ? 0u : smh[1],
+                  smh[0] > 59 ? 0u : smh[0]);
     return buf;
 }
 
@@ -195,8 +193,8 @@ std::string float_text(double value, char decimalSeparator) {
 std::int64_t stamp_seconds(const std::string& date, const std::string& time) {
     int d[3], t[3];
     const bool parsed = three_parts(date, '.', 4, d) && three_parts(time, ':', 2, t);
-    if (!parsed || d[1] < 1 || d[1] > 12 || d[2] < 1 || d[0] < 1 ||
-        d[0] > days_in_month(d[2], d[1]) || t[0] > 23 || t[1] > 59 || t[2] > 59)
+    if (!parsed || d[1] < 1 || d[1] > 12 || d[2] < 1 || d[0] < 1 || d[0] > days_in_month(d[2], d[1]) || t[0] > 23 ||
+        t[1] > 59 || t[2] > 59)
         throw DecodeError("'" + date + " " + time + "' is not a valid date and time");
     // The epoch lies well before 2000, so no date the instrument stores gets the key 0.
     const std::int64_t days = days_from_civil(d[2], d[1], d[0]) - days_from_civil(1899, 12, 30);
@@ -207,8 +205,7 @@ void check_image(const DownloadedImage& image) { layout_of(image); }
 
 std::string added_text(unsigned count) { return kAddedText + std::to_string(count); }
 
-DecodeResult flash2ulen3(ObservationTable& table, const DownloadedImage& image, bool append,
-                         char decimalSeparator) {
+DecodeResult flash2ulen3(ObservationTable& table, const DownloadedImage& image, bool append, char decimalSeparator) {
     // Everything that can refuse the image runs before the first record is written.
     const ImageLayout l = layout_of(image);
     const std::uint8_t* records1 = image.bytes + l.pos1;

@@ -54,8 +54,7 @@ void check_image(const DownloadedImage& image);
 // already gave the table. The filter is "NB_TYPE=1" on return. Throws DecodeError before
 // anything is written when the image cannot be decoded. The caller tells the user (in append
 // mode, `added_text` of each section with the caption kAppendCaption).
-DecodeResult flash2ulen3(ObservationTable& table, const DownloadedImage& image, bool append,
-                         char decimalSeparator);
+DecodeResult flash2ulen3(ObservationTable& table, const DownloadedImage& image, bool append, char decimalSeparator);
 
 inline constexpr const char* kAppendCaption = "Дополнение";
 // "Добавлено записей: N".

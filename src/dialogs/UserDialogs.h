@@ -22,8 +22,8 @@ public:
     virtual QString openFile(QWidget* parent, const QString& filter, const QString& defaultExt,
                              const QString& folder) = 0;
     // confirmOverwrite: ask before an existing file is chosen.
-    virtual QString saveFile(QWidget* parent, const QString& filter, const QString& defaultExt,
-                             const QString& folder, bool confirmOverwrite) = 0;
+    virtual QString saveFile(QWidget* parent, const QString& filter, const QString& defaultExt, const QString& folder,
+                             bool confirmOverwrite) = 0;
     // Yes or No; Enter gives Yes when `yesIsDefault`, No otherwise.
     virtual bool ask(QWidget* parent, const QString& caption, const QString& text, bool yesIsDefault) = 0;
     // A box with one OK button; `details`, when given, says more under the text.
@@ -54,10 +54,9 @@ public:
 // The platform's own dialogs.
 class QtUserDialogs : public UserDialogs {
 public:
-    QString openFile(QWidget* parent, const QString& filter, const QString& defaultExt,
-                     const QString& folder) override;
-    QString saveFile(QWidget* parent, const QString& filter, const QString& defaultExt,
-                     const QString& folder, bool confirmOverwrite) override;
+    QString openFile(QWidget* parent, const QString& filter, const QString& defaultExt, const QString& folder) override;
+    QString saveFile(QWidget* parent, const QString& filter, const QString& defaultExt, const QString& folder,
+                     bool confirmOverwrite) override;
     bool ask(QWidget* parent, const QString& caption, const QString& text, bool yesIsDefault) override;
     void message(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text,
                  const QString& details) override;

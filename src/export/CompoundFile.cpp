@@ -31,8 +31,8 @@ std::uint32_t sectors_for(std::uint64_t bytes, std::uint32_t size) {
 }
 
 // A 128-byte directory entry.
-void directory_entry(std::uint8_t* e, const std::u16string& name, std::uint8_t type,
-                     std::uint32_t child, std::uint32_t start, std::uint32_t size) {
+void directory_entry(std::uint8_t* e, const std::u16string& name, std::uint8_t type, std::uint32_t child,
+                     std::uint32_t start, std::uint32_t size) {
     for (std::size_t i = 0; i < name.size(); ++i)
         put_le16(e + 2 * i, name[i]);
     put_le16(e + 64, static_cast<std::uint16_t>(2 * (name.size() + 1)));
@@ -212,12 +212,11 @@ std::string create_file_error(std::int32_t status, const std::string& path) {
         break;
     }
     struct stat st {};
-    return text + (::stat(path.c_str(), &st) == 0 ? "; книга не записана, прежний файл не изменён" : "; книга не записана");
+    return text +
+           (::stat(path.c_str(), &st) == 0 ? "; книга не записана, прежний файл не изменён" : "; книга не записана");
 }
 
-std::string create_stream_error(std::int32_t status) {
-    return "CreateStream error " + std::to_string(status);
-}
+std::string create_stream_error(std::int32_t status) { return "CreateStream error " + std::to_string(status); }
 
 void write_compound_file(const std::string& path, const std::u16string& streamName,
                          const std::vector<std::uint8_t>& stream) {

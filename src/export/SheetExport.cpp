@@ -1,8 +1,8 @@
 #include "export/SheetExport.h"
 
-#include "table/ObservationTable.h"
 #include "export/vteExcel.h"
 #include "export/vteExcelTypes.h"
+#include "table/ObservationTable.h"
 
 namespace ulen3 {
 
@@ -26,9 +26,8 @@ struct Column {
     Field field;
     bool number;
 };
-const Column kColumns[8] = {{Field::N, true},   {Field::DATE, false}, {Field::TIME, false},
-                            {Field::P, true},   {Field::R, true},     {Field::H, true},
-                            {Field::T, false},  {Field::COMMENT, false}};
+const Column kColumns[8] = {{Field::N, true}, {Field::DATE, false}, {Field::TIME, false}, {Field::P, true},
+                            {Field::R, true}, {Field::H, true},     {Field::T, false},    {Field::COMMENT, false}};
 
 } // namespace
 
@@ -37,10 +36,8 @@ void fill_export_sheet(const RecordView& records, TvteXLSWorkbook& workbook) {
     sheet.SetName("ВЕСКОР");
     const int n = records.Count();
     if (n > kMaxExportRecords)
-        throw ExportError("На странице " + std::to_string(n) +
-                          " записей, а лист книги Excel вмещает не более " +
-                          std::to_string(kMaxExportRecords) +
-                          " записей под строкой заголовка. Файл не записан.");
+        throw ExportError("На странице " + std::to_string(n) + " записей, а лист книги Excel вмещает не более " +
+                          std::to_string(kMaxExportRecords) + " записей под строкой заголовка. Файл не записан.");
     sheet.ReserveRanges(8 * (static_cast<std::size_t>(n) + 1));
     for (int c = 0; c < 8; ++c)
         sheet.Range(c, 0, c, 0).SetValue(std::string_view(kHeaders[c]));

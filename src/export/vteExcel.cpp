@@ -13,23 +13,74 @@ namespace {
 
 // Record numbers.
 enum : std::uint16_t {
-    rFORMULA_EOF = 0x000A, rCALCCOUNT = 0x000C, rCALCMODE = 0x000D, rPRECISION = 0x000E,
-    rREFMODE = 0x000F, rDELTA = 0x0010, rITERATION = 0x0011, rPROTECT = 0x0012,
-    rPASSWORD = 0x0013, rHEADER = 0x0014, rFOOTER = 0x0015, rWINDOWPROTECT = 0x0019,
-    rHORIZONTALPAGEBREAKS = 0x001B, rSELECTION = 0x001D, rDATEMODE = 0x0022,
-    rLEFTMARGIN = 0x0026, rRIGHTMARGIN = 0x0027, rTOPMARGIN = 0x0028, rBOTTOMMARGIN = 0x0029,
-    rPRINTHEADERS = 0x002A, rPRINTGRIDLINES = 0x002B, rFONT = 0x0031, rCONTINUE = 0x003C,
-    rWINDOW1 = 0x003D, rBACKUP = 0x0040, rCODEPAGE = 0x0042, rDEFCOLWIDTH = 0x0055,
-    rWRITEACCESS = 0x005C, rSAVERECALC = 0x005F, rCOLINFO = 0x007D, rGUTS = 0x0080,
-    rWSBOOL = 0x0081, rGRIDSET = 0x0082, rHCENTER = 0x0083, rVCENTER = 0x0084,
-    rBOUNDSHEET = 0x0085, rCOUNTRY = 0x008C, rHIDEOBJ = 0x008D, rPALETTE = 0x0092,
-    rFNGROUPCOUNT = 0x009C, rSETUP = 0x00A1, rMULBLANK = 0x00BE, rMMS = 0x00C1,
-    rDBCELL = 0x00D7, rBOOKBOOL = 0x00DA, rXF = 0x00E0, rINTERFACEHDR = 0x00E1,
-    rINTERFACEEND = 0x00E2, rMERGEDCELLS = 0x00E5, rSST = 0x00FC, rLABELSST = 0x00FD,
-    rEXTSST = 0x00FF, rTABID = 0x013D, rUSESELFS = 0x0160, rDSF = 0x0161,
-    rPROT4REV = 0x01AF, rREFRESHALL = 0x01B7, rPROT4REVPASS = 0x01BC, rEXCEL9FILE = 0x01C0,
-    rDIMENSIONS = 0x0200, rBLANK = 0x0201, rNUMBER = 0x0203, rROW = 0x0208, rINDEX = 0x020B,
-    rDEFAULTROWHEIGHT = 0x0225, rWINDOW2 = 0x023E, rSTYLE = 0x0293, rFORMAT = 0x041E,
+    rFORMULA_EOF = 0x000A,
+    rCALCCOUNT = 0x000C,
+    rCALCMODE = 0x000D,
+    rPRECISION = 0x000E,
+    rREFMODE = 0x000F,
+    rDELTA = 0x0010,
+    rITERATION = 0x0011,
+    rPROTECT = 0x0012,
+    rPASSWORD = 0x0013,
+    rHEADER = 0x0014,
+    rFOOTER = 0x0015,
+    rWINDOWPROTECT = 0x0019,
+    rHORIZONTALPAGEBREAKS = 0x001B,
+    rSELECTION = 0x001D,
+    rDATEMODE = 0x0022,
+    rLEFTMARGIN = 0x0026,
+    rRIGHTMARGIN = 0x0027,
+    rTOPMARGIN = 0x0028,
+    rBOTTOMMARGIN = 0x0029,
+    rPRINTHEADERS = 0x002A,
+    rPRINTGRIDLINES = 0x002B,
+    rFONT = 0x0031,
+    rCONTINUE = 0x003C,
+    rWINDOW1 = 0x003D,
+    rBACKUP = 0x0040,
+    rCODEPAGE = 0x0042,
+    rDEFCOLWIDTH = 0x0055,
+    rWRITEACCESS = 0x005C,
+    rSAVERECALC = 0x005F,
+    rCOLINFO = 0x007D,
+    rGUTS = 0x0080,
+    rWSBOOL = 0x0081,
+    rGRIDSET = 0x0082,
+    rHCENTER = 0x0083,
+    rVCENTER = 0x0084,
+    rBOUNDSHEET = 0x0085,
+    rCOUNTRY = 0x008C,
+    rHIDEOBJ = 0x008D,
+    rPALETTE = 0x0092,
+    rFNGROUPCOUNT = 0x009C,
+    rSETUP = 0x00A1,
+    rMULBLANK = 0x00BE,
+    rMMS = 0x00C1,
+    rDBCELL = 0x00D7,
+    rBOOKBOOL = 0x00DA,
+    rXF = 0x00E0,
+    rINTERFACEHDR = 0x00E1,
+    rINTERFACEEND = 0x00E2,
+    rMERGEDCELLS = 0x00E5,
+    rSST = 0x00FC,
+    rLABELSST = 0x00FD,
+    rEXTSST = 0x00FF,
+    rTABID = 0x013D,
+    rUSESELFS = 0x0160,
+    rDSF = 0x0161,
+    rPROT4REV = 0x01AF,
+    rREFRESHALL = 0x01B7,
+    rPROT4REVPASS = 0x01BC,
+    rEXCEL9FILE = 0x01C0,
+    rDIMENSIONS = 0x0200,
+    rBLANK = 0x0201,
+    rNUMBER = 0x0203,
+    rROW = 0x0208,
+    rINDEX = 0x020B,
+    rDEFAULTROWHEIGHT = 0x0225,
+    rWINDOW2 = 0x023E,
+    rSTYLE = 0x0293,
+    rFORMAT = 0x041E,
     rBOF = 0x0809,
 };
 
@@ -41,7 +92,10 @@ constexpr int kRowsPerBlock = 32;
 class Bytes {
 public:
     std::vector<std::uint8_t> data;
-    Bytes& u8(unsigned v) { data.push_back(static_cast<std::uint8_t>(v)); return *this; }
+    Bytes& u8(unsigned v) {
+        data.push_back(static_cast<std::uint8_t>(v));
+        return *this;
+    }
     Bytes& u16(unsigned v) { return u8(v & 0xFF).u8(v >> 8 & 0xFF); }
     Bytes& u32(std::uint32_t v) { return u16(v & 0xFFFF).u16(v >> 16); }
     Bytes& f64(double v) {
@@ -49,7 +103,10 @@ public:
         std::memcpy(&bits, &v, 8);
         return u32(static_cast<std::uint32_t>(bits)).u32(static_cast<std::uint32_t>(bits >> 32));
     }
-    Bytes& raw(const std::uint8_t* p, std::size_t n) { data.insert(data.end(), p, p + n); return *this; }
+    Bytes& raw(const std::uint8_t* p, std::size_t n) {
+        data.insert(data.end(), p, p + n);
+        return *this;
+    }
     Bytes& utf16(const std::u16string& s) {
         for (char16_t c : s)
             u16(c);
@@ -75,8 +132,7 @@ std::u16string utf16_of(std::string_view s) {
             cp = (c & 0x0Fu) << 12 | (s[i + 1] & 0x3Fu) << 6 | (s[i + 2] & 0x3Fu);
             len = 3;
         } else if ((c & 0xF8) == 0xF0 && i + 3 < s.size()) {
-            cp = (c & 0x07u) << 18 | (s[i + 1] & 0x3Fu) << 12 | (s[i + 2] & 0x3Fu) << 6 |
-                 (s[i + 3] & 0x3Fu);
+            cp = (c & 0x07u) << 18 | (s[i + 1] & 0x3Fu) << 12 | (s[i + 2] & 0x3Fu) << 6 | (s[i + 3] & 0x3Fu);
             len = 4;
         }
         i += len;
@@ -145,13 +201,12 @@ std::uint32_t rgb(unsigned r, unsigned g, unsigned b) { return r | g << 8 | b <<
 const std::array<std::uint32_t, 56>& default_palette() {
     static const std::array<std::uint32_t, 56> palette = [] {
         static const std::uint32_t hex[56] = {
-            0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF,
-            0x800000, 0x008000, 0x000080, 0x808000, 0x800080, 0x008080, 0xC0C0C0, 0x808080,
-            0x9999FF, 0x993366, 0xFFFFCC, 0xCCFFFF, 0x660066, 0xFF8080, 0x0066CC, 0xCCCCFF,
-            0x000080, 0xFF00FF, 0xFFFF00, 0x00FFFF, 0x800080, 0x800000, 0x008080, 0x0000FF,
-            0x00CCFF, 0xCCFFFF, 0xCCFFCC, 0xFFFF99, 0x99CCFF, 0xFF99CC, 0xCC99FF, 0xFFCC99,
-            0x3366FF, 0x33CCCC, 0x99CC00, 0xFFCC00, 0xFF9900, 0xFF6600, 0x666699, 0x969696,
-            0x003366, 0x339966, 0x003300, 0x333300, 0x993300, 0x993366, 0x333399, 0x333333};
+            0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF, 0x800000, 0x008000,
+            0x000080, 0x808000, 0x800080, 0x008080, 0xC0C0C0, 0x808080, 0x9999FF, 0x993366, 0xFFFFCC, 0xCCFFFF,
+            0x660066, 0xFF8080, 0x0066CC, 0xCCCCFF, 0x000080, 0xFF00FF, 0xFFFF00, 0x00FFFF, 0x800080, 0x800000,
+            0x008080, 0x0000FF, 0x00CCFF, 0xCCFFFF, 0xCCFFCC, 0xFFFF99, 0x99CCFF, 0xFF99CC, 0xCC99FF, 0xFFCC99,
+            0x3366FF, 0x33CCCC, 0x99CC00, 0xFFCC00, 0xFF9900, 0xFF6600, 0x666699, 0x969696, 0x003366, 0x339966,
+            0x003300, 0x333300, 0x993300, 0x993366, 0x333399, 0x333333};
         std::array<std::uint32_t, 56> p{};
         for (int i = 0; i < 56; ++i)
             p[i] = rgb(hex[i] >> 16, hex[i] >> 8 & 0xFF, hex[i] & 0xFF);
@@ -161,11 +216,10 @@ const std::array<std::uint32_t, 56>& default_palette() {
 }
 
 bool basic_color(std::uint32_t c) {
-    static const std::uint32_t basic[16] = {
-        rgb(255, 255, 255), rgb(0, 0, 0),     rgb(192, 192, 192), rgb(128, 128, 128),
-        rgb(255, 0, 0),     rgb(128, 0, 0),   rgb(255, 255, 0),   rgb(128, 128, 0),
-        rgb(0, 255, 0),     rgb(0, 128, 0),   rgb(0, 255, 255),   rgb(0, 128, 128),
-        rgb(0, 0, 255),     rgb(0, 0, 128),   rgb(255, 0, 255),   rgb(128, 0, 128)};
+    static const std::uint32_t basic[16] = {rgb(255, 255, 255), rgb(0, 0, 0),   rgb(192, 192, 192), rgb(128, 128, 128),
+                                            rgb(255, 0, 0),     rgb(128, 0, 0), rgb(255, 255, 0),   rgb(128, 128, 0),
+                                            rgb(0, 255, 0),     rgb(0, 128, 0), rgb(0, 255, 255),   rgb(0, 128, 128),
+                                            rgb(0, 0, 255),     rgb(0, 0, 128), rgb(255, 0, 255),   rgb(128, 0, 128)};
     return std::find(std::begin(basic), std::end(basic), c) != std::end(basic);
 }
 
@@ -278,7 +332,8 @@ private:
         m_stream.record16(rPASSWORD, 0);
         m_stream.record16(rPROT4REV, 0);
         m_stream.record16(rPROT4REVPASS, 0);
-        m_stream.record(rWINDOW1, Bytes().u16(360).u16(30).u16(7454).u16(6240).u16(0x0038).u16(0).u16(0).u16(1).u16(600));
+        m_stream.record(rWINDOW1,
+                        Bytes().u16(360).u16(30).u16(7454).u16(6240).u16(0x0038).u16(0).u16(0).u16(1).u16(600));
         m_stream.record16(rBACKUP, 0);
         m_stream.record16(rHIDEOBJ, 0);
         m_stream.record16(rDATEMODE, 0);
@@ -304,7 +359,8 @@ private:
         for (int s = 0; s < m_book.SheetCount(); ++s) {
             const std::u16string name = utf16_of(m_book.Sheet(s).Name());
             m_boundsheetFields.push_back(m_stream.pos() + 4);
-            m_stream.record(rBOUNDSHEET, Bytes().u32(0).u16(0).u8(static_cast<unsigned>(name.size())).u8(1).utf16(name));
+            m_stream.record(rBOUNDSHEET,
+                            Bytes().u32(0).u16(0).u8(static_cast<unsigned>(name.size())).u8(1).utf16(name));
         }
         m_stream.record(rCOUNTRY, Bytes().u16(7).u16(7));
         sst();
@@ -336,7 +392,9 @@ private:
                                        .u16(f.Style & fsBold ? 1000 : 100)
                                        .u16(0)
                                        .u8(f.Style & fsUnderline ? 1 : 0)
-                                       .u8(f.Pitch == TvteFontPitch::Fixed ? 1 : f.Pitch == TvteFontPitch::Variable ? 2 : 0)
+                                       .u8(f.Pitch == TvteFontPitch::Fixed      ? 1
+                                           : f.Pitch == TvteFontPitch::Variable ? 2
+                                                                                : 0)
                                        .u8(f.Charset)
                                        .u8(0)
                                        .u8(static_cast<unsigned>(name.size()))
@@ -374,7 +432,8 @@ private:
             if (&format != lastText) {
                 const std::u16string t = utf16_of(format);
                 const std::u16string key = folded(t);
-                const auto hit = std::find_if(list.begin(), list.end(), [&](const FormatEntry& e) { return e.key == key; });
+                const auto hit =
+                    std::find_if(list.begin(), list.end(), [&](const FormatEntry& e) { return e.key == key; });
                 if (hit != list.end()) {
                     lastIndex = hit->index;
                 } else {
@@ -386,7 +445,11 @@ private:
             m_formatIndex[n++] = lastIndex;
         });
         for (const FormatEntry& e : list)
-            m_stream.record(rFORMAT, Bytes().u16(static_cast<unsigned>(e.index)).u16(static_cast<unsigned>(e.text.size())).u8(1).utf16(e.text));
+            m_stream.record(rFORMAT, Bytes()
+                                         .u16(static_cast<unsigned>(e.index))
+                                         .u16(static_cast<unsigned>(e.text.size()))
+                                         .u8(1)
+                                         .utf16(e.text));
     }
 
     using Xf = std::array<std::uint8_t, 20>;
@@ -400,9 +463,7 @@ private:
 
     Xf rangeXf(const TvteXLSRange& r, int font, int format) {
         const TvteXLSBorders& b = r.Borders;
-        const auto mapped = [&](const TvteXLSBorder& border) {
-            return border.LineStyle ? color(border.Color) : 0;
-        };
+        const auto mapped = [&](const TvteXLSBorder& border) { return border.LineStyle ? color(border.Color) : 0; };
         // Colours are mapped in this order: the diagonals, left, right, top, bottom, the fill.
         const int diagDown = mapped(b[TvteXLSBorders::DiagonalDown]);
         const int diagUp = mapped(b[TvteXLSBorders::DiagonalUp]);
@@ -440,13 +501,12 @@ private:
         const Xf style1 = xf_of("01 00 00 00 F5 FF 20 00 00 F4 00 00 00 00 00 00 00 00 C0 20");
         const Xf style3 = xf_of("02 00 00 00 F5 FF 20 00 00 F4 00 00 00 00 00 00 00 00 C0 20");
         const Xf style5 = xf_of("00 00 00 00 F5 FF 20 00 00 F4 00 00 00 00 00 00 00 00 C0 20");
-        std::vector<Xf> list = {
-            xf_of("00 00 00 00 01 00 20 00 00 00 00 00 00 00 00 00 00 00 C0 20"),
-            xf_of("01 00 2C 00 F5 FF 20 00 00 F8 00 00 00 00 00 00 00 00 C0 20"),
-            xf_of("01 00 2A 00 F5 FF 20 00 00 F8 00 00 00 00 00 00 00 00 C0 20"),
-            xf_of("01 00 09 00 F5 FF 20 00 00 F8 00 00 00 00 00 00 00 00 C0 20"),
-            xf_of("01 00 2B 00 F5 FF 20 00 00 F8 00 00 00 00 00 00 00 00 C0 20"),
-            xf_of("01 00 29 00 F5 FF 20 00 00 F8 00 00 00 00 00 00 00 00 C0 20")};
+        std::vector<Xf> list = {xf_of("00 00 00 00 01 00 20 00 00 00 00 00 00 00 00 00 00 00 C0 20"),
+                                xf_of("01 00 2C 00 F5 FF 20 00 00 F8 00 00 00 00 00 00 00 00 C0 20"),
+                                xf_of("01 00 2A 00 F5 FF 20 00 00 F8 00 00 00 00 00 00 00 00 C0 20"),
+                                xf_of("01 00 09 00 F5 FF 20 00 00 F8 00 00 00 00 00 00 00 00 C0 20"),
+                                xf_of("01 00 2B 00 F5 FF 20 00 00 F8 00 00 00 00 00 00 00 00 C0 20"),
+                                xf_of("01 00 29 00 F5 FF 20 00 00 F8 00 00 00 00 00 00 00 00 C0 20")};
         std::size_t n = 0, last = 0;
         eachRange([&](const TvteXLSRange& r, CellEntry& cell) {
             const Xf x = rangeXf(r, m_fontIndex[n], m_formatIndex[n]);
@@ -532,8 +592,7 @@ private:
         m_stream.record(rEXTSST, ext);
     }
 
-    static std::u16string header_text(const std::string& left, const std::string& centre,
-                                      const std::string& right) {
+    static std::u16string header_text(const std::string& left, const std::string& centre, const std::string& right) {
         std::string s;
         if (!left.empty())
             s += "&L" + left;
@@ -563,7 +622,10 @@ private:
         m_stream.record(rBOF, Bytes().u16(0x0600).u16(0x0010).u16(0x0DBB).u16(0x07CC).u32(0).u32(0));
         const auto indexData = [&](const std::vector<std::uint32_t>& positions) {
             Bytes b;
-            b.u32(0).u32(empty ? 0 : static_cast<std::uint32_t>(firstRow)).u32(empty ? 0 : static_cast<std::uint32_t>(lastRow + 1)).u32(0);
+            b.u32(0)
+                .u32(empty ? 0 : static_cast<std::uint32_t>(firstRow))
+                .u32(empty ? 0 : static_cast<std::uint32_t>(lastRow + 1))
+                .u32(0);
             for (std::uint32_t p : positions)
                 b.u32(p);
             return b;
@@ -620,7 +682,13 @@ private:
         }
         m_stream.record16(rDEFCOLWIDTH, 8);
         for (const TvteColumnWidth& c : sh.ColumnWidths)
-            m_stream.record(rCOLINFO, Bytes().u16(static_cast<unsigned>(c.column)).u16(static_cast<unsigned>(c.column)).u16(static_cast<unsigned>(c.width)).u16(0).u16(0).u8(0));
+            m_stream.record(rCOLINFO, Bytes()
+                                          .u16(static_cast<unsigned>(c.column))
+                                          .u16(static_cast<unsigned>(c.column))
+                                          .u16(static_cast<unsigned>(c.width))
+                                          .u16(0)
+                                          .u16(0)
+                                          .u8(0));
         if (empty)
             m_stream.record(rDIMENSIONS, Bytes().u32(0).u32(0).u16(0).u16(0).u16(0));
         else
@@ -635,7 +703,8 @@ private:
             rows(sh, firstCell, firstRow, lastRow, dbcells);
         if (!dbcells.empty())
             m_stream.overwrite(indexPos + 4, indexData(dbcells));
-        m_stream.record(rWINDOW2, Bytes().u16(0x04B6 | (index == 0 ? 0x0200 : 0)).u16(0).u16(0).u32(64).u16(0).u16(0).u32(0));
+        m_stream.record(rWINDOW2,
+                        Bytes().u16(0x04B6 | (index == 0 ? 0x0200 : 0)).u16(0).u16(0).u32(64).u16(0).u16(0).u32(0));
         m_stream.record(rSELECTION, Bytes().u8(3).u16(0).u16(0).u16(0).u16(1).u16(0).u16(0).u8(0).u8(0));
         mergedCells(sh);
         m_stream.record(rFORMULA_EOF);
@@ -656,18 +725,17 @@ private:
             cellStart.clear();
             for (int r = blockFirst; r <= blockLast; ++r) {
                 // The ranges that cover r: those still reaching it, then those starting on it.
-                active.erase(std::remove_if(active.begin(), active.end(),
-                                            [&](int i) { return sh.RangeAt(i).Bottom() < r; }),
-                             active.end());
+                active.erase(
+                    std::remove_if(active.begin(), active.end(), [&](int i) { return sh.RangeAt(i).Bottom() < r; }),
+                    active.end());
                 while (next < sh.RangeCount() && sh.RangeAt(next).Top() <= r) {
                     if (sh.RangeAt(next).Bottom() >= r)
                         active.push_back(next);
                     ++next;
                 }
                 covering = active;
-                std::stable_sort(covering.begin(), covering.end(), [&](int a, int b) {
-                    return sh.RangeAt(a).Left() < sh.RangeAt(b).Left();
-                });
+                std::stable_sort(covering.begin(), covering.end(),
+                                 [&](int a, int b) { return sh.RangeAt(a).Left() < sh.RangeAt(b).Left(); });
                 Bytes row;
                 const bool none = covering.empty();
                 const auto height = std::find_if(sh.RowHeights.begin(), sh.RowHeights.end(),
@@ -703,17 +771,22 @@ private:
         out.insert(out.end(), b.data.begin(), b.data.end());
     }
 
-    static void cellRecords(const TvteXLSRange& range, const CellEntry& cell, int r,
-                            std::vector<std::uint8_t>& out) {
+    static void cellRecords(const TvteXLSRange& range, const CellEntry& cell, int r, std::vector<std::uint8_t>& out) {
         const unsigned row = static_cast<unsigned>(r);
         const unsigned xf = static_cast<unsigned>(cell.xf);
         int nextColumn = range.Left();
         if (r == range.Top()) {
             if (range.Kind() == TvteValueKind::Number) {
-                put(out, rNUMBER, Bytes().u16(row).u16(static_cast<unsigned>(range.Left())).u16(xf).f64(range.Number()));
+                put(out, rNUMBER,
+                    Bytes().u16(row).u16(static_cast<unsigned>(range.Left())).u16(xf).f64(range.Number()));
                 ++nextColumn;
             } else if (cell.sst >= 0) {
-                put(out, rLABELSST, Bytes().u16(row).u16(static_cast<unsigned>(range.Left())).u16(xf).u32(static_cast<std::uint32_t>(cell.sst)));
+                put(out, rLABELSST,
+                    Bytes()
+                        .u16(row)
+                        .u16(static_cast<unsigned>(range.Left()))
+                        .u16(xf)
+                        .u32(static_cast<std::uint32_t>(cell.sst)));
                 ++nextColumn;
             }
         }
@@ -740,8 +813,10 @@ private:
             Bytes b;
             b.u16(static_cast<unsigned>(n));
             for (std::size_t i = at; i < at + n; ++i)
-                b.u16(static_cast<unsigned>(merged[i]->Top())).u16(static_cast<unsigned>(merged[i]->Bottom()))
-                    .u16(static_cast<unsigned>(merged[i]->Left())).u16(static_cast<unsigned>(merged[i]->Right()));
+                b.u16(static_cast<unsigned>(merged[i]->Top()))
+                    .u16(static_cast<unsigned>(merged[i]->Bottom()))
+                    .u16(static_cast<unsigned>(merged[i]->Left()))
+                    .u16(static_cast<unsigned>(merged[i]->Right()));
             m_stream.record(rMERGEDCELLS, b);
         }
     }
@@ -767,14 +842,13 @@ private:
 TvteColor standard_system_color(std::uint32_t systemColor) {
     // The colours of a standard desktop scheme, red in the lowest byte.
     static const std::uint32_t scheme[] = {
-        rgb(200, 200, 200), rgb(0, 0, 0),       rgb(153, 180, 209), rgb(191, 205, 219),
-        rgb(240, 240, 240), rgb(255, 255, 255), rgb(100, 100, 100), rgb(0, 0, 0),
-        rgb(0, 0, 0),       rgb(0, 0, 0),       rgb(180, 180, 180), rgb(244, 247, 252),
-        rgb(171, 171, 171), rgb(0, 120, 215),   rgb(255, 255, 255), rgb(240, 240, 240),
-        rgb(160, 160, 160), rgb(109, 109, 109), rgb(0, 0, 0),       rgb(0, 0, 0),
-        rgb(255, 255, 255), rgb(105, 105, 105), rgb(227, 227, 227), rgb(0, 0, 0),
-        rgb(255, 255, 225), rgb(0, 0, 0),       rgb(0, 102, 204),   rgb(185, 209, 234),
-        rgb(215, 228, 242), rgb(0, 120, 215),   rgb(240, 240, 240)};
+        rgb(200, 200, 200), rgb(0, 0, 0),       rgb(153, 180, 209), rgb(191, 205, 219), rgb(240, 240, 240),
+        rgb(255, 255, 255), rgb(100, 100, 100), rgb(0, 0, 0),       rgb(0, 0, 0),       rgb(0, 0, 0),
+        rgb(180, 180, 180), rgb(244, 247, 252), rgb(171, 171, 171), rgb(0, 120, 215),   rgb(255, 255, 255),
+        rgb(240, 240, 240), rgb(160, 160, 160), rgb(109, 109, 109), rgb(0, 0, 0),       rgb(0, 0, 0),
+        rgb(255, 255, 255), rgb(105, 105, 105), rgb(227, 227, 227), rgb(0, 0, 0),       rgb(255, 255, 225),
+        rgb(0, 0, 0),       rgb(0, 102, 204),   rgb(185, 209, 234), rgb(215, 228, 242), rgb(0, 120, 215),
+        rgb(240, 240, 240)};
     return systemColor < std::size(scheme) ? scheme[systemColor] : 0;
 }
 

@@ -42,13 +42,12 @@ TvteXLSFont::TvteXLSFont() : m_name(kArial) {}
 void TvteXLSFont::SetName(std::string_view name) { m_name = shared_text(name); }
 
 bool TvteXLSFont::operator==(const TvteXLSFont& o) const {
-    return Charset == o.Charset && Color == o.Color && Size == o.Size && m_name == o.m_name &&
-           Pitch == o.Pitch && Style == o.Style;
+    return Charset == o.Charset && Color == o.Color && Size == o.Size && m_name == o.m_name && Pitch == o.Pitch &&
+           Style == o.Style;
 }
 
 TvteXLSRange::TvteXLSRange(TvteXLSWorksheet* sheet, int left, int top, int right, int bottom)
-    : m_sheet(sheet), m_left(left), m_top(top), m_right(right), m_bottom(bottom),
-      m_numberFormat(kGeneral) {}
+    : m_sheet(sheet), m_left(left), m_top(top), m_right(right), m_bottom(bottom), m_numberFormat(kGeneral) {}
 
 void TvteXLSRange::SetValue(double number) {
     m_kind = TvteValueKind::Number;
@@ -146,8 +145,7 @@ TvteXLSRange& TvteXLSWorksheet::Range(int left, int top, int right, int bottom) 
         }
         if (!result) {
             result = newRange(left, top, right, bottom);
-            m_ranges.insert(m_ranges.begin() + static_cast<std::ptrdiff_t>(std::min(p, m_ranges.size())),
-                            result);
+            m_ranges.insert(m_ranges.begin() + static_cast<std::ptrdiff_t>(std::min(p, m_ranges.size())), result);
         }
     }
     if (removedAny) {

@@ -21,9 +21,7 @@ namespace {
 constexpr std::uint32_t kMinBufSize = 128;
 constexpr std::uint32_t kMaxBufSize = 8192;
 
-std::uint32_t clamp_buffer_size(std::uint32_t size) {
-    return std::clamp(size, kMinBufSize, kMaxBufSize);
-}
+std::uint32_t clamp_buffer_size(std::uint32_t size) { return std::clamp(size, kMinBufSize, kMaxBufSize); }
 
 std::uint64_t now_ms() {
     using namespace std::chrono;
@@ -33,9 +31,8 @@ std::uint64_t now_ms() {
 } // namespace
 
 std::uint32_t baud_rate_value(TBaudRate rate) {
-    static const std::uint32_t values[] = {0,     110,   300,   600,    1200,   2400,
-                                           4800,  9600,  14400, 19200,  38400,  56000,
-                                           57600, 115200, 128000, 256000};
+    static const std::uint32_t values[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
+                                           14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
     return values[rate];
 }
 
@@ -78,11 +75,26 @@ void TCommPortDriver::SetBaudRateValue(std::uint32_t bitsPerSecond) {
     reapply();
 }
 
-void TCommPortDriver::SetDataBits(TDataBits bits) { m_dataBits = bits; reapply(); }
-void TCommPortDriver::SetStopBits(TStopBits bits) { m_stopBits = bits; reapply(); }
-void TCommPortDriver::SetParity(TParity parity) { m_parity = parity; reapply(); }
-void TCommPortDriver::SetHwFlow(THwFlowControl flow) { m_hwFlow = flow; reapply(); }
-void TCommPortDriver::SetSwFlow(TSwFlowControl flow) { m_swFlow = flow; reapply(); }
+void TCommPortDriver::SetDataBits(TDataBits bits) {
+    m_dataBits = bits;
+    reapply();
+}
+void TCommPortDriver::SetStopBits(TStopBits bits) {
+    m_stopBits = bits;
+    reapply();
+}
+void TCommPortDriver::SetParity(TParity parity) {
+    m_parity = parity;
+    reapply();
+}
+void TCommPortDriver::SetHwFlow(THwFlowControl flow) {
+    m_hwFlow = flow;
+    reapply();
+}
+void TCommPortDriver::SetSwFlow(TSwFlowControl flow) {
+    m_swFlow = flow;
+    reapply();
+}
 void TCommPortDriver::SetEnableDTROnOpen(bool enable) { m_enableDtr = enable; }
 
 void TCommPortDriver::SetInBufSize(std::uint32_t size) {
@@ -155,9 +167,7 @@ bool TCommPortDriver::ApplyLineSettings() {
     return PurgePort(true, true);
 }
 
-bool TCommPortDriver::PurgePort(bool input, bool output) {
-    return IsOpen() && m_device->purge(input, output);
-}
+bool TCommPortDriver::PurgePort(bool input, bool output) { return IsOpen() && m_device->purge(input, output); }
 
 std::uint16_t TCommPortDriver::OutputRoom() const {
     if (!IsOpen())
@@ -166,8 +176,7 @@ std::uint16_t TCommPortDriver::OutputRoom() const {
     return static_cast<std::uint16_t>(waiting >= long(m_outBufSize) ? 0 : m_outBufSize - waiting);
 }
 
-std::uint32_t TCommPortDriver::WriteBlock(const char* data, std::uint32_t count,
-                                          std::uint32_t timeoutMs) {
+std::uint32_t TCommPortDriver::WriteBlock(const char* data, std::uint32_t count, std::uint32_t timeoutMs) {
     if (!IsOpen())
         return 0;
     std::uint64_t t0 = now_ms();
@@ -221,8 +230,7 @@ void TCommPortDriver::poll() {
         }
         return;
     }
-    const long got = m_device->read(m_inBuffer.data(),
-                                    std::min<std::size_t>(std::size_t(waiting), m_inBuffer.size()));
+    const long got = m_device->read(m_inBuffer.data(), std::min<std::size_t>(std::size_t(waiting), m_inBuffer.size()));
     if (got <= 0)
         return;
     qCDebug(lcSerial) << "received" << QByteArray(m_inBuffer.data(), int(got)).toHex(' ');

@@ -21,12 +21,41 @@ class SerialDevice;
 class SettingsStore;
 
 enum TPortNumber {
-    pnCustom, pnCOM1, pnCOM2, pnCOM3, pnCOM4, pnCOM5, pnCOM6, pnCOM7, pnCOM8,
-    pnCOM9, pnCOM10, pnCOM11, pnCOM12, pnCOM13, pnCOM14, pnCOM15, pnCOM16
+    pnCustom,
+    pnCOM1,
+    pnCOM2,
+    pnCOM3,
+    pnCOM4,
+    pnCOM5,
+    pnCOM6,
+    pnCOM7,
+    pnCOM8,
+    pnCOM9,
+    pnCOM10,
+    pnCOM11,
+    pnCOM12,
+    pnCOM13,
+    pnCOM14,
+    pnCOM15,
+    pnCOM16
 };
 enum TBaudRate {
-    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200,
-    br38400, br56000, br57600, br115200, br128000, br256000
+    brCustom,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 enum TDataBits { db5BITS, db6BITS, db7BITS, db8BITS };
 enum TStopBits { sb1BITS, sb1HALFBITS, sb2BITS };
@@ -35,8 +64,7 @@ enum THwFlowControl { hfNONE, hfNONERTSON, hfRTSCTS };
 enum TSwFlowControl { sfNONE, sfXONXOFF };
 
 class TCommPortDriver;
-using TReceiveDataEvent =
-    std::function<void(TCommPortDriver* Sender, const char* DataPtr, std::uint32_t DataSize)>;
+using TReceiveDataEvent = std::function<void(TCommPortDriver* Sender, const char* DataPtr, std::uint32_t DataSize)>;
 
 // Bits per second of a TBaudRate other than brCustom.
 std::uint32_t baud_rate_value(TBaudRate rate);

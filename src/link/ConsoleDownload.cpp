@@ -20,8 +20,8 @@ int ConsoleDownload::run() {
 
 void ConsoleDownload::showStatus(ExchangeStatus status) {
     if (m_verbose)
-        std::fprintf(stderr, "%s\n", status == ExchangeStatus::Waiting ? exchange_text::kWaiting
-                                                                       : exchange_text::kReceiving);
+        std::fprintf(stderr, "%s\n",
+                     status == ExchangeStatus::Waiting ? exchange_text::kWaiting : exchange_text::kReceiving);
 }
 
 void ConsoleDownload::showProgress(int percent) {

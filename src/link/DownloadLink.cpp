@@ -21,10 +21,9 @@ DownloadLink::DownloadLink(DownloadResults& results, int replyTimeoutMs, int sta
     CommPortDriver1.SetInBufSize(4096);
     CommPortDriver1.SetOutBufSize(4096);
     CommPortDriver1.SetEnableDTROnOpen(false);
-    CommPortDriver1.SetOnReceiveData(
-        [this](TCommPortDriver* sender, const char* data, std::uint32_t size) {
-            CommPortDriver1ReceiveData(sender, data, size);
-        });
+    CommPortDriver1.SetOnReceiveData([this](TCommPortDriver* sender, const char* data, std::uint32_t size) {
+        CommPortDriver1ReceiveData(sender, data, size);
+    });
     CommPortDriver1.SetOnLineLost([this](TCommPortDriver* sender) {
         log(QStringLiteral("устройство %1 пропало").arg(sender->DevicePath()));
         m_stallTimer.stop();
@@ -89,7 +88,8 @@ void DownloadLink::startDownload() {
     if (m_settings->read(QStringLiteral("Exchange_log")) == QLatin1String("1")) {
         const QString folder = log_folder();
         QDir().mkpath(folder);
-        m_logPath = folder + QStringLiteral("/%1.log").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss-zzz")));
+        m_logPath = folder + QStringLiteral("/%1.log").arg(
+                                 QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss-zzz")));
         m_log = std::make_unique<QFile>(m_logPath);
         if (!m_log->open(QIODevice::WriteOnly | QIODevice::Text)) {
             m_log.reset();
@@ -144,15 +144,16 @@ void DownloadLink::cancelDownload() {
     m_exchange.cancel();
 }
 
-void DownloadLink::CommPortDriver1ReceiveData(TCommPortDriver*, const char* DataPtr,
-                                              std::uint32_t DataSize) {
+void DownloadLink::CommPortDriver1ReceiveData(TCommPortDriver*, const char* DataPtr, std::uint32_t DataSize) {
     if (m_draining) {
         m_quiet.start(); // the old reply goes on: wait for quiet again
         return;
     }
     m_lastData.start();
     if (m_log)
-        log(QStringLiteral("принято %1: %2").arg(DataSize).arg(QString::fromLatin1(QByteArray(DataPtr, static_cast<int>(DataSize)).toHex(' '))));
+        log(QStringLiteral("принято %1: %2")
+                .arg(DataSize)
+                .arg(QString::fromLatin1(QByteArray(DataPtr, static_cast<int>(DataSize)).toHex(' '))));
     if (!m_tries.empty())
         m_tries.back().answered = true;
     if (m_stalled) {
@@ -169,8 +170,7 @@ void DownloadLink::CommPortDriver1ReceiveData(TCommPortDriver*, const char* Data
 
 // Only a dump that has begun stalls; before it the reply timer watches the line.
 void DownloadLink::stallTick() {
-    if (!m_exchange.active() || m_exchange.lastCommand() != 'N' || m_exchange.timerRunning() ||
-        !m_lastData.isValid())
+    if (!m_exchange.active() || m_exchange.lastCommand() != 'N' || m_exchange.timerRunning() || !m_lastData.isValid())
         return;
     const qint64 quiet = m_lastData.elapsed();
     if (quiet >= m_stallMs) {
@@ -185,8 +185,7 @@ void DownloadLink::Timer1Timer() {
 }
 
 void DownloadLink::selectPort(const char* name) {
-    CommPortDriver1.SetPortName(m_portOverride.isEmpty() ? QString::fromLatin1(name)
-                                                         : m_portOverride);
+    CommPortDriver1.SetPortName(m_portOverride.isEmpty() ? QString::fromLatin1(name) : m_portOverride);
     m_tries.push_back({QString::fromLatin1(name), {}, PortFailure::None, false, false, false});
 }
 
@@ -198,9 +197,11 @@ void DownloadLink::openPort() {
         m_tries.back().tried = true;
         m_tries.back().device = CommPortDriver1.DevicePath();
         m_tries.back().failure = opened ? PortFailure::None : CommPortDriver1.LastFailure();
-        log(QStringLiteral("порт %1 (%2): %3").arg(shown_name(m_tries.back().name), m_tries.back().device,
-                                                opened ? QStringLiteral("открыт")
-                                                       : QString::fromStdString(port_failure_text(m_tries.back().failure, m_tries.back().device.toStdString()))));
+        log(QStringLiteral("порт %1 (%2): %3")
+                .arg(shown_name(m_tries.back().name), m_tries.back().device,
+                     opened ? QStringLiteral("открыт")
+                            : QString::fromStdString(
+                                  port_failure_text(m_tries.back().failure, m_tries.back().device.toStdString()))));
     }
     m_lastData.invalidate();
 }
@@ -225,8 +226,10 @@ QString DownloadLink::portReport() const {
         if (t.failure == PortFailure::NotAssigned) {
             // A port without a device has nothing more to say, unless there is no port at all.
             lines << (serial_devices_present().isEmpty()
-                          ? QStringLiteral("%1 не назначен: последовательных портов не найдено; подключите USB-переходник "
-                                           "или выберите порт в «Сервис → Порты прибора…».").arg(name)
+                          ? QStringLiteral(
+                                "%1 не назначен: последовательных портов не найдено; подключите USB-переходник "
+                                "или выберите порт в «Сервис → Порты прибора…».")
+                                .arg(name)
                           : QStringLiteral("%1 не назначен.").arg(name));
             continue;
         }

@@ -50,8 +50,7 @@ public:
 
 protected:
     // Each received chunk and the reply timer's end, handed to the exchange.
-    void CommPortDriver1ReceiveData(TCommPortDriver* Sender, const char* DataPtr,
-                                    std::uint32_t DataSize);
+    void CommPortDriver1ReceiveData(TCommPortDriver* Sender, const char* DataPtr, std::uint32_t DataSize);
     void Timer1Timer();
 
     void selectPort(const char* name) override;

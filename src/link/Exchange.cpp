@@ -16,8 +16,7 @@ const char* const kCaption = "Прием данных";
 const char* const kWaiting = "Ожидание готовности прибора ...";
 const char* const kReceiving = "Идет прием информации ...";
 const char* const kDeviceName = "ВЕСКОР";
-const char* const kNoInstrument =
-    "Прибор не обнаружен! Проверте правильность подключения согласно инструкции!";
+const char* const kNoInstrument = "Прибор не обнаружен! Проверте правильность подключения согласно инструкции!";
 const char* const kNoInstrumentCaption = "Ошибка";
 const char* const kWrongInstrument = "Вы подключили не тот прибор !";
 const char* const kWrongInstrumentCaption = "Error";
@@ -28,8 +27,7 @@ namespace {
 
 // Every failure of a received dump ends with the same reassurance.
 std::string bad_reply(const std::string& what) {
-    return "Ошибка приема данных: " + what +
-           ". Прием прерван, прежний образ памяти прибора не изменён.";
+    return "Ошибка приема данных: " + what + ". Прием прерван, прежний образ памяти прибора не изменён.";
 }
 
 std::string number(std::size_t n) { return std::to_string(n); }
@@ -53,18 +51,15 @@ std::size_t first_pos(const char* text, std::size_t length, char c) {
 
 std::string version_text(const char* text, std::size_t pos) {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "%02u.%02u.%02u", pair_byte(text, pos + 4),
-                  pair_byte(text, pos + 2), pair_byte(text, pos));
+    std::snprintf(buf, sizeof buf, "%02u.%02u.%02u", pair_byte(text, pos + 4), pair_byte(text, pos + 2),
+                  pair_byte(text, pos));
     return buf;
 }
 
-bool accepted_device_code(std::uint8_t code) {
-    return (code >= 0x30 && code <= 0x36) || code == 0x21;
-}
+bool accepted_device_code(std::uint8_t code) { return (code >= 0x30 && code <= 0x36) || code == 0x21; }
 
 Exchange::Exchange(ExchangeHost& host, DownloadResults& results)
-    : m_host(host), m_results(results), m_buffer(new char[kReceiveBufferSize]()),
-      m_port(kPortCom1) {}
+    : m_host(host), m_results(results), m_buffer(new char[kReceiveBufferSize]()), m_port(kPortCom1) {}
 
 Exchange::~Exchange() = default;
 
@@ -149,8 +144,7 @@ void Exchange::received(const char* data, std::size_t size) {
     }
     if (taken < size && !m_endFlag) {
         fail(exchange_text::kBadReplyCaption,
-             bad_reply("ответ прибора длиннее " + number(kReceiveBufferSize) +
-                       " символов и не завершён"));
+             bad_reply("ответ прибора длиннее " + number(kReceiveBufferSize) + " символов и не завершён"));
         return;
     }
     m_fill += taken;
@@ -269,8 +263,8 @@ void Exchange::complete() {
     const std::size_t bytes = (between - 1) / 2;
     if (bytes > kFlashImageSize) {
         fail(exchange_text::kBadReplyCaption,
-             bad_reply("прибор передал " + number(bytes) + " байт, больше памяти прибора (" +
-                       number(kFlashImageSize) + " байт)"));
+             bad_reply("прибор передал " + number(bytes) + " байт, больше памяти прибора (" + number(kFlashImageSize) +
+                       " байт)"));
         return;
     }
     m_host.showProgress(100);

@@ -19,7 +19,7 @@ constexpr std::size_t kFlashImageSize = 65536;      // bytes
 // What a download leaves behind for the decoder; outlives the dialog.
 struct DownloadResults {
     std::array<std::uint8_t, kFlashImageSize> flash_image{}; // bytes beyond a dump keep older contents
-    std::size_t image_size = 0;                                // bytes the last complete dump delivered
+    std::size_t image_size = 0;                              // bytes the last complete dump delivered
     std::uint8_t dev_code = 0;
     std::uint16_t dev_serial = 0;
     std::string soft_ver;
@@ -33,11 +33,11 @@ extern const char* const kPortCom2;
 
 // Texts the exchange shows, in one place so tests compare them exactly.
 namespace exchange_text {
-extern const char* const kCaption;       // "Прием данных"
-extern const char* const kWaiting;       // status while waiting for the instrument
-extern const char* const kReceiving;     // status while the dump arrives
-extern const char* const kDeviceName;    // value of "Тип прибора:"
-extern const char* const kNoInstrument;  // no answer on either port
+extern const char* const kCaption;      // "Прием данных"
+extern const char* const kWaiting;      // status while waiting for the instrument
+extern const char* const kReceiving;    // status while the dump arrives
+extern const char* const kDeviceName;   // value of "Тип прибора:"
+extern const char* const kNoInstrument; // no answer on either port
 extern const char* const kNoInstrumentCaption;
 extern const char* const kWrongInstrument;
 extern const char* const kWrongInstrumentCaption;
@@ -86,11 +86,11 @@ public:
     Exchange(const Exchange&) = delete;
     Exchange& operator=(const Exchange&) = delete;
 
-    void start();                                    // the dialog is shown
+    void start();                                      // the dialog is shown
     void received(const char* data, std::size_t size); // a chunk from the serial driver
-    void timerExpired();                             // the reply timer ran out
-    void cancel();                                   // "Отмена"
-    void lineLost(const std::string& device);        // the port's device went away
+    void timerExpired();                               // the reply timer ran out
+    void cancel();                                     // "Отмена"
+    void lineLost(const std::string& device);          // the port's device went away
 
     bool active() const { return m_active; }
     char lastCommand() const { return m_lastCommand; }

@@ -25,9 +25,9 @@ bool device_name_less(const QString& a, const QString& b) {
 } // namespace
 
 QStringList serial_devices_present() {
-    QStringList usb = QDir(QStringLiteral("/dev"))
-                          .entryList({QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")},
-                                     QDir::System | QDir::Files);
+    QStringList usb =
+        QDir(QStringLiteral("/dev"))
+            .entryList({QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")}, QDir::System | QDir::Files);
     std::sort(usb.begin(), usb.end(), device_name_less);
     QStringList devices;
     for (const QString& name : usb)

@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
-#include <grp.h>
-#include <sys/stat.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ulen3 {
@@ -31,10 +31,12 @@ bool set_modem_line(int fd, int line, bool on) {
 // The classic speed constant for a rate that has one, so that every tool reading the settings
 // understands them; any other rate is set as a number.
 tcflag_t speed_code(std::uint32_t baud) {
-    static const struct { std::uint32_t baud; tcflag_t code; } codes[] = {
-        {110, B110},     {300, B300},     {600, B600},       {1200, B1200},
-        {2400, B2400},   {4800, B4800},   {9600, B9600},     {19200, B19200},
-        {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400}};
+    static const struct {
+        std::uint32_t baud;
+        tcflag_t code;
+    } codes[] = {{110, B110},     {300, B300},     {600, B600},       {1200, B1200},
+                 {2400, B2400},   {4800, B4800},   {9600, B9600},     {19200, B19200},
+                 {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400}};
     for (const auto& c : codes) {
         if (c.baud == baud)
             return c.code;
@@ -55,9 +57,9 @@ bool SerialDevice::open(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         m_failure = errno == ENOENT || errno == ENODEV || errno == ENXIO || errno == ENOTDIR ? PortFailure::NotFound
-                    : errno == EACCES || errno == EPERM                                   ? PortFailure::NoPermission
-                    : errno == EBUSY                                                       ? PortFailure::Busy
-                                                                                           : PortFailure::Other;
+                    : errno == EACCES || errno == EPERM                                      ? PortFailure::NoPermission
+                    : errno == EBUSY                                                         ? PortFailure::Busy
+                                                                                             : PortFailure::Other;
         return false;
     }
     // Only a terminal device is a port; exclusive against other programs that honour the
@@ -139,8 +141,8 @@ bool SerialDevice::hungUp() const {
 
 std::string port_failure_text(PortFailure failure, const std::string& device, PortAdvice advice) {
     const std::string name = "«" + device + "»";
-    const std::string choose = advice == PortAdvice::Menu ? "выберите порт в «Сервис → Порты прибора…»"
-                                                          : "выберите другой порт";
+    const std::string choose =
+        advice == PortAdvice::Menu ? "выберите порт в «Сервис → Порты прибора…»" : "выберите другой порт";
     switch (failure) {
     case PortFailure::None:
         return "открыт";
@@ -194,11 +196,20 @@ bool SerialDevice::apply(const LineSettings& s) {
     if (s.stopBits != 0)
         t.c_cflag |= CSTOPB;
     switch (s.parity) {
-    case 1: t.c_cflag |= PARENB | PARODD; break;
-    case 2: t.c_cflag |= PARENB; break;
-    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case 4: t.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+    case 1:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+    case 2:
+        t.c_cflag |= PARENB;
+        break;
+    case 3:
+        t.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case 4:
+        t.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        break;
     }
     if (s.hwFlow == 2)
         t.c_cflag |= CRTSCTS;

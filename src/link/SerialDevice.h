@@ -12,10 +12,10 @@ namespace ulen3 {
 // Line settings in the driver's terms (ordinals of its enumerations).
 struct LineSettings {
     std::uint32_t baud = 9600;
-    int dataBits = 8;      // 5 … 8
-    int parity = 0;        // none, odd, even, mark, space
-    int stopBits = 0;      // 1, 1.5, 2
-    int hwFlow = 1;        // none, none with RTS on, RTS/CTS
+    int dataBits = 8; // 5 … 8
+    int parity = 0;   // none, odd, even, mark, space
+    int stopBits = 0; // 1, 1.5, 2
+    int hwFlow = 1;   // none, none with RTS on, RTS/CTS
     bool xonXoff = false;
     bool dtr = true;
     char xonChar = 0x11;

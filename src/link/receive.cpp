@@ -26,7 +26,8 @@ QString text(const char* utf8) { return QString::fromUtf8(utf8); }
 } // namespace
 
 TForm2::TForm2(DownloadResults& results, QWidget* parent, int replyTimeoutMs, int stallMs)
-    : QDialog(parent), DownloadLink(results, replyTimeoutMs, stallMs), m_results(results), m_dialogs(&platform_dialogs()) {
+    : QDialog(parent), DownloadLink(results, replyTimeoutMs, stallMs), m_results(results),
+      m_dialogs(&platform_dialogs()) {
     // A fixed border and no close box: the dialog ends through "Отмена", success or an error.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setWindowTitle(text(exchange_text::kCaption));
@@ -119,8 +120,7 @@ void TForm2::clearInformation() {
 }
 
 void TForm2::showStatus(ExchangeStatus status) {
-    Label1->setText(text(status == ExchangeStatus::Waiting ? exchange_text::kWaiting
-                                                           : exchange_text::kReceiving));
+    Label1->setText(text(status == ExchangeStatus::Waiting ? exchange_text::kWaiting : exchange_text::kReceiving));
     setWindowTitle(text(exchange_text::kCaption));
 }
 

@@ -19,8 +19,8 @@ class UserDialogs;
 
 class TForm2 : public QDialog, public DownloadLink {
 public:
-    explicit TForm2(DownloadResults& results, QWidget* parent = nullptr,
-                    int replyTimeoutMs = kReplyTimeoutMs, int stallMs = kStallMs);
+    explicit TForm2(DownloadResults& results, QWidget* parent = nullptr, int replyTimeoutMs = kReplyTimeoutMs,
+                    int stallMs = kStallMs);
 
     // The boxes the dialog shows its errors in (with the ports' report under the text when there
     // is one); the platform's own unless set.
@@ -57,7 +57,7 @@ private:
     static QString stallText(int seconds);
     static QString drainingText();
 
-    QLabel* Label1;        // status line
+    QLabel* Label1; // status line
     QProgressBar* ProgressBar1;
     QLabel* LabelType;
     QLabel* LabelVersion;

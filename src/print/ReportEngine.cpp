@@ -1,10 +1,11 @@
 #include "print/ReportEngine.h"
 
-#include "table/ObservationTable.h"
-#include "table/FieldCodec.h"
-#include "table/PageStatistics.h"
 #include "base/File.h"
+#include "table/FieldCodec.h"
+#include "table/ObservationTable.h"
+#include "table/PageStatistics.h"
 
+#include <QBuffer>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QHash>
@@ -13,7 +14,6 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QBuffer>
 #include <QTextLayout>
 #include <QTextOption>
 
@@ -70,7 +70,9 @@ std::vector<Piece> pieces_of(const std::string& text) {
 QString page_text(const std::vector<Piece>& pieces, int page, int total) {
     QString out;
     for (const Piece& p : pieces)
-        out += p.kind == Piece::PageNumber ? QString::number(page) : p.kind == Piece::TotalPages ? QString::number(total) : p.literal;
+        out += p.kind == Piece::PageNumber   ? QString::number(page)
+               : p.kind == Piece::TotalPages ? QString::number(total)
+                                             : p.literal;
     return out;
 }
 
@@ -84,7 +86,9 @@ QFont object_font(const ReportTemplate& t, const TextObject& o, double dpi) {
 }
 
 Qt::Alignment alignment_of(const TextObject& o) {
-    Qt::Alignment a = o.halign == HAlign::Left ? Qt::AlignLeft : o.halign == HAlign::Right ? Qt::AlignRight : Qt::AlignHCenter;
+    Qt::Alignment a = o.halign == HAlign::Left    ? Qt::AlignLeft
+                      : o.halign == HAlign::Right ? Qt::AlignRight
+                                                  : Qt::AlignHCenter;
     a |= o.valign == VAlign::Top ? Qt::AlignTop : o.valign == VAlign::Bottom ? Qt::AlignBottom : Qt::AlignVCenter;
     return a;
 }
@@ -368,7 +372,8 @@ void write_pdf(const PreparedReport& report, const QString& path, const QString&
     {
         QPdfWriter writer(&pdf);
         const bool landscape = report.paperWidth() > report.paperHeight();
-        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
+        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4),
+                                         landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
                                          QMarginsF(0, 0, 0, 0)));
         writer.setResolution(600);
         writer.setTitle(title);

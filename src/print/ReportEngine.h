@@ -52,8 +52,7 @@ private:
 };
 
 // Lays the records out with the template. decimalSeparator: the user's, for texts "as text".
-PreparedReport prepare_report(const ReportTemplate& report, const RecordView& records,
-                              const QString& decimalSeparator);
+PreparedReport prepare_report(const ReportTemplate& report, const RecordView& records, const QString& decimalSeparator);
 
 // Writes every sheet to a PDF file of A4 pages; the file appears only when it is complete.
 // Throws ReportError.

@@ -41,7 +41,8 @@ public:
         if (m_zoom == 0)
             return width / m_report.paperWidth();
         if (m_zoom < 0)
-            return std::min(width / m_report.paperWidth(), (viewport()->height() - 2.0 * kGap) / m_report.paperHeight());
+            return std::min(width / m_report.paperWidth(),
+                            (viewport()->height() - 2.0 * kGap) / m_report.paperHeight());
         return logicalDpiX() / 25.4 * kUnitMm * m_zoom / 100.0;
     }
     int sheetAt(int y) const {
@@ -80,7 +81,8 @@ private:
     static constexpr int kGap = 12;
     void layoutSheets() {
         const double s = scale();
-        const int total = static_cast<int>(std::ceil(m_report.sheetCount() * (m_report.paperHeight() * s + kGap) + kGap));
+        const int total =
+            static_cast<int>(std::ceil(m_report.sheetCount() * (m_report.paperHeight() * s + kGap) + kGap));
         verticalScrollBar()->setRange(0, std::max(0, total - viewport()->height()));
         verticalScrollBar()->setPageStep(viewport()->height());
         verticalScrollBar()->setSingleStep(40);
@@ -163,7 +165,8 @@ bool print_with_dialog(const PreparedReport& report, const QString& documentName
     if (QPrinterInfo::availablePrinters().isEmpty() || report.empty())
         return false;
     QPrinter printer(QPrinter::HighResolution);
-    printer.setPageOrientation(report.paperWidth() > report.paperHeight() ? QPageLayout::Landscape : QPageLayout::Portrait);
+    printer.setPageOrientation(report.paperWidth() > report.paperHeight() ? QPageLayout::Landscape
+                                                                          : QPageLayout::Portrait);
     printer.setPageSize(QPageSize(QPageSize::A4));
     printer.setFullPage(true);
     printer.setCopyCount(1);

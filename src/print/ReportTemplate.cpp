@@ -94,10 +94,14 @@ ReportTemplate parse_report_template(std::string_view text) {
                     const size_t comma = v.find(',');
                     const std::string_view h = v.substr(0, comma);
                     const std::string_view vert = comma == std::string_view::npos ? "top" : v.substr(comma + 1);
-                    o.halign = h == "left" ? HAlign::Left : h == "right" ? HAlign::Right : h == "center" ? HAlign::Center
-                                                                                                       : (p.fail("выравнивание «" + std::string(h) + "»"), HAlign::Left);
-                    o.valign = vert == "top" ? VAlign::Top : vert == "bottom" ? VAlign::Bottom : vert == "center" ? VAlign::Center
-                                                                                                              : (p.fail("выравнивание «" + std::string(vert) + "»"), VAlign::Top);
+                    o.halign = h == "left"     ? HAlign::Left
+                               : h == "right"  ? HAlign::Right
+                               : h == "center" ? HAlign::Center
+                                               : (p.fail("выравнивание «" + std::string(h) + "»"), HAlign::Left);
+                    o.valign = vert == "top"      ? VAlign::Top
+                               : vert == "bottom" ? VAlign::Bottom
+                               : vert == "center" ? VAlign::Center
+                                                  : (p.fail("выравнивание «" + std::string(vert) + "»"), VAlign::Top);
                 } else {
                     p.fail("неизвестное свойство «" + std::string(a) + "»");
                 }
@@ -125,8 +129,11 @@ ReportTemplate parse_report_template(std::string_view text) {
             t.fontFamily = std::string(w[1]);
         } else if (w[0] == "band" && w.size() == 3) {
             Band b;
-            b.kind = w[1] == "title" ? BandKind::Title : w[1] == "header" ? BandKind::Header : w[1] == "data" ? BandKind::Data
-                     : w[1] == "footer" ? BandKind::Footer : (p.fail("полоса «" + std::string(w[1]) + "»"), BandKind::Data);
+            b.kind = w[1] == "title"    ? BandKind::Title
+                     : w[1] == "header" ? BandKind::Header
+                     : w[1] == "data"   ? BandKind::Data
+                     : w[1] == "footer" ? BandKind::Footer
+                                        : (p.fail("полоса «" + std::string(w[1]) + "»"), BandKind::Data);
             if (t.band(b.kind))
                 p.fail("полоса «" + std::string(w[1]) + "» уже есть");
             b.height = p.number(w[2]);

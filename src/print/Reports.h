@@ -2,8 +2,8 @@
 
 // The report of each page of the main window, read from the program's resources.
 
-#include "table/Pages.h"
 #include "print/ReportTemplate.h"
+#include "table/Pages.h"
 
 namespace ulen3 {
 

@@ -17,25 +17,53 @@ struct NamedColour {
 
 // The colour names of the notation; system colours carry the top bit.
 constexpr NamedColour kColours[] = {
-    {"clBlack", 0x000000},     {"clMaroon", 0x000080},   {"clGreen", 0x008000},
-    {"clOlive", 0x008080},     {"clNavy", 0x800000},     {"clPurple", 0x800080},
-    {"clTeal", 0x808000},      {"clGray", 0x808080},     {"clSilver", 0xC0C0C0},
-    {"clRed", 0x0000FF},       {"clLime", 0x00FF00},     {"clYellow", 0x00FFFF},
-    {"clBlue", 0xFF0000},      {"clFuchsia", 0xFF00FF},  {"clAqua", 0xFFFF00},
-    {"clWhite", 0xFFFFFF},     {"clMoneyGreen", 0xC0DCC0}, {"clSkyBlue", 0xF0CAA6},
-    {"clCream", 0xF0FBFF},     {"clMedGray", 0xA4A0A0},  {"clNone", 0x1FFFFFFF},
-    {"clDefault", 0x20000000}, {"clScrollBar", int32_t(0xFF000000)}, {"clBackground", int32_t(0xFF000001)},
-    {"clActiveCaption", int32_t(0xFF000002)}, {"clInactiveCaption", int32_t(0xFF000003)},
-    {"clMenu", int32_t(0xFF000004)}, {"clWindow", int32_t(0xFF000005)}, {"clWindowFrame", int32_t(0xFF000006)},
-    {"clMenuText", int32_t(0xFF000007)}, {"clWindowText", int32_t(0xFF000008)},
-    {"clCaptionText", int32_t(0xFF000009)}, {"clActiveBorder", int32_t(0xFF00000A)},
-    {"clInactiveBorder", int32_t(0xFF00000B)}, {"clAppWorkSpace", int32_t(0xFF00000C)},
-    {"clHighlight", int32_t(0xFF00000D)}, {"clHighlightText", int32_t(0xFF00000E)},
-    {"clBtnFace", int32_t(0xFF00000F)}, {"clBtnShadow", int32_t(0xFF000010)},
-    {"clGrayText", int32_t(0xFF000011)}, {"clBtnText", int32_t(0xFF000012)},
-    {"clInactiveCaptionText", int32_t(0xFF000013)}, {"clBtnHighlight", int32_t(0xFF000014)},
-    {"cl3DDkShadow", int32_t(0xFF000015)}, {"cl3DLight", int32_t(0xFF000016)},
-    {"clInfoText", int32_t(0xFF000017)}, {"clInfoBk", int32_t(0xFF000018)},
+    {"clBlack", 0x000000},
+    {"clMaroon", 0x000080},
+    {"clGreen", 0x008000},
+    {"clOlive", 0x008080},
+    {"clNavy", 0x800000},
+    {"clPurple", 0x800080},
+    {"clTeal", 0x808000},
+    {"clGray", 0x808080},
+    {"clSilver", 0xC0C0C0},
+    {"clRed", 0x0000FF},
+    {"clLime", 0x00FF00},
+    {"clYellow", 0x00FFFF},
+    {"clBlue", 0xFF0000},
+    {"clFuchsia", 0xFF00FF},
+    {"clAqua", 0xFFFF00},
+    {"clWhite", 0xFFFFFF},
+    {"clMoneyGreen", 0xC0DCC0},
+    {"clSkyBlue", 0xF0CAA6},
+    {"clCream", 0xF0FBFF},
+    {"clMedGray", 0xA4A0A0},
+    {"clNone", 0x1FFFFFFF},
+    {"clDefault", 0x20000000},
+    {"clScrollBar", int32_t(0xFF000000)},
+    {"clBackground", int32_t(0xFF000001)},
+    {"clActiveCaption", int32_t(0xFF000002)},
+    {"clInactiveCaption", int32_t(0xFF000003)},
+    {"clMenu", int32_t(0xFF000004)},
+    {"clWindow", int32_t(0xFF000005)},
+    {"clWindowFrame", int32_t(0xFF000006)},
+    {"clMenuText", int32_t(0xFF000007)},
+    {"clWindowText", int32_t(0xFF000008)},
+    {"clCaptionText", int32_t(0xFF000009)},
+    {"clActiveBorder", int32_t(0xFF00000A)},
+    {"clInactiveBorder", int32_t(0xFF00000B)},
+    {"clAppWorkSpace", int32_t(0xFF00000C)},
+    {"clHighlight", int32_t(0xFF00000D)},
+    {"clHighlightText", int32_t(0xFF00000E)},
+    {"clBtnFace", int32_t(0xFF00000F)},
+    {"clBtnShadow", int32_t(0xFF000010)},
+    {"clGrayText", int32_t(0xFF000011)},
+    {"clBtnText", int32_t(0xFF000012)},
+    {"clInactiveCaptionText", int32_t(0xFF000013)},
+    {"clBtnHighlight", int32_t(0xFF000014)},
+    {"cl3DDkShadow", int32_t(0xFF000015)},
+    {"cl3DLight", int32_t(0xFF000016)},
+    {"clInfoText", int32_t(0xFF000017)},
+    {"clInfoBk", int32_t(0xFF000018)},
 };
 
 // A text in the notation: printable ASCII between single quotes (a quote doubled), any other
@@ -246,7 +274,8 @@ std::optional<int32_t> colour_from_text(std::string_view text) {
             return c.value;
     int64_t n = 0;
     const auto res = std::from_chars(text.data(), text.data() + text.size(), n);
-    if (text.empty() || res.ec != std::errc() || res.ptr != text.data() + text.size() || n < INT32_MIN || n > UINT32_MAX)
+    if (text.empty() || res.ec != std::errc() || res.ptr != text.data() + text.size() || n < INT32_MIN ||
+        n > UINT32_MAX)
         return std::nullopt;
     return static_cast<int32_t>(static_cast<uint32_t>(n));
 }

@@ -25,21 +25,21 @@ namespace ulen3 {
 
 // One column as a layout stores it; an empty optional is a property at its default.
 struct StoredColumn {
-    std::string fieldName;                  // '' by default
+    std::string fieldName;                    // '' by default
     std::optional<std::string> optionsVisual; // the set as written, "[ovA, ovB]"
-    std::optional<std::string> titleState;  // tsSortedUp, tsSortedDown
-    std::optional<std::string> footerState; // fsAverage, fsCount, fsMax, fsMin, fsSum
-    std::optional<int> width;               // 45 by default
+    std::optional<std::string> titleState;    // tsSortedUp, tsSortedDown
+    std::optional<std::string> footerState;   // fsAverage, fsCount, fsMax, fsMin, fsSum
+    std::optional<int> width;                 // 45 by default
     std::optional<int> layoutLevel;
     std::optional<int> layoutIndex;
-    std::optional<int32_t> color;           // a colour value; no colour by default
-    std::optional<std::string> alignment;   // talLeftJustify, talRightJustify, talCenter
+    std::optional<int32_t> color;         // a colour value; no colour by default
+    std::optional<std::string> alignment; // talLeftJustify, talRightJustify, talCenter
     std::optional<std::string> fontName;
     std::optional<int32_t> fontColor;
     std::optional<int> fontHeight;
-    std::optional<std::string> fontStyle;   // the set as written, "[fsBold]"
+    std::optional<std::string> fontStyle; // the set as written, "[fsBold]"
     std::optional<int> fontCharset;
-    std::optional<int> sortOrder;           // only with a mark
+    std::optional<int> sortOrder; // only with a mark
 
     bool operator==(const StoredColumn&) const = default;
 };

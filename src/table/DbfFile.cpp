@@ -24,10 +24,9 @@ struct FieldDef {
 
 // The observation record as the program creates it.
 constexpr FieldDef kFields[kFieldCount] = {
-    {"N", 'N', 18, 9},       {"DATE", 'C', 10, 0},   {"TIME", 'C', 8, 0},
-    {"DEV_TYPE", 'N', 4, 0}, {"SERIAL", 'N', 18, 9}, {"NB_TYPE", 'N', 4, 0},
-    {"P", 'N', 18, 9},       {"R", 'N', 18, 9},      {"ZAV", 'C', 8, 0},
-    {"TYPE", 'C', 15, 0},    {"COMMENT", 'C', 100, 0}, {"H", 'N', 18, 9},
+    {"N", 'N', 18, 9},      {"DATE", 'C', 10, 0},   {"TIME", 'C', 8, 0},      {"DEV_TYPE", 'N', 4, 0},
+    {"SERIAL", 'N', 18, 9}, {"NB_TYPE", 'N', 4, 0}, {"P", 'N', 18, 9},        {"R", 'N', 18, 9},
+    {"ZAV", 'C', 8, 0},     {"TYPE", 'C', 15, 0},   {"COMMENT", 'C', 100, 0}, {"H", 'N', 18, 9},
     {"T", 'C', 50, 0},
 };
 
@@ -228,8 +227,7 @@ void DbfFile::bindFields() {
         else if (def.decimals > 0)
             kindOk = (fd.type == 'N' || fd.type == 'F') && fd.decimals >= 1 && fd.width > 0;
         else
-            kindOk = (fd.type == 'N' || fd.type == 'F') && fd.decimals == 0 && fd.width >= 1 &&
-                     fd.width <= 9;
+            kindOk = (fd.type == 'N' || fd.type == 'F') && fd.decimals == 0 && fd.width >= 1 && fd.width <= 9;
         if (!kindOk)
             refuse(std::string("поле ") + def.name + " другого типа или размера");
         Binding& b = m_bind[i];
@@ -272,8 +270,7 @@ bool DbfFile::writeHeader(HeaderDate date, bool withEndMarker) {
     putDate(m_header.data(), date);
     put_le32(&m_header[4], m_count);
     const int64_t end = m_headerLength + static_cast<int64_t>(m_count) * m_recordLength;
-    return m_file.writeHead(m_header.data(), 32) &&
-           (!withEndMarker || m_file.writeAt(end, &kEndMarker, 1));
+    return m_file.writeHead(m_header.data(), 32) && (!withEndMarker || m_file.writeAt(end, &kEndMarker, 1));
 }
 
 // ---------------------------------------------------------------- reading fields
@@ -355,9 +352,9 @@ void DbfFile::putNumber(char* record, Field field, double value) const {
     if (!ok) {
         char text[64];
         auto res = std::to_chars(text, text + sizeof text, value);
-        throw TableError("Значение " + std::string(text, res.ptr) + " не помещается в поле " +
-                         field_name(field) + " (" + std::to_string(b.width) + " знаков, из них " +
-                         std::to_string(b.decimals) + " после точки); запись не изменена");
+        throw TableError("Значение " + std::string(text, res.ptr) + " не помещается в поле " + field_name(field) +
+                         " (" + std::to_string(b.width) + " знаков, из них " + std::to_string(b.decimals) +
+                         " после точки); запись не изменена");
     }
 }
 
@@ -369,9 +366,8 @@ void DbfFile::putInteger(char* record, Field field, int value) const {
     }
     checkPut(record, field, true);
     if (value < -32768 || value > 32767 || !encode_integer(value, b.width, record + b.offset))
-        throw TableError("Значение " + std::to_string(value) + " не помещается в поле " +
-                         field_name(field) + " (" + std::to_string(b.width) +
-                         " знака); запись не изменена");
+        throw TableError("Значение " + std::to_string(value) + " не помещается в поле " + field_name(field) + " (" +
+                         std::to_string(b.width) + " знака); запись не изменена");
 }
 
 void DbfFile::putText(char* record, Field field, std::string_view utf8) const {

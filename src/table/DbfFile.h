@@ -4,8 +4,8 @@
 // binding of the thirteen fields to the file's descriptors, and the encoding of values into a
 // record. It knows nothing of cursors, views, filters or sort tags.
 
-#include "table/ObservationFields.h"
 #include "base/File.h"
+#include "table/ObservationFields.h"
 
 #include <cstdint>
 #include <memory>
@@ -18,9 +18,7 @@ namespace ulen3 {
 // Leaves new elements uninitialised: a buffer about to be filled from the file is not first
 // cleared, which for a large table is as costly as the read.
 template <class T> struct UninitialisedAllocator : std::allocator<T> {
-    template <class U> struct rebind {
-        using other = UninitialisedAllocator<U>;
-    };
+    template <class U> struct rebind { using other = UninitialisedAllocator<U>; };
     UninitialisedAllocator() = default;
     template <class U> UninitialisedAllocator(const UninitialisedAllocator<U>&) {}
     template <class U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }
@@ -122,7 +120,7 @@ public:
 private:
     struct Binding {
         int offset = 0;
-        int width = 0;     // width in the file
+        int width = 0; // width in the file
         int decimals = 0;
         int textLimit = 0; // text fields: bytes that may be written
     };
@@ -138,7 +136,7 @@ private:
     File m_file;
     std::string m_path;
     mutable std::vector<double> m_numbers[kFieldCount]; // read on first use; empty = not read
-    std::vector<unsigned char> m_header; // header, descriptors and terminator as in the file
+    std::vector<unsigned char> m_header;                // header, descriptors and terminator as in the file
     std::vector<FieldDescriptor> m_descriptors;
     Binding m_bind[kFieldCount];
     int m_headerLength = 0;

@@ -89,8 +89,8 @@ std::optional<double> decode_number(std::string_view raw) {
     // digits, spaces. The digits make one integer and the decimals a power of ten; both are
     // exact doubles, so their quotient is the correctly rounded value, as a full decimal reader
     // gives it, at a fraction of the cost.
-    static constexpr double kTens[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
-                                       1e12, 1e13, 1e14, 1e15};
+    static constexpr double kTens[] = {1,   1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     size_t i = 0, end = raw.size();
     while (i < end && raw[i] == ' ')
         ++i;

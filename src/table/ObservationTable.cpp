@@ -338,8 +338,7 @@ std::string ObservationTable::Text(Field field) const {
 
 char* ObservationTable::editableRecord(Field field) {
     if (m_state != State::Appending && m_state != State::Editing)
-        throw TableError(std::string("Запись не редактируется: поле ") + field_name(field) +
-                         " нельзя изменить");
+        throw TableError(std::string("Запись не редактируется: поле ") + field_name(field) + " нельзя изменить");
     return m_buffer.data();
 }
 
@@ -347,7 +346,9 @@ void ObservationTable::SetNumber(Field field, double value) { m_file.putNumber(e
 
 void ObservationTable::SetInteger(Field field, int value) { m_file.putInteger(editableRecord(field), field, value); }
 
-void ObservationTable::SetText(Field field, std::string_view utf8) { m_file.putText(editableRecord(field), field, utf8); }
+void ObservationTable::SetText(Field field, std::string_view utf8) {
+    m_file.putText(editableRecord(field), field, utf8);
+}
 
 void ObservationTable::SetNull(Field field) { m_file.putNull(editableRecord(field), field); }
 
@@ -453,11 +454,12 @@ void ObservationTable::Renumber(const std::vector<uint32_t>& records) {
     // crash leaves either the old numbers or the new ones, never some of each.
     const std::string path = resolved_path(Path());
     if (link_count(path) > 1)
-        throw TableError("Таблица «" + Path() + "» имеет и другие имена (жёсткие ссылки): перенумерация заменила "
+        throw TableError("Таблица «" + Path() +
+                         "» имеет и другие имена (жёсткие ссылки): перенумерация заменила "
                          "бы только одно из них; номера не изменены");
     const std::string temp = temp_name_beside(path);
-    DbfFile::Packed copy = m_file.writeCopy(temp, std::move(bytes), m_file.count(), m_today(),
-                                            "Не удалось перенумеровать записи: ");
+    DbfFile::Packed copy =
+        m_file.writeCopy(temp, std::move(bytes), m_file.count(), m_today(), "Не удалось перенумеровать записи: ");
     if (!replace_with(temp, path)) {
         copy.file.close();
         remove_file(temp);
@@ -555,8 +557,7 @@ void ObservationTable::Refresh() {
 
 // Builds the view and keeps the current record current when it is still in the
 // view, else the next one of the old view that is, else the previous one.
-void ObservationTable::rebuildView(uint32_t keep, size_t oldPos,
-                                   const std::vector<uint32_t>& oldView) {
+void ObservationTable::rebuildView(uint32_t keep, size_t oldPos, const std::vector<uint32_t>& oldView) {
     m_view.clear();
     if (m_passes.size() != m_file.count())
         matchAll();
@@ -609,8 +610,7 @@ bool ObservationTable::viewBefore(uint32_t a, uint32_t b) const {
     if (m_indexTag < 0)
         return a < b;
     const Field f = field_by_name(m_index->tag(m_indexTag).field);
-    return m_index->compare(m_indexTag, m_file.raw(m_file.record(a), f), a, m_file.raw(m_file.record(b), f),
-                            b) < 0;
+    return m_index->compare(m_indexTag, m_file.raw(m_file.record(a), f), a, m_file.raw(m_file.record(b), f), b) < 0;
 }
 
 void ObservationTable::insertIntoView(uint32_t recordId) {
@@ -662,8 +662,7 @@ std::vector<std::string> ObservationTable::TagNames() const {
     return names;
 }
 
-void ObservationTable::AddTag(const std::string& tag, const std::string& fieldName,
-                              bool descending) {
+void ObservationTable::AddTag(const std::string& tag, const std::string& fieldName, bool descending) {
     requireBrowsing("создать тег сортировки");
     const Notice notice(*this);
     const bool created = !m_index;
@@ -799,8 +798,10 @@ void ObservationTable::Pack() {
     // keeps pointing at the packed table), under temporaries of the program's own naming.
     const std::string path = resolved_path(Path());
     if (link_count(path) > 1)
-        throw TableError("Таблица «" + Path() + "» имеет и другие имена (жёсткие ссылки): сжатие заменило бы "
-                         "только одно из них. Файл не сжат; " + markedNote());
+        throw TableError("Таблица «" + Path() +
+                         "» имеет и другие имена (жёсткие ссылки): сжатие заменило бы "
+                         "только одно из них. Файл не сжат; " +
+                         markedNote());
     const std::string temp = temp_name_beside(path);
     const std::string tempIndex = temp_name_beside(IndexPath(), false);
     const std::string keepIndexName = m_indexName;

@@ -85,8 +85,8 @@ public:
     // Field access on the current record (or the record being appended or edited).
     // With no current record every field reads as no value.
     bool IsNull(Field field) const;
-    double Number(Field field) const; // no value counts as 0
-    int Integer(Field field) const;   // no value counts as 0
+    double Number(Field field) const;    // no value counts as 0
+    int Integer(Field field) const;      // no value counts as 0
     std::string Text(Field field) const; // UTF-8, no value is the empty text
     void SetNumber(Field field, double value);
     void SetInteger(Field field, int value);
@@ -206,7 +206,7 @@ private:
     State m_state = State::Closed;
     std::vector<char> m_buffer; // the record being appended or edited
 
-    std::vector<uint32_t> m_view; // physical record numbers, in view order
+    std::vector<uint32_t> m_view;  // physical record numbers, in view order
     std::vector<uint8_t> m_passes; // for each record: live and passing the filter
     size_t m_pos = 0;
     bool m_eof = true;
@@ -220,8 +220,8 @@ private:
 
     TodayFunction m_today = local_today;
     std::vector<TableListener*> m_listeners;
-    int m_depth = 0;          // operations and batches in progress
-    unsigned m_changes = 0;   // what they changed so far
+    int m_depth = 0;        // operations and batches in progress
+    unsigned m_changes = 0; // what they changed so far
     uint32_t m_changedRecord = 0;
     std::string m_closedPath; // the file open before the last close
     std::string m_lastTagFailure;

@@ -63,9 +63,9 @@ struct ProductionIndex::Tag {
     int maxKeys = 0;
     uint32_t headerPage = 0;
     uint32_t rootPage = 0;
-    uint32_t pages = 0;   // pages of the tag's blocks, its header block included
-    bool changed = true;  // the tag header needs writing
-    bool built = false;   // filled from the records and not changed since
+    uint32_t pages = 0;  // pages of the tag's blocks, its header block included
+    bool changed = true; // the tag header needs writing
+    bool built = false;  // filled from the records and not changed since
 };
 
 struct ProductionIndex::Split {
@@ -149,9 +149,8 @@ std::string ProductionIndex::makeKey(const Tag& tag, std::string_view field) con
 
 int ProductionIndex::compareKeys(const Tag& tag, const uint8_t* a, const uint8_t* b) const {
     if (tag.info.type == 'C') {
-        return m_collation->compare(
-            {reinterpret_cast<const char*>(a), static_cast<size_t>(tag.keyLength)},
-            {reinterpret_cast<const char*>(b), static_cast<size_t>(tag.keyLength)});
+        return m_collation->compare({reinterpret_cast<const char*>(a), static_cast<size_t>(tag.keyLength)},
+                                    {reinterpret_cast<const char*>(b), static_cast<size_t>(tag.keyLength)});
     }
     // Numeric keys compare by value: sign, then exponent, then the digits.
     const auto sign = [](const uint8_t* k) { return (k[1] >> 2 & 0x1F) == 0 ? 0 : (k[1] & 0x80 ? -1 : 1); };
@@ -169,16 +168,16 @@ int ProductionIndex::compareKeys(const Tag& tag, const uint8_t* a, const uint8_t
     return sa * magnitude;
 }
 
-int ProductionIndex::compareEntries(const Tag& tag, const uint8_t* keyA, uint32_t recA,
-                                    const uint8_t* keyB, uint32_t recB) const {
+int ProductionIndex::compareEntries(const Tag& tag, const uint8_t* keyA, uint32_t recA, const uint8_t* keyB,
+                                    uint32_t recB) const {
     int c = compareKeys(tag, keyA, keyB);
     if (c == 0)
         c = recA < recB ? -1 : (recA > recB ? 1 : 0);
     return tag.info.descending ? -c : c;
 }
 
-int ProductionIndex::compare(int i, std::string_view fieldA, uint32_t recordA,
-                             std::string_view fieldB, uint32_t recordB) const {
+int ProductionIndex::compare(int i, std::string_view fieldA, uint32_t recordA, std::string_view fieldB,
+                             uint32_t recordB) const {
     const Tag& t = *m_tags[static_cast<size_t>(i)];
     const std::string a = makeKey(t, fieldA), b = makeKey(t, fieldB);
     return compareEntries(t, reinterpret_cast<const uint8_t*>(a.data()), recordA,
@@ -187,8 +186,7 @@ int ProductionIndex::compare(int i, std::string_view fieldA, uint32_t recordA,
 
 // ---------------------------------------------------------------- file and header
 
-std::unique_ptr<ProductionIndex> ProductionIndex::create(const std::string& path,
-                                                         const std::string& tableName,
+std::unique_ptr<ProductionIndex> ProductionIndex::create(const std::string& path, const std::string& tableName,
                                                          HeaderDate date) {
     std::unique_ptr<ProductionIndex> index(new ProductionIndex());
     FileFailure failure = FileFailure::Io;
@@ -201,8 +199,7 @@ std::unique_ptr<ProductionIndex> ProductionIndex::create(const std::string& path
         throw TableError("Не удалось создать индексный файл: " + file_failure_text(failure, path));
     index->startHeader(tableName, date);
     if (!index->flush())
-        throw TableError("Не удалось записать индексный файл: " +
-                         file_failure_text(index->m_file.lastFailure(), path));
+        throw TableError("Не удалось записать индексный файл: " + file_failure_text(index->m_file.lastFailure(), path));
     return index;
 }
 
@@ -241,8 +238,7 @@ std::optional<std::vector<ProductionIndex::TagInfo>> ProductionIndex::readTags(c
     if (!file.open(path, options, failure))
         return std::nullopt;
     std::vector<uint8_t> h(kHeaderBytes);
-    if (!file.readAt(0, h.data(), h.size()) || h[0] != 2 || get_le16(&h[22]) != kBlock ||
-        h[26] != kTagEntryLength)
+    if (!file.readAt(0, h.data(), h.size()) || h[0] != 2 || get_le16(&h[22]) != kBlock || h[26] != kTagEntryLength)
         return std::nullopt;
     const int used = get_le16(&h[28]);
     if (used > kTagSlots)
@@ -269,8 +265,7 @@ std::optional<std::vector<ProductionIndex::TagInfo>> ProductionIndex::readTags(c
 int ProductionIndex::findTag(std::string_view name) const {
     for (size_t i = 0; i < m_tags.size(); ++i) {
         const std::string& n = m_tags[i]->info.name;
-        if (n.size() == name.size() &&
-            std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) {
+        if (n.size() == name.size() && std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) {
                 return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
             }))
             return static_cast<int>(i);
@@ -280,9 +275,7 @@ int ProductionIndex::findTag(std::string_view name) const {
 
 bool ProductionIndex::builtFromRecords(int i) const { return m_tags[static_cast<size_t>(i)]->built; }
 
-const ProductionIndex::TagInfo& ProductionIndex::tag(int i) const {
-    return m_tags[static_cast<size_t>(i)]->info;
-}
+const ProductionIndex::TagInfo& ProductionIndex::tag(int i) const { return m_tags[static_cast<size_t>(i)]->info; }
 
 uint32_t ProductionIndex::allocate() {
     uint32_t page;
@@ -436,8 +429,7 @@ void ProductionIndex::addTag(const TagInfo& info, const FieldValues& values) {
     for (char& c : tag->info.name)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     tag->keyLength = info.type == 'N' ? kNumericKeyLength : info.fieldWidth;
-    if (tag->info.name.empty() || tag->info.name.size() > 10 || tag->keyLength <= 0 ||
-        tag->keyLength > kMaxCharKey)
+    if (tag->info.name.empty() || tag->info.name.size() > 10 || tag->keyLength <= 0 || tag->keyLength > kMaxCharKey)
         throw TableError("Тег «" + info.name + "» нельзя создать");
     tag->itemLength = (tag->keyLength + 4 + 3) / 4 * 4;
     tag->maxKeys = (kBlock - 12) / tag->itemLength;
@@ -489,9 +481,7 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
             sortKeys[d] = m_collation->sortKey(distinct[d]);
         std::vector<uint32_t> byKey(distinct.size());
         std::iota(byKey.begin(), byKey.end(), 0u);
-        std::sort(byKey.begin(), byKey.end(), [&](uint32_t a, uint32_t b) {
-            return sortKeys[a] < sortKeys[b];
-        });
+        std::sort(byKey.begin(), byKey.end(), [&](uint32_t a, uint32_t b) { return sortKeys[a] < sortKeys[b]; });
         std::vector<uint32_t> rank(distinct.size());
         for (size_t k = 0, r = 0; k < byKey.size(); ++k) {
             if (k > 0 && sortKeys[byKey[k]] != sortKeys[byKey[k - 1]])
@@ -525,8 +515,8 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
                 ++b;
             }
             if (mixed)
-                std::sort(byValue.begin() + static_cast<std::ptrdiff_t>(a), byValue.begin() + static_cast<std::ptrdiff_t>(b),
-                          [&](const auto& x, const auto& y) {
+                std::sort(byValue.begin() + static_cast<std::ptrdiff_t>(a),
+                          byValue.begin() + static_cast<std::ptrdiff_t>(b), [&](const auto& x, const auto& y) {
                               const int c = compareKeys(tag, reinterpret_cast<const uint8_t*>(keys[x.second].data()),
                                                         reinterpret_cast<const uint8_t*>(keys[y.second].data()));
                               return c != 0 ? c < 0 : x.second < y.second;
@@ -592,8 +582,7 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
 
 // The first entry (leaf) or separator (interior node) that does not come
 // before the entry (key, rec) in tag order.
-uint32_t ProductionIndex::lowerBound(const Tag& tag, const Node& n, const uint8_t* key,
-                                     uint32_t rec) const {
+uint32_t ProductionIndex::lowerBound(const Tag& tag, const Node& n, const uint8_t* key, uint32_t rec) const {
     const uint32_t item = static_cast<uint32_t>(tag.itemLength);
     uint32_t lo = 0, hi = get_le32(n.block);
     while (lo < hi) {
@@ -607,9 +596,8 @@ uint32_t ProductionIndex::lowerBound(const Tag& tag, const Node& n, const uint8_
     return lo;
 }
 
-std::optional<ProductionIndex::Split> ProductionIndex::insertInto(Tag& tag, uint32_t page,
-                                                                 const std::string& key,
-                                                                 uint32_t rec) {
+std::optional<ProductionIndex::Split> ProductionIndex::insertInto(Tag& tag, uint32_t page, const std::string& key,
+                                                                  uint32_t rec) {
     Node& n = *m_nodes.at(page);
     const uint32_t item = static_cast<uint32_t>(tag.itemLength);
     const auto* k = reinterpret_cast<const uint8_t*>(key.data());

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "table/ObservationFields.h"
 #include "base/File.h"
+#include "table/ObservationFields.h"
 
 #include <cstdint>
 #include <memory>
@@ -26,7 +26,7 @@ public:
         std::string name;  // upper case, at most 10 characters
         std::string field; // key expression: the field name in upper case
         bool descending = false;
-        char type = 'N';   // 'N' or 'C'
+        char type = 'N'; // 'N' or 'C'
         int fieldWidth = 0;
     };
     // The stored bytes of the key field of every record, record 1 first.
@@ -35,8 +35,8 @@ public:
     ~ProductionIndex();
 
     // Creates (or cuts) the file with an empty tag table; throws TableError.
-    static std::unique_ptr<ProductionIndex> create(const std::string& path,
-                                                   const std::string& tableName, HeaderDate date);
+    static std::unique_ptr<ProductionIndex> create(const std::string& path, const std::string& tableName,
+                                                   HeaderDate date);
     // An index that lives only in memory, for the sorts of a table opened read-only: its
     // flush writes nothing.
     static std::unique_ptr<ProductionIndex> createInMemory(const std::string& tableName, HeaderDate date);
@@ -59,8 +59,7 @@ public:
     // Record numbers in tag order.
     std::vector<uint32_t> order(int i) const;
     // Compares two records in tag order: <0 when a comes first.
-    int compare(int i, std::string_view fieldA, uint32_t recordA, std::string_view fieldB,
-                uint32_t recordB) const;
+    int compare(int i, std::string_view fieldA, uint32_t recordA, std::string_view fieldB, uint32_t recordB) const;
 
     // Writes every changed block and the header; false when the disk refused.
     bool flush();
@@ -81,8 +80,7 @@ private:
     ProductionIndex();
     std::string makeKey(const Tag& tag, std::string_view field) const;
     int compareKeys(const Tag& tag, const uint8_t* a, const uint8_t* b) const;
-    int compareEntries(const Tag& tag, const uint8_t* keyA, uint32_t recA, const uint8_t* keyB,
-                       uint32_t recB) const;
+    int compareEntries(const Tag& tag, const uint8_t* keyA, uint32_t recA, const uint8_t* keyB, uint32_t recB) const;
     uint32_t lowerBound(const Tag& tag, const Node& node, const uint8_t* key, uint32_t rec) const;
     uint32_t allocate();
     void release(uint32_t page);
@@ -99,7 +97,7 @@ private:
     File m_file;
     std::vector<uint8_t> m_header; // pages 0-3: file header and tag table
     uint32_t m_pageCount = 4;
-    std::vector<uint32_t> m_free;  // free blocks, reused first
+    std::vector<uint32_t> m_free; // free blocks, reused first
     std::vector<std::unique_ptr<Tag>> m_tags;
     std::unordered_map<uint32_t, std::unique_ptr<Node>> m_nodes; // every block by page
     std::vector<uint32_t> m_dirty;

@@ -25,7 +25,8 @@ bool looks_like_table(int fd) {
     unsigned char head[32];
     if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head))
         return false;
-    static const unsigned char versions[] = {0x02, 0x03, 0x04, 0x05, 0x30, 0x31, 0x43, 0x63, 0x83, 0x8B, 0x8E, 0xCB, 0xF5, 0xFB};
+    static const unsigned char versions[] = {0x02, 0x03, 0x04, 0x05, 0x30, 0x31, 0x43,
+                                             0x63, 0x83, 0x8B, 0x8E, 0xCB, 0xF5, 0xFB};
     const unsigned headerLength = get_le16(head + 8);
     const unsigned recordLength = get_le16(head + 10);
     return std::find(std::begin(versions), std::end(versions), head[0]) != std::end(versions) && headerLength >= 65 &&

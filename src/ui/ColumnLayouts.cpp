@@ -3,9 +3,9 @@
 
 #include "ui/main.h"
 
+#include "dialogs/UserDialogs.h"
 #include "settings/LayoutText.h"
 #include "settings/Settings.h"
-#include "dialogs/UserDialogs.h"
 
 #include <map>
 
@@ -15,9 +15,12 @@ namespace {
 
 const char* alignment_name(TgpAlignment a) {
     switch (a) {
-    case TgpAlignment::Left: return "talLeftJustify";
-    case TgpAlignment::Right: return "talRightJustify";
-    case TgpAlignment::Center: break;
+    case TgpAlignment::Left:
+        return "talLeftJustify";
+    case TgpAlignment::Right:
+        return "talRightJustify";
+    case TgpAlignment::Center:
+        break;
     }
     return "talCenter";
 }
@@ -61,7 +64,9 @@ void apply(const StoredColumn& s, TgpColumn& c) {
     if (s.optionsVisual)
         c.OptionsVisual = QString::fromStdString(*s.optionsVisual);
     if (s.titleState)
-        c.TitleState = *s.titleState == "tsSortedUp" ? tsSortedUp : *s.titleState == "tsSortedDown" ? tsSortedDown : tsSortedNone;
+        c.TitleState = *s.titleState == "tsSortedUp"     ? tsSortedUp
+                       : *s.titleState == "tsSortedDown" ? tsSortedDown
+                                                         : tsSortedNone;
     if (s.footerState)
         c.FooterState = *s.footerState == "fsNone" ? QString() : QString::fromStdString(*s.footerState);
     if (s.width)

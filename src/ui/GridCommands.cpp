@@ -21,9 +21,13 @@ QColor shown_colour(ColourValue value, const QPalette& palette) {
 
 } // namespace
 
-void TForm1::DBGridPro1TitleStateChange(TDBGridPro*, int column) { titleStateChange(page(PageKind::Observation), column); }
+void TForm1::DBGridPro1TitleStateChange(TDBGridPro*, int column) {
+    titleStateChange(page(PageKind::Observation), column);
+}
 
-void TForm1::DBGridPro2TitleStateChange(TDBGridPro*, int column) { titleStateChange(page(PageKind::Operative), column); }
+void TForm1::DBGridPro2TitleStateChange(TDBGridPro*, int column) {
+    titleStateChange(page(PageKind::Operative), column);
+}
 
 // The column already carries its new mark: up sorts largest first, down smallest first, none
 // gives the order of the file.
@@ -56,7 +60,8 @@ void TForm1::N17Click() {
     const int column = grid->FocusedColumn();
     if (column >= grid->Columns().Count())
         return;
-    const std::optional<QColor> chosen = m_dialogs.color(this, shown_colour(grid->Columns().Items(column).Color, grid->palette()));
+    const std::optional<QColor> chosen =
+        m_dialogs.color(this, shown_colour(grid->Columns().Items(column).Color, grid->palette()));
     if (chosen)
         grid->SetColumnColor(column, ColourValue::rgb(chosen->red(), chosen->green(), chosen->blue()));
 }
@@ -108,8 +113,8 @@ void TForm1::N21Click() {
     TDBGridPro* grid = visiblePage().grid;
     // Deleting packs the file at once: the records are gone for good, so the user says so first.
     const int marked = grid->SelectionCount();
-    if (marked > 0 &&
-        !m_dialogs.ask(this, QString::fromUtf8(kTitle), QStringLiteral("Удалить выбранные записи: %1?").arg(marked), false))
+    if (marked > 0 && !m_dialogs.ask(this, QString::fromUtf8(kTitle),
+                                     QStringLiteral("Удалить выбранные записи: %1?").arg(marked), false))
         return;
     delete_rows(grid);
     recompute_footers();

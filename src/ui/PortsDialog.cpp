@@ -9,18 +9,18 @@
 
 #include <QCheckBox>
 #include <QClipboard>
-#include <QGuiApplication>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QUrl>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QGuiApplication>
+#include <QHash>
 #include <QLabel>
 #include <QPushButton>
-#include <QHash>
 #include <QSerialPortInfo>
+#include <QUrl>
 
 namespace ulen3 {
 
@@ -65,7 +65,8 @@ PortsDialog::PortsDialog(SettingsStore& settings, UserDialogs& dialogs, QWidget*
         box->setMinimumContentsLength(48);
         box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         const QString automatic = present.value(port);
-        box->addItem(QStringLiteral("Автоматически%1").arg(automatic.isEmpty() ? QString() : QStringLiteral(" (") + automatic + ')'),
+        box->addItem(QStringLiteral("Автоматически%1")
+                         .arg(automatic.isEmpty() ? QString() : QStringLiteral(" (") + automatic + ')'),
                      QString());
         for (const QString& found : present) {
             const QString device = stable_name(found);
@@ -128,10 +129,13 @@ QString PortsDialog::check(int port) {
         shown = QStringLiteral("%1 открывается; ответит ли прибор, покажет приём данных.").arg(device);
     else if (d.lastFailure() == PortFailure::NotAssigned)
         shown = serial_devices_present().isEmpty()
-                    ? QStringLiteral("Последовательных портов не найдено: подключите USB-переходник или впишите путь к порту.")
+                    ? QStringLiteral(
+                          "Последовательных портов не найдено: подключите USB-переходник или впишите путь к порту.")
                     : QStringLiteral("COM%1 не назначен: выберите порт из списка.").arg(port + 1);
     else
-        shown = QString::fromStdString(port_failure_text(d.lastFailure(), device.toStdString(), PortAdvice::InPortsDialog)) + '.';
+        shown = QString::fromStdString(
+                    port_failure_text(d.lastFailure(), device.toStdString(), PortAdvice::InPortsDialog)) +
+                '.';
     d.close();
     shown[0] = shown[0].toUpper();
     QLabel* result = m_results[port];
@@ -149,10 +153,11 @@ void PortsDialog::openFolder() {
     const QString folder = QFileInfo(log_folder()).absolutePath();
     if (QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
         return;
-    if (m_dialogs.offer(this, BoxIcon::Information, windowTitle(),
-                        QStringLiteral("Папку журналов и образов памяти не удалось открыть: в системе нет программы для "
-                                       "просмотра папок. Она находится здесь:"),
-                        folder, QStringLiteral("Копировать путь")))
+    if (m_dialogs.offer(
+            this, BoxIcon::Information, windowTitle(),
+            QStringLiteral("Папку журналов и образов памяти не удалось открыть: в системе нет программы для "
+                           "просмотра папок. Она находится здесь:"),
+            folder, QStringLiteral("Копировать путь")))
         QGuiApplication::clipboard()->setText(folder);
 }
 

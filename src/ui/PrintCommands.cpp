@@ -2,8 +2,8 @@
 
 #include "ui/main.h"
 
-#include "print/ReportPreview.h"
 #include "dialogs/UserDialogs.h"
+#include "print/ReportPreview.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -56,8 +56,8 @@ void TForm1::printReport(const PreparedReport& prepared) {
 }
 
 void TForm1::saveReportAsPdf(const PreparedReport& prepared) {
-    const QString path = m_dialogs.saveFile(this, QStringLiteral("Документ PDF|*.pdf"), QStringLiteral(".pdf"),
-                                            default_dir, true);
+    const QString path =
+        m_dialogs.saveFile(this, QStringLiteral("Документ PDF|*.pdf"), QStringLiteral(".pdf"), default_dir, true);
     if (path.isEmpty())
         return;
     refuseOutput(path, "Отчёт не записан");

@@ -1,27 +1,27 @@
 #include "ui/main.h"
 
+#include "base/File.h"
 #include "decode/ImageDecoder.h"
-#include "table/Pages.h"
-#include "ui/PortsDialog.h"
+#include "dialogs/UserDialogs.h"
+#include "export/SheetExport.h"
+#include "link/receive.h"
 #include "print/Reports.h"
 #include "settings/Settings.h"
-#include "export/SheetExport.h"
-#include "base/File.h"
+#include "table/Pages.h"
 #include "table/TablePaths.h"
-#include "dialogs/UserDialogs.h"
-#include "link/receive.h"
+#include "ui/PortsDialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QHeaderView>
 #include <QLocale>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTableView>
-#include <QHeaderView>
-#include <QScrollBar>
+#include <QTemporaryFile>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -43,15 +43,15 @@ const char* const kClosedNote = ". Таблица закрыта; записи, 
 // The image list: seven icons drawn for this program on a 16 × 16 grid (resources/icons), as
 // SVG so that they stay sharp on a scaled screen.
 QIcon list_icon(int index) {
-    static const char* const names[] = {"0-create", "1-open", "2-save", "3-preview", "4-print", "5-help", "6-delete-rows"};
+    static const char* const names[] = {"0-create", "1-open", "2-save",       "3-preview",
+                                        "4-print",  "5-help", "6-delete-rows"};
     return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(names[index])));
 }
 
 // A command's caption as the user reads it, without the mark of its menu mnemonic.
 QString caption_of(const QAction* a) { return QString(a->text()).remove(QLatin1Char('&')); }
 
-TgpColumn col(const char* field, const char* caption, int width, const char* format = "",
-              bool readOnly = false) {
+TgpColumn col(const char* field, const char* caption, int width, const char* format = "", bool readOnly = false) {
     TgpColumn c;
     c.FieldName = QString::fromLatin1(field);
     c.Caption = QString::fromUtf8(caption);
@@ -71,15 +71,17 @@ const char* const kDiff = "T\u0432-\u0422\u043d, \u00b0\u0421";
 const char* const kQ = "q, \u0412\u0442/\u043a\u0432.\u043c";
 
 std::vector<TgpColumn> observation_columns() {
-    return {col("SERIAL", "Серия", 23), col("N", "N", 27),      col("DATE", "Дата", 44),
-            col("TIME", "Время", 41),  col("P", kTn, 66, "0.0", true), col("R", kTv, 66),
-            col("H", kDiff, 85),       col("T", kQ, 107),       col("COMMENT", "Примечание", 216)};
+    return {col("SERIAL", "Серия", 23),       col("N", "N", 27), col("DATE", "Дата", 44), col("TIME", "Время", 41),
+            col("P", kTn, 66, "0.0", true),   col("R", kTv, 66), col("H", kDiff, 85),     col("T", kQ, 107),
+            col("COMMENT", "Примечание", 216)};
 }
 
 std::vector<TgpColumn> operative_columns() {
-    return {col("SERIAL", "Серия", 24),       col("N", "N", 21),        col("DATE", "Дата", 63),
-            col("TIME", "Время", 42),         col("P", kTn, 87, "0.0", true), col("R", kTv, 57, "0.0"),
-            col("H", kDiff, 58, "0.0"),       col("H", kQ, 109, "0.00"), col("COMMENT", "Примечание", 214)};
+    return {col("SERIAL", "Серия", 24),       col("N", "N", 21),
+            col("DATE", "Дата", 63),          col("TIME", "Время", 42),
+            col("P", kTn, 87, "0.0", true),   col("R", kTv, 57, "0.0"),
+            col("H", kDiff, 58, "0.0"),       col("H", kQ, 109, "0.00"),
+            col("COMMENT", "Примечание", 214)};
 }
 
 } // namespace
@@ -129,7 +131,8 @@ TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, 
     DBGridPro1->SetMultiSelect(true);
     frReport1.layout = report_template(PageKind::Observation);
     frReport2.layout = report_template(PageKind::Operative);
-    m_pages.push_back({page_definition(PageKind::Observation), TabSheet1, DBGridPro1, observation_columns(), frReport1});
+    m_pages.push_back(
+        {page_definition(PageKind::Observation), TabSheet1, DBGridPro1, observation_columns(), frReport1});
     m_pages.push_back({page_definition(PageKind::Operative), TabSheet2, DBGridPro2, operative_columns(), frReport2});
     for (const Page& p : m_pages)
         PageControl1->addTab(p.sheet, QString::fromUtf8(p.def.caption));
@@ -158,8 +161,7 @@ TForm1::~TForm1() {
 
 void TForm1::buildMenus() {
     register_icons();
-    const auto action = [this](const char* caption, std::function<void()> run, int icon = -1,
-                               QKeySequence key = {}) {
+    const auto action = [this](const char* caption, std::function<void()> run, int icon = -1, QKeySequence key = {}) {
         auto* a = new QAction(QString::fromUtf8(caption), this);
         if (icon >= 0)
             a->setIcon(list_icon(icon));
@@ -170,13 +172,18 @@ void TForm1::buildMenus() {
         return a;
     };
     QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
-    QAction* N2 = action("&Создать", [this] { N2Click(); }, 0, QKeySequence(Qt::CTRL | Qt::Key_N));
-    QAction* N3 = action("&Открыть", [this] { N3Click(); }, 1, QKeySequence(Qt::CTRL | Qt::Key_O));
+    QAction* N2 = action(
+        "&Создать", [this] { N2Click(); }, 0, QKeySequence(Qt::CTRL | Qt::Key_N));
+    QAction* N3 = action(
+        "&Открыть", [this] { N3Click(); }, 1, QKeySequence(Qt::CTRL | Qt::Key_O));
     QAction* N4 = action("&Дополнить", [this] { N4Click(); });
-    QAction* N5 = action("Со&хранить", [this] { N5Click(); }, 2, QKeySequence(Qt::CTRL | Qt::Key_S));
+    QAction* N5 = action(
+        "Со&хранить", [this] { N5Click(); }, 2, QKeySequence(Qt::CTRL | Qt::Key_S));
     QAction* N7 = action("&Закрыть", [this] { N7Click(); });
-    QAction* N8 = action("Пред&варительный просмотр", [this] { N8Click(); }, 3);
-    QAction* N9 = action("&Печать", [this] { N9Click(); }, 4, QKeySequence(Qt::CTRL | Qt::Key_P));
+    QAction* N8 = action(
+        "Пред&варительный просмотр", [this] { N8Click(); }, 3);
+    QAction* N9 = action(
+        "&Печать", [this] { N9Click(); }, 4, QKeySequence(Qt::CTRL | Qt::Key_P));
     QAction* N11 = action("В&ыход", [this] { N11Click(); });
     file->addActions({N2, N3, N4, N5, N7});
     file->addSeparator();
@@ -195,7 +202,8 @@ void TForm1::buildMenus() {
     view->addSeparator();
     view->addAction(N33);
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Правка"));
-    QAction* N34 = action("&Удалить строки", [this] { N21Click(); }, 6);
+    QAction* N34 = action(
+        "&Удалить строки", [this] { N21Click(); }, 6);
     edit->addAction(N34);
     QMenu* tools = menuBar()->addMenu(QStringLiteral("С&ервис"));
     QAction* Excel1 = action("&Экспорт в Excel", [this] { Excel1Click(); });
@@ -207,8 +215,17 @@ void TForm1::buildMenus() {
         ports.exec();
     }));
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Справка"));
-    QAction* N24 = action("&Помощь", [this] { if (ShowHelp) ShowHelp(); }, 5, QKeySequence(Qt::Key_F1));
-    QAction* N26 = action("&О программе", [this] { if (ShowAbout) ShowAbout(); });
+    QAction* N24 = action(
+        "&Помощь",
+        [this] {
+            if (ShowHelp)
+                ShowHelp();
+        },
+        5, QKeySequence(Qt::Key_F1));
+    QAction* N26 = action("&О программе", [this] {
+        if (ShowAbout)
+            ShowAbout();
+    });
     help->addAction(N24);
     help->addSeparator();
     help->addAction(N26);
@@ -367,8 +384,8 @@ void TForm1::N2Click() {
     if (doc_open)
         Close_DB();
     // The save dialog asks before an existing table is replaced.
-    const QString path = m_dialogs.saveFile(this, QStringLiteral("Файлы данных|*.db"), QStringLiteral(".db"),
-                                            default_dir, true);
+    const QString path =
+        m_dialogs.saveFile(this, QStringLiteral("Файлы данных|*.db"), QStringLiteral(".db"), default_dir, true);
     if (path.isEmpty())
         return;
     // The download takes minutes on the real line: a file that cannot be written is said now.
@@ -463,9 +480,9 @@ void TForm1::showNoDocument() {
 DecodeResult TForm1::decode(bool append) {
     try {
         const ObservationTable::UpdateBatch batch(m_table);
-        return flash2ulen3(m_table,
-                           {m_results.flash_image.data(), m_results.image_size, m_results.dev_code, m_results.dev_serial},
-                           append, decimalSeparator());
+        return flash2ulen3(
+            m_table, {m_results.flash_image.data(), m_results.image_size, m_results.dev_code, m_results.dev_serial},
+            append, decimalSeparator());
     } catch (const std::exception&) {
         showDocument(false);
         throw;
@@ -473,7 +490,8 @@ DecodeResult TForm1::decode(bool append) {
 }
 
 void TForm1::N3Click() {
-    const QString path = m_dialogs.openFile(this, QStringLiteral("Базы данных|*.db"), QStringLiteral(".db"), default_dir);
+    const QString path =
+        m_dialogs.openFile(this, QStringLiteral("Базы данных|*.db"), QStringLiteral(".db"), default_dir);
     if (path.isEmpty())
         return;
     openChosen(path);
@@ -555,7 +573,8 @@ void TForm1::Save_DB() {
 }
 
 void TForm1::refuseOutput(const QString& path, const char* what) const {
-    const std::string refused = output_refusal(path.toStdString(), m_table.Active() ? m_table.Path() : std::string(), what);
+    const std::string refused =
+        output_refusal(path.toStdString(), m_table.Active() ? m_table.Path() : std::string(), what);
     if (!refused.empty())
         throw std::runtime_error(refused);
 }
@@ -565,7 +584,9 @@ void TForm1::keepingPlace(const std::function<void()>& work) {
     const uint32_t record = m_table.Active() ? m_table.RecordId() : 0;
     // Where the current row stands in the window: it stands there again, even where the
     // command changed the order (the export clears the sort).
-    const int perRow = view->verticalScrollMode() == QAbstractItemView::ScrollPerPixel ? view->verticalHeader()->defaultSectionSize() : 1;
+    const int perRow = view->verticalScrollMode() == QAbstractItemView::ScrollPerPixel
+                           ? view->verticalHeader()->defaultSectionSize()
+                           : 1;
     const int offset = m_table.Active() ? m_table.ViewRow() * perRow - view->verticalScrollBar()->value() : 0;
     const int scrolled = view->verticalScrollBar()->value();
     const int across = view->horizontalScrollBar()->value();
@@ -598,7 +619,8 @@ void TForm1::reopen() {
 }
 
 void TForm1::Close_DB() {
-    if (doc_changed && m_dialogs.question(this, QString::fromUtf8(kTitle), QStringLiteral("Сохранить изменения в таблицах ?")))
+    if (doc_changed &&
+        m_dialogs.question(this, QString::fromUtf8(kTitle), QStringLiteral("Сохранить изменения в таблицах ?")))
         Save_DB();
     for (const Page& p : m_pages)
         if (p.layoutShown)
@@ -656,8 +678,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::Excel1Click() {
     if (!doc_open || !m_table.Active() || !pagesShown())
         return;
-    const QString path = m_dialogs.saveFile(this, QStringLiteral("Книга Excel|*.xls"), QStringLiteral(".xls"),
-                                            default_dir, false);
+    const QString path =
+        m_dialogs.saveFile(this, QStringLiteral("Книга Excel|*.xls"), QStringLiteral(".xls"), default_dir, false);
     if (path.isEmpty())
         return;
     refuseOutput(path, "Книга не записана");

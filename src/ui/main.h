@@ -4,11 +4,11 @@
 // state that follows the document, and the document's lifecycle (create, open, append, save,
 // close, exit).
 
-#include "ui/grid/DBGridPro.h"
+#include "print/ReportEngine.h"
 #include "table/ObservationTable.h"
 #include "table/PageStatistics.h"
 #include "table/Pages.h"
-#include "print/ReportEngine.h"
+#include "ui/grid/DBGridPro.h"
 
 #include <QMainWindow>
 
@@ -81,14 +81,14 @@ public:
     void TabSheet2Show();
 
     // Commands.
-    void N2Click();     // "Создать"
-    void N3Click();     // "Открыть"
-    void N4Click();     // "Дополнить"
+    void N2Click();                // "Создать"
+    void N3Click();                // "Открыть"
+    void N4Click();                // "Дополнить"
     void N5Click() { Save_DB(); }  // "Сохранить"
     void N7Click() { Close_DB(); } // "Закрыть"
-    void N11Click();    // "Выход"
-    void Excel1Click(); // "Экспорт в Excel"
-    void FormClose();   // the window is closed
+    void N11Click();               // "Выход"
+    void Excel1Click();            // "Экспорт в Excel"
+    void FormClose();              // the window is closed
 
     void Create_DB(const QString& path);
     bool Open_DB(const QString& path);

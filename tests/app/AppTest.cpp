@@ -2,11 +2,11 @@
 
 #include "app/FileVersion.h"
 #include "app/HelpViewer.h"
-#include "support/ScriptedDialogs.h"
-#include "support/TempDir.h"
-#include "dialogs/UserDialogs.h"
 #include "app/about.h"
 #include "app/logo.h"
+#include "dialogs/UserDialogs.h"
+#include "support/ScriptedDialogs.h"
+#include "support/TempDir.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,9 +32,7 @@ QByteArray program_with(const std::string& args, const TempDir& dir) {
     return bytes;
 }
 
-TEST(FileVersion, ReadsTheProgramsOwnVersion) {
-    EXPECT_EQ(file_version(QStringLiteral(ULEN3_PROGRAM)), "1.0.1.0");
-}
+TEST(FileVersion, ReadsTheProgramsOwnVersion) { EXPECT_EQ(file_version(QStringLiteral(ULEN3_PROGRAM)), "1.0.1.0"); }
 
 TEST(FileVersion, TranslationFormsTheKey) {
     TempDir dir;
@@ -102,8 +100,8 @@ TEST(FileVersion, CraftedBlocksAreNotReadPastTheirEnd) {
         bytes[at] = static_cast<char>(v);
         bytes[at + 1] = static_cast<char>(v >> 8);
     };
-    put(0, 120);   // the block's length
-    put(2, 52);    // the fixed information's length
+    put(0, 120); // the block's length
+    put(2, 52);  // the fixed information's length
     put(40, 0x04BD);
     put(42, 0xFEEF);
     EXPECT_EQ(file_version_of(bytes), "0.0.0.0");

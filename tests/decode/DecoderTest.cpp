@@ -1,8 +1,8 @@
 // The memory image decoder: record conversions, bounds, create and append.
 
-#include "support/Emulator.h"
-#include "decode/ImageDecoder.h"
 #include "SampleImage.h"
+#include "decode/ImageDecoder.h"
+#include "support/Emulator.h"
 #include "support/TableFixture.h"
 
 #include <gtest/gtest.h>
@@ -83,8 +83,8 @@ protected:
         table.Open(path);
     }
 
-    void decode(const std::vector<unsigned char>& image, bool append, char sep = '.',
-                std::uint16_t serial = 1234, std::uint8_t code = 0x21) {
+    void decode(const std::vector<unsigned char>& image, bool append, char sep = '.', std::uint16_t serial = 1234,
+                std::uint8_t code = 0x21) {
         const DecodeResult r = flash2ulen3(table, {image.data(), image.size(), code, serial}, append, sep);
         if (append)
             messages.show(r);
@@ -96,13 +96,13 @@ protected:
         table.Refresh();
         std::vector<std::string> out;
         for (table.First(); !table.Eof(); table.Next())
-            out.push_back(std::to_string(table.Integer(Field::N)) + "|" + table.Text(Field::DATE) +
-                          "|" + table.Text(Field::TIME) + "|" + table.Text(Field::TYPE));
+            out.push_back(std::to_string(table.Integer(Field::N)) + "|" + table.Text(Field::DATE) + "|" +
+                          table.Text(Field::TIME) + "|" + table.Text(Field::TYPE));
         return out;
     }
 
-    void addTableRecord(const std::string& date, const std::string& time, const std::string& type,
-                        int kind = 0, double serial = 1234) {
+    void addTableRecord(const std::string& date, const std::string& time, const std::string& type, int kind = 0,
+                        double serial = 1234) {
         table.Append();
         table.SetText(Field::DATE, date);
         table.SetText(Field::TIME, time);
@@ -139,16 +139,20 @@ TEST(DecoderTexts, TimeDateAndNumberTexts) {
 TEST(DecoderTexts, StampSeconds) {
     // The earliest moment the instrument can store still has a key above 0.
     EXPECT_GT(stamp_seconds("01.01.2000", "00:00:00"), 0);
-    EXPECT_EQ(stamp_seconds("02.01.2000", "00:00:00") - stamp_seconds("01.01.2000", "00:00:00"),
-              86400);
+    EXPECT_EQ(stamp_seconds("02.01.2000", "00:00:00") - stamp_seconds("01.01.2000", "00:00:00"), 86400);
     EXPECT_EQ(stamp_seconds("01.03.2024", "00:00:00") - stamp_seconds("28.02.2024", "23:59:59"),
               86401); // 29.02.2024 exists
     EXPECT_LT(stamp_seconds("31.12.2005", "23:59:59"), stamp_seconds("01.01.2006", "00:00:00"));
     EXPECT_EQ(stamp_seconds(" 5.3.2006", "7:05:00"), stamp_seconds("05.03.2006", "07:05:00"));
-    for (const auto& [date, time] : std::vector<std::pair<std::string, std::string>>{
-             {"31.04.2006", "10:00:00"}, {"29.02.2023", "10:00:00"}, {"00.01.2006", "10:00:00"},
-             {"01.13.2006", "10:00:00"}, {"01.01.2006", "24:00:00"}, {"01.01.2006", "10:60:00"},
-             {"", ""}, {"01.01.2006x", "10:00:00"}, {"01-01-2006", "10:00:00"}}) {
+    for (const auto& [date, time] : std::vector<std::pair<std::string, std::string>>{{"31.04.2006", "10:00:00"},
+                                                                                     {"29.02.2023", "10:00:00"},
+                                                                                     {"00.01.2006", "10:00:00"},
+                                                                                     {"01.13.2006", "10:00:00"},
+                                                                                     {"01.01.2006", "24:00:00"},
+                                                                                     {"01.01.2006", "10:60:00"},
+                                                                                     {"", ""},
+                                                                                     {"01.01.2006x", "10:00:00"},
+                                                                                     {"01-01-2006", "10:00:00"}}) {
         try {
             stamp_seconds(date, time);
             ADD_FAILURE() << date << " " << time;
@@ -159,9 +163,9 @@ TEST(DecoderTexts, StampSeconds) {
 }
 
 TEST_F(DecoderTest, WorkedExample) {
-    const std::vector<unsigned char> image = {
-        0x01, 0x00, 0x96, 0x00, 0xE0, 0x2E, 0x00, 0x00, 0xC4, 0x09, 0x00, 0x00, 0xF4, 0x01,
-        0x00, 0x00, 0x00, 0x00, 0x1E, 0x0F, 0x0A, 0x05, 0x03, 0x06, 0x00, 0x00};
+    const std::vector<unsigned char> image = {0x01, 0x00, 0x96, 0x00, 0xE0, 0x2E, 0x00, 0x00, 0xC4,
+                                              0x09, 0x00, 0x00, 0xF4, 0x01, 0x00, 0x00, 0x00, 0x00,
+                                              0x1E, 0x0F, 0x0A, 0x05, 0x03, 0x06, 0x00, 0x00};
     decode(image, false, ',', 4660, 0x33);
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_EQ(table.Filter(), "NB_TYPE=1");
@@ -192,9 +196,9 @@ TEST_F(DecoderTest, SectionTwoOnlyAndItsScales) {
     s2[1].diameter = 777; // not read in section 2
     s2[1].a = 505, s2[1].b = 1000;
     decode(image_of({}, s2), false, '.');
-    EXPECT_EQ(rows(), (std::vector<std::string>{"1|01.06.2024|01:00:00|AxB 0x0 мм",
-                                                "2|01.06.2024|01:00:00|AxB 50.5x100 мм",
-                                                "3|01.06.2024|01:00:00|AxB 0x0 мм"}));
+    EXPECT_EQ(rows(),
+              (std::vector<std::string>{"1|01.06.2024|01:00:00|AxB 0x0 мм", "2|01.06.2024|01:00:00|AxB 50.5x100 мм",
+                                        "3|01.06.2024|01:00:00|AxB 0x0 мм"}));
     table.First();
     table.Next();
     EXPECT_DOUBLE_EQ(table.Number(Field::H), 12.34);
@@ -307,8 +311,7 @@ TEST_F(DecoderTest, ImageWhoseSectionsDoNotFitIsRefusedWhole) {
     const auto before = read_file(path);
     table.Open(path);
     auto image = timed_image(5, 5);
-    const auto refuse = [&](const std::vector<unsigned char>& bytes, std::size_t size,
-                            const std::string& words) {
+    const auto refuse = [&](const std::vector<unsigned char>& bytes, std::size_t size, const std::string& words) {
         try {
             flash2ulen3(table, {bytes.data(), size, 0x21, 1234}, true, '.');
             ADD_FAILURE() << "accepted " << size;
@@ -368,15 +371,13 @@ TEST(DecoderEndToEnd, EmulatorDownloadDecodedTableReadsBackInDbfread) {
     Emulator emu(image, {"--serial", "4321", "--downloads", "1"});
     int status = -1;
     const std::string table = dir.file("survey.db");
-    const std::string out = run_command(std::string(ULEN3_CLI) + " download --port " + emu.device() +
-                                            " --table " + table + " 2>&1",
-                                        &status);
+    const std::string out = run_command(
+        std::string(ULEN3_CLI) + " download --port " + emu.device() + " --table " + table + " 2>&1", &status);
     ASSERT_EQ(status, 0) << out;
     EXPECT_NE(out.find("Записей в таблице " + table + ": 1000"), std::string::npos) << out;
     const std::string py = dir.file("check.py");
     write_file(py, std::vector<unsigned char>(kCheck, kCheck + std::strlen(kCheck)));
-    EXPECT_EQ(run_command("/usr/bin/python3 " + py + " " + table + " " + image + " 2>&1"),
-              "1000 1000 ok\n");
+    EXPECT_EQ(run_command("/usr/bin/python3 " + py + " " + table + " " + image + " 2>&1"), "1000 1000 ok\n");
 }
 
 // The command line refuses what it cannot use and leaves every file as it was.
@@ -390,9 +391,8 @@ TEST(DecoderEndToEnd, RefusedDownloadsAndExistingTablesChangeNothing) {
     Emulator emu(image, {"--downloads", "1"});
     int status = 0;
     const std::string table = dir.file("survey.db");
-    std::string out = run_command(std::string(ULEN3_CLI) + " download --port " + emu.device() + " --table " +
-                                      table + " 2>&1",
-                                  &status);
+    std::string out = run_command(
+        std::string(ULEN3_CLI) + " download --port " + emu.device() + " --table " + table + " 2>&1", &status);
     EXPECT_NE(status, 0) << out;
     EXPECT_NE(out.find("Образ памяти прибора повреждён"), std::string::npos) << out;
     EXPECT_FALSE(std::ifstream(table).good());

@@ -2,11 +2,11 @@
 // says the older one is kept, the older file is byte for byte what it was, no temporary file is
 // left, and the next export works.
 
-#include "export/CompoundFile.h"
-#include "table/Pages.h"
-#include "export/SheetExport.h"
 #include "base/File.h"
+#include "export/CompoundFile.h"
+#include "export/SheetExport.h"
 #include "support/TableFixture.h"
+#include "table/Pages.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Exported workbooks read back by readers this program did not write.
 
-#include "table/Pages.h"
 #include "export/SheetExport.h"
 #include "export/vteExcel.h"
 #include "support/TableFixture.h"
+#include "table/Pages.h"
 
 #include <gtest/gtest.h>
 
@@ -129,9 +129,10 @@ TEST_F(ExportInterop, LargeExportNeedsDifatSectors) {
     ASSERT_GT(bytes.size(), 7u << 20);
     // The header counts DIFAT sectors.
     EXPECT_GT(bytes[72] | bytes[73] << 8, 0);
-    const std::string out = run_command(
-        "/usr/bin/python3 -c \"import xlrd,sys; s=xlrd.open_workbook(sys.argv[1]).sheet_by_index(0); "
-        "print(s.nrows, s.cell_value(65535, 0), s.cell_value(65535, 7))\" " + xls + " 2>&1");
+    const std::string out =
+        run_command("/usr/bin/python3 -c \"import xlrd,sys; s=xlrd.open_workbook(sys.argv[1]).sheet_by_index(0); "
+                    "print(s.nrows, s.cell_value(65535, 0), s.cell_value(65535, 7))\" " +
+                    xls + " 2>&1");
     EXPECT_EQ(out, "65536 65535.0 Запись 65535\n");
 }
 

@@ -12,8 +12,8 @@ std::vector<std::string> order(const TvteXLSWorksheet& sheet) {
     std::vector<std::string> out;
     for (int i = 0; i < sheet.RangeCount(); ++i) {
         const TvteXLSRange& r = sheet.RangeAt(i);
-        out.push_back(std::to_string(r.Left()) + "," + std::to_string(r.Top()) + "-" +
-                      std::to_string(r.Right()) + "," + std::to_string(r.Bottom()));
+        out.push_back(std::to_string(r.Left()) + "," + std::to_string(r.Top()) + "-" + std::to_string(r.Right()) + "," +
+                      std::to_string(r.Bottom()));
     }
     return out;
 }
@@ -63,9 +63,8 @@ TEST(WorkbookModel, RowByRowFillKeepsListOrder) {
             sheet.Range(c, r, c, r);
     // Ranges created later on an earlier row go after that row's others, before later rows.
     sheet.Range(5, 1, 5, 1);
-    EXPECT_EQ(order(sheet), (std::vector<std::string>{"0,0-0,0", "1,0-1,0", "2,0-2,0", "0,1-0,1",
-                                                      "1,1-1,1", "2,1-2,1", "5,1-5,1", "0,2-0,2",
-                                                      "1,2-1,2", "2,2-2,2"}));
+    EXPECT_EQ(order(sheet), (std::vector<std::string>{"0,0-0,0", "1,0-1,0", "2,0-2,0", "0,1-0,1", "1,1-1,1", "2,1-2,1",
+                                                      "5,1-5,1", "0,2-0,2", "1,2-1,2", "2,2-2,2"}));
 }
 
 TEST(WorkbookModel, NamesAndTitles) {

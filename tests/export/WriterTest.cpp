@@ -1,11 +1,11 @@
 // The BIFF8 workbook stream, read back record by record.
 
 #include "export/CompoundFile.h"
-#include "table/Pages.h"
 #include "export/SheetExport.h"
-#include "support/TempDir.h"
 #include "export/vteExcel.h"
 #include "support/TableFixture.h"
+#include "support/TempDir.h"
+#include "table/Pages.h"
 
 #include <gtest/gtest.h>
 
@@ -169,7 +169,9 @@ TEST_F(WriterTest, ExportFileHasTheFixedTables) {
         if (r.id == 0x0203 || r.id == 0x00FD || r.id == 0x0201) {
             EXPECT_EQ(r.u16(4), 21u);
             cells.push_back(std::to_string(r.u16(0)) + ":" + std::to_string(r.u16(2)) +
-                            (r.id == 0x0203 ? "n" : r.id == 0x00FD ? "s" : "b"));
+                            (r.id == 0x0203   ? "n"
+                             : r.id == 0x00FD ? "s"
+                                              : "b"));
         }
     }
     ASSERT_EQ(cells.size(), 32u);
@@ -326,8 +328,8 @@ TEST_F(WriterTest, FailuresKeepTheProgramsTextsAndTheOldFile) {
     if (::geteuid() != 0) {
         ::mkdir(dir.file("ro").c_str(), 0500);
         EXPECT_EQ(failure(dir.file("ro/out.xls")), "StgCreateDocFile error -2147287035: нет прав на запись в «" +
-                                                        dir.file("ro/out.xls") + "» или в папку «" + dir.file("ro") +
-                                                        "»; книга не записана");
+                                                       dir.file("ro/out.xls") + "» или в папку «" + dir.file("ro") +
+                                                       "»; книга не записана");
     } else if (::access("/sys/kernel", F_OK) == 0) {
         EXPECT_EQ(failure("/sys/ulen3-test.xls"), "StgCreateDocFile error -2147287035: нет прав на запись в "
                                                   "«/sys/ulen3-test.xls» или в папку «/sys»; книга не записана");
@@ -343,8 +345,8 @@ TEST_F(WriterTest, FailuresKeepTheProgramsTextsAndTheOldFile) {
     EXPECT_EQ(failure(held), "StgCreateDocFile error -2147287008: файл «" + held +
                                  "» открыт другой программой; книга не записана, прежний файл не изменён");
     const std::string longName = dir.file(std::string(300, 'x') + ".xls");
-    EXPECT_EQ(failure(longName), "StgCreateDocFile error -2147286788: имя файла «" + longName +
-                                     "» слишком длинное; книга не записана");
+    EXPECT_EQ(failure(longName),
+              "StgCreateDocFile error -2147286788: имя файла «" + longName + "» слишком длинное; книга не записана");
     ::close(fd);
     EXPECT_EQ(read_file(held), (std::vector<unsigned char>{1, 2, 3}));
     EXPECT_EQ(failure(held), "saved");
@@ -366,8 +368,7 @@ TEST_F(WriterTest, TooManyRecordsForASheetAreRefusedBeforeWriting) {
 }
 
 TEST(ExportText, SuccessMessageNamesTheFileWithoutItsFolder) {
-    EXPECT_EQ(export_success_text("/home/lab/отчёты/june.xls"),
-              "Экспорт в файл june.xls завершен успешно.");
+    EXPECT_EQ(export_success_text("/home/lab/отчёты/june.xls"), "Экспорт в файл june.xls завершен успешно.");
 }
 
 } // namespace

@@ -13,7 +13,8 @@ namespace ulen3::fuzz {
 
 class MemoryFile {
 public:
-    explicit MemoryFile(const uint8_t* data = nullptr, size_t size = 0) : m_fd(::memfd_create("ulen3-fuzz", MFD_CLOEXEC)) {
+    explicit MemoryFile(const uint8_t* data = nullptr, size_t size = 0)
+        : m_fd(::memfd_create("ulen3-fuzz", MFD_CLOEXEC)) {
         for (size_t done = 0; m_fd >= 0 && done < size;) {
             const ssize_t n = ::write(m_fd, data + done, size - done);
             if (n <= 0)

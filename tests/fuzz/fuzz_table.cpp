@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size_t total = 0;
         for (int row = 0; row < records.Count(); ++row)
             for (int f = 0; f < kFieldCount; ++f)
-                total += records.Text(row, static_cast<Field>(f)).size() + (records.IsNull(row, static_cast<Field>(f)) ? 1 : 0) +
+                total += records.Text(row, static_cast<Field>(f)).size() +
+                         (records.IsNull(row, static_cast<Field>(f)) ? 1 : 0) +
                          static_cast<size_t>(records.Number(row, static_cast<Field>(f)) != 0);
         table.SetFilter("NB_TYPE=1");
         table.SetFilter("");

@@ -1,12 +1,12 @@
 // The download dialog against the instrument emulator over real pseudo-terminals.
 
+#include "SampleImage.h"
+#include "link/receive.h"
+#include "settings/Settings.h"
 #include "support/Emulator.h"
 #include "support/ScriptedDialogs.h"
-#include "SampleImage.h"
-#include "settings/Settings.h"
-#include "support/UserKey.h"
 #include "support/TempDir.h"
-#include "link/receive.h"
+#include "support/UserKey.h"
 
 #include <QDir>
 #include <QPushButton>
@@ -16,9 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/File.h"
 #include "link/ImageArchive.h"
 #include "link/PortNames.h"
-#include "base/File.h"
 #include "link/SerialDevice.h"
 #include "table/ObservationTable.h"
 
@@ -50,8 +50,7 @@ protected:
     } boxes;
 
     void SetUp() override {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                           QString::fromStdString(dir.path()));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.path()));
         // Kept images go to this test's own data folder.
         qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir.file("data")));
         // Ports that are not there unless a test names them.
@@ -161,9 +160,7 @@ TEST_F(DownloadTest, CancelDuringAPacedDumpEndsWith2AndKeepsTheImage) {
     setPorts(emu.qdevice(), missing());
     results->flash_image[0] = 0xAB;
     TForm2 form(*results, nullptr, kShortTimeoutMs);
-    QTimer::singleShot(600, &form, [&form] {
-        form.findChild<QPushButton*>()->click();
-    });
+    QTimer::singleShot(600, &form, [&form] { form.findChild<QPushButton*>()->click(); });
     EXPECT_EQ(runDialog(form), 2);
     EXPECT_TRUE(boxes.text.isEmpty());
     EXPECT_EQ(results->flash_image[0], 0xAB);
@@ -191,7 +188,8 @@ TEST_F(DownloadTest, NoInstrumentSaysWhatEachPortDid) {
     ASSERT_TRUE(other.open(held.device()));
     setPorts(held.qdevice(), silent.qdevice());
     EXPECT_EQ(runDialog(form), 2);
-    EXPECT_TRUE(boxes.details.contains("«" + held.qdevice() + "» занят другой программой")) << boxes.details.toStdString();
+    EXPECT_TRUE(boxes.details.contains("«" + held.qdevice() + "» занят другой программой"))
+        << boxes.details.toStdString();
     EXPECT_TRUE(boxes.details.contains("COM2 (" + silent.qdevice() + "): открыт, но прибор не ответил"))
         << boxes.details.toStdString();
 
@@ -243,10 +241,12 @@ TEST_F(DownloadTest, AStalledDumpIsShownAndTheStatusReturnsWhenDataFlows) {
     });
     watch.start(20);
     ASSERT_EQ(runDialog(form), 1) << boxes.text.toStdString();
-    const auto at = std::find_if(seen.begin(), seen.end(), [](const QString& s) { return s.startsWith("Нет данных от прибора"); });
+    const auto at =
+        std::find_if(seen.begin(), seen.end(), [](const QString& s) { return s.startsWith("Нет данных от прибора"); });
     ASSERT_NE(at, seen.end()) << seen.join(" | ").toStdString();
     EXPECT_EQ(*at, "Нет данных от прибора 1 с — проверьте кабель или нажмите «Отмена».");
-    EXPECT_TRUE(std::find(at, seen.end(), QString("Идет прием информации ...")) != seen.end()) << seen.join(" | ").toStdString();
+    EXPECT_TRUE(std::find(at, seen.end(), QString("Идет прием информации ...")) != seen.end())
+        << seen.join(" | ").toStdString();
     EXPECT_EQ(results->image_size, 4u + 22 * 50);
 }
 
@@ -392,9 +392,8 @@ TEST_F(DownloadTest, CommandLineDownloadWritesTheImage) {
     Emulator emu(path, {"--downloads", "1"});
     int status = -1;
     const std::string out = dir.file("got.bin");
-    const std::string text = ulen3::test::run_command(std::string(ULEN3_CLI) + " download --port " +
-                                                          emu.device() + " --image " + out + " 2>&1",
-                                                      &status);
+    const std::string text = ulen3::test::run_command(
+        std::string(ULEN3_CLI) + " download --port " + emu.device() + " --image " + out + " 2>&1", &status);
     EXPECT_EQ(status, 0) << text;
     EXPECT_EQ(ulen3::test::read_file(out), ulen3::test::read_file(path));
     EXPECT_NE(text.find("Количество записей: 120"), std::string::npos) << text;
@@ -405,9 +404,8 @@ TEST_F(DownloadTest, CommandLineFailsWithoutAnInstrument) {
     Emulator emu(image(1, 1), {"--dev-code", "0x37"});
     int status = -1;
     const std::string out = dir.file("got.bin");
-    const std::string text = ulen3::test::run_command(std::string(ULEN3_CLI) + " download --port " +
-                                                          emu.device() + " --image " + out + " 2>&1",
-                                                      &status);
+    const std::string text = ulen3::test::run_command(
+        std::string(ULEN3_CLI) + " download --port " + emu.device() + " --image " + out + " 2>&1", &status);
     EXPECT_NE(status, 0);
     EXPECT_NE(text.find("Вы подключили не тот прибор !"), std::string::npos) << text;
     EXPECT_TRUE(ulen3::test::read_file(out).empty());
@@ -441,7 +439,8 @@ TEST_F(DownloadTest, CommandLineDownloadLosesNothingItReceived) {
     out = cli("download --port " + unused.device() + " --table " + busy, status);
     EXPECT_EQ(status, 1);
     EXPECT_NE(out.find("уже существует и не изменён; чтобы дополнить его, укажите --append; приём данных не начат"),
-              std::string::npos) << out;
+              std::string::npos)
+        << out;
     EXPECT_EQ(out.find("Тип прибора"), std::string::npos) << "the download started: " << out;
     holder.close();
 
@@ -459,7 +458,8 @@ TEST_F(DownloadTest, CommandLineDownloadLosesNothingItReceived) {
     out = cli("download --port " + missing().toStdString() + " --image " + dir.file("none.bin"), status);
     EXPECT_EQ(status, 1);
     EXPECT_NE(out.find("COM1 (" + missing().toStdString() + "): устройства «" + missing().toStdString() + "» нет"),
-              std::string::npos) << out;
+              std::string::npos)
+        << out;
 
     // A dump that stops for good is given up after the stated time.
     Emulator stalled(path, {"--pause-after", "200", "--pause-ms", "60000"});
@@ -477,7 +477,8 @@ TEST_F(DownloadTest, CommandLineDownloadLosesNothingItReceived) {
     EXPECT_EQ(status, 1);
     EXPECT_EQ(ulen3::test::read_file(dir.file("got.bin")), ulen3::test::read_file(odd));
     EXPECT_NE(out.find("образ памяти записан в " + dir.file("got.bin") + ", но в таблицу не загрузится: "),
-              std::string::npos) << out;
+              std::string::npos)
+        << out;
 }
 
 } // namespace

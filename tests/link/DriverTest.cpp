@@ -3,8 +3,8 @@
 #include "link/CPDrv.h"
 #include "link/PortNames.h"
 #include "settings/Settings.h"
-#include "support/UserKey.h"
 #include "support/TempDir.h"
+#include "support/UserKey.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -17,9 +17,7 @@ namespace {
 
 const unsigned kVersion[3] = {15, 3, 7};
 
-std::string ident(unsigned code, unsigned serial = 0x1234) {
-    return identification_reply(code, serial, kVersion);
-}
+std::string ident(unsigned code, unsigned serial = 0x1234) { return identification_reply(code, serial, kVersion); }
 
 // Records what the exchange asks for, one line per action.
 class FakeHost : public ExchangeHost {
@@ -33,10 +31,19 @@ public:
     unsigned count = 0;
     std::string errorCaption, errorText;
 
-    void selectPort(const char* name) override { port = name; log.push_back(std::string("select ") + name); }
+    void selectPort(const char* name) override {
+        port = name;
+        log.push_back(std::string("select ") + name);
+    }
     bool open = false;
-    void openPort() override { open = true; log.push_back("open"); }
-    void closePort() override { open = false; log.push_back("close"); }
+    void openPort() override {
+        open = true;
+        log.push_back("open");
+    }
+    void closePort() override {
+        open = false;
+        log.push_back("close");
+    }
     void sendByte(char c) override { log.push_back(std::string("send ") + c); }
     void startReplyTimer() override { timer = true; }
     void stopReplyTimer() override { timer = false; }
@@ -44,7 +51,10 @@ public:
     void showStatus(ExchangeStatus s) override {
         log.push_back(s == ExchangeStatus::Waiting ? "waiting" : "receiving");
     }
-    void showProgress(int p) override { progress = p; progressSeen.push_back(p); }
+    void showProgress(int p) override {
+        progress = p;
+        progressSeen.push_back(p);
+    }
     void showIdentification(const std::string& name, const std::string& version) override {
         log.push_back("ident " + name + " " + version);
     }
@@ -98,8 +108,7 @@ TEST_F(ExchangeTest, HelpersDecodeNibbleText) {
 TEST_F(ExchangeTest, StartsOnCom1WithV) {
     exchange.start();
     EXPECT_EQ(host.port, kPortCom1);
-    EXPECT_EQ(host.log, (std::vector<std::string>{"select \\\\.\\COM1", "clear", "waiting", "open",
-                                                  "send V"}));
+    EXPECT_EQ(host.log, (std::vector<std::string>{"select \\\\.\\COM1", "clear", "waiting", "open", "send V"}));
     EXPECT_TRUE(host.timer);
     EXPECT_EQ(host.progress, 0);
     EXPECT_EQ(exchange.lastCommand(), 'V');
@@ -141,8 +150,7 @@ TEST_F(ExchangeTest, DeviceCodesAcceptedAndRejected) {
 
 TEST_F(ExchangeTest, WorkedDumpsUnpack) {
     for (const auto& [dump, bytes] :
-         std::vector<std::pair<std::string, std::vector<int>>>{{"S120P", {0x21}},
-                                                               {"S12340P", {0x21, 0x43}}}) {
+         std::vector<std::pair<std::string, std::vector<int>>>{{"S120P", {0x21}}, {"S12340P", {0x21, 0x43}}}) {
         FakeHost h;
         auto r = std::make_unique<DownloadResults>();
         r->flash_image.fill(0xEE);
@@ -246,8 +254,7 @@ TEST_F(ExchangeTest, NoAnswerMovesToCom2ThenGivesUp) {
     exchange.timerExpired();
     EXPECT_EQ(host.result, 2);
     EXPECT_EQ(host.errorCaption, "Ошибка");
-    EXPECT_EQ(host.errorText,
-              "Прибор не обнаружен! Проверте правильность подключения согласно инструкции!");
+    EXPECT_EQ(host.errorText, "Прибор не обнаружен! Проверте правильность подключения согласно инструкции!");
     EXPECT_EQ(host.port, kPortCom1);
     // A download that ends before any identification leaves the values alone.
     EXPECT_EQ(results->dev_code, 0);
@@ -367,7 +374,8 @@ TEST_F(ExchangeTest, FullMemoryDumpFitsExactly) {
 // empty: never backwards, never by more than a few points at once, 100 only at the end. A small
 // memory with few operative records is about half-way when half of it has come.
 TEST(ExchangeProgress, ClimbsSteadilyThroughEveryShapeOfMemory) {
-    const std::vector<std::pair<unsigned, unsigned>> shapes = {{40, 0}, {120, 3}, {50, 100}, {0, 60}, {2000, 978}, {1, 0}};
+    const std::vector<std::pair<unsigned, unsigned>> shapes = {{40, 0}, {120, 3},    {50, 100},
+                                                               {0, 60}, {2000, 978}, {1, 0}};
     for (const auto& [count1, count2] : shapes) {
         FakeHost h;
         auto r = std::make_unique<DownloadResults>();

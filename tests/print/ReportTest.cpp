@@ -26,7 +26,8 @@ struct Word {
 std::vector<Word> pdf_words(const std::string& pdf, int page) {
     const std::string xml = run_command("pdftotext -bbox -f " + std::to_string(page) + " -l " + std::to_string(page) +
                                         " '" + pdf + "' - 2>/dev/null");
-    static const std::regex word(R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re");
+    static const std::regex word(
+        R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re");
     std::vector<Word> out;
     const double mm = 25.4 / 72;
     for (auto it = std::sregex_iterator(xml.begin(), xml.end(), word); it != std::sregex_iterator(); ++it)
@@ -53,7 +54,8 @@ constexpr double kMm = 5.0 / 18.0; // one layout unit
 class ReportTest : public TableFixture {
 protected:
     void SetUp() override { table.Open(createTable()); }
-    void add(double n, double p, double r, double h, const std::string& t = "", const std::string& comment = "", int kind = 0) {
+    void add(double n, double p, double r, double h, const std::string& t = "", const std::string& comment = "",
+             int kind = 0) {
         table.Append();
         table.SetNumber(Field::N, n);
         table.SetInteger(Field::NB_TYPE, kind);
@@ -146,7 +148,8 @@ TEST_F(ReportTest, TextsStandWhereTheTemplatePutsThem) {
     EXPECT_NEAR(title->y0, 25 * kMm, 0.5);
     const double lefts[] = {72, 152, 213, 293, 359, 434, 514, 623, 732};
     const double widths[] = {80, 61, 80, 66, 75, 80, 109, 109, 189};
-    const char* titles[] = {"Серия", "N", "Дата", "Время", "T\u043d,", "T\u0432,", "\u0422\u0432-\u0422\u043d,", "Q,", "Примечание"};
+    const char* titles[] = {"Серия", "N",         "Дата", "Время", "T\u043d,", "T\u0432,", "\u0422\u0432-\u0422\u043d,",
+                            "Q,",    "Примечание"};
     const double headerMiddle = (25 + 64 + 1 + 30) * kMm;
     for (int i = 0; i < 9; ++i) {
         const Word* w = find(words, titles[i]);
@@ -183,7 +186,7 @@ TEST_F(ReportTest, TheOperativeReportSwapsTitlesAndData) {
     const Word* h = find(words, "12,5");
     ASSERT_TRUE(t && h);
     EXPECT_NEAR(t->cx(), (514 + 54.5) * kMm, 0.5); // T under "Тв-Тн, °С"
-    EXPECT_NEAR(h->cx(), (623 + 54.5) * kMm, 0.5);                                    // H under "Q, Вт/кв.м"
+    EXPECT_NEAR(h->cx(), (623 + 54.5) * kMm, 0.5); // H under "Q, Вт/кв.м"
     EXPECT_NEAR(find(words, "2,00")->cy(), (25 + 64 + 60 + 0 + 20) * kMm, 0.5);
 }
 
@@ -234,7 +237,8 @@ TEST_F(ReportTest, AWordWiderThanItsCellBreaksAndStaysInside) {
         const std::string text = placed.text.toStdString();
         if (text != comment && text != t && placed.text != "99999999,99" && placed.text != "99999999,9")
             continue;
-        const QRectF cell(placed.box.x() * kMm, placed.box.y() * kMm, placed.box.width() * kMm, placed.box.height() * kMm);
+        const QRectF cell(placed.box.x() * kMm, placed.box.y() * kMm, placed.box.width() * kMm,
+                          placed.box.height() * kMm);
         std::string shown;
         for (const Word& w : words) {
             if (!cell.contains(w.cx(), w.cy()))

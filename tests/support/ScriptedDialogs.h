@@ -17,9 +17,9 @@ namespace ulen3::test {
 // Answers every dialog from a script and remembers what was asked.
 class ScriptedDialogs : public UserDialogs {
 public:
-    std::deque<QString> files;   // answers of the open and save dialogs ("" = cancel)
-    std::deque<bool> answers;    // answers of questions
-    std::vector<QString> asked;  // "kind|caption|text" of every box shown
+    std::deque<QString> files;  // answers of the open and save dialogs ("" = cancel)
+    std::deque<bool> answers;   // answers of questions
+    std::vector<QString> asked; // "kind|caption|text" of every box shown
     bool lastConfirmOverwrite = false;
 
     QString openFile(QWidget*, const QString& filter, const QString&, const QString&) override {
@@ -49,7 +49,7 @@ public:
     QString lastDetails;
     std::deque<std::optional<QColor>> colours; // answers of the colour dialog (none = cancel)
     std::vector<QColor> coloursOffered;        // the colour each colour dialog opened with
-    bool offerAnswer = false; // whether the action of an offer is chosen
+    bool offerAnswer = false;                  // whether the action of an offer is chosen
     bool offer(QWidget*, BoxIcon, const QString& caption, const QString& text, const QString& details,
                const QString& action) override {
         asked.push_back("offer|" + caption + "|" + text + "|" + action);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "table/ObservationTable.h"
 #include "support/TempDir.h"
+#include "table/ObservationTable.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,9 @@ class TableFixture : public ::testing::Test {
 protected:
     static constexpr HeaderDate kDate{126, 12, 9};
 
-    TableFixture() { table.SetToday([] { return kDate; }); }
+    TableFixture() {
+        table.SetToday([] { return kDate; });
+    }
 
     std::string createTable(const std::string& name = "survey.db") {
         const std::string path = dir.file(name);

@@ -2,12 +2,12 @@
 
 // The main window with its dialogs answered from a script, for the window's tests.
 
-#include "settings/Settings.h"
-#include "support/UiTestSupport.h"
-#include "support/ScriptedDialogs.h"
-#include "ui/main.h"
 #include "link/receive.h"
+#include "settings/Settings.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TableFixture.h"
+#include "support/UiTestSupport.h"
+#include "ui/main.h"
 
 #include <QSettings>
 #include <QTabWidget>

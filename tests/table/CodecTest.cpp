@@ -82,7 +82,8 @@ TEST(FieldCodec, ReadingNumbers) {
     EXPECT_EQ(decode_number("  abc "), 0.0);
     EXPECT_EQ(decode_number(" 1.5x"), 0.0);
     // Only decimal text is a number: what from_chars would also take is not.
-    for (const char* text : {"nan", "NAN", "inf", "-inf", "infinity", "1e5", "1e300", "1.5E-3", "0x10", ".", "-", "+-1"})
+    for (const char* text :
+         {"nan", "NAN", "inf", "-inf", "infinity", "1e5", "1e300", "1.5E-3", "0x10", ".", "-", "+-1"})
         EXPECT_EQ(decode_number(text), 0.0) << text;
     EXPECT_EQ(decode_number(".5"), 0.5);
     EXPECT_EQ(decode_number("5."), 5.0);
@@ -111,7 +112,8 @@ TEST(Cp1251, RoundTripsRussianText) {
 }
 
 TEST(Cp1251, UnmappableAndBrokenInputBecomeQuestionMarks) {
-    EXPECT_EQ(utf8_to_cp1251("a€b"), std::string("a\x88" "b"));
+    EXPECT_EQ(utf8_to_cp1251("a€b"), std::string("a\x88"
+                                                 "b"));
     EXPECT_EQ(utf8_to_cp1251("日本"), "??");
     EXPECT_EQ(utf8_to_cp1251("a\xC3"), "a?");
     EXPECT_EQ(utf8_to_cp1251("\xFF"), "?");
@@ -142,9 +144,21 @@ namespace {
 // A stored number as plain decimal text in full: what dump prints and an editor starts from.
 TEST(PlainNumber, StoredTextsInFullWithoutSignsOrZerosThatSayNothing) {
     const std::pair<const char*, const char*> cases[] = {
-        {"12345678.123456789", "12345678.123456789"}, {"1000000", "1000000"}, {"1000000.000", "1000000"},
-        {"+1.50", "1.5"}, {"-0.000", "0"}, {"-0", "0"}, {".5", "0.5"}, {"-.5", "-0.5"}, {"007", "007"},
-        {"-0.000001", "-0.000001"}, {"1e5", "0"}, {"abc", "0"}, {"", "0"}, {"-", "0"}, {"5.", "5"},
+        {"12345678.123456789", "12345678.123456789"},
+        {"1000000", "1000000"},
+        {"1000000.000", "1000000"},
+        {"+1.50", "1.5"},
+        {"-0.000", "0"},
+        {"-0", "0"},
+        {".5", "0.5"},
+        {"-.5", "-0.5"},
+        {"007", "007"},
+        {"-0.000001", "-0.000001"},
+        {"1e5", "0"},
+        {"abc", "0"},
+        {"", "0"},
+        {"-", "0"},
+        {"5.", "5"},
     };
     for (const auto& [stored, shown] : cases)
         EXPECT_EQ(ulen3::plain_number(stored), shown) << stored;

@@ -2,9 +2,9 @@
 // happened, the records stored before read back byte for byte, no half-written file is left, and
 // the next operation works.
 
-#include "table/TableError.h"
 #include "base/File.h"
 #include "support/TableFixture.h"
+#include "table/TableError.h"
 
 #include <gtest/gtest.h>
 
@@ -86,9 +86,9 @@ protected:
             set_write_faults(nullptr);
             if (!messages.empty()) {
                 ASSERT_FALSE(said.empty()) << "no error after " << n << " of " << total << " bytes";
-                EXPECT_TRUE(std::any_of(messages.begin(), messages.end(),
-                                        [&](const std::string& m) { return said.find(m) != std::string::npos; }))
-                    << said;
+                EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [&](const std::string& m) {
+                    return said.find(m) != std::string::npos;
+                })) << said;
             }
             // The program goes on: the next record is posted and the table closes.
             if (!table.Active())
@@ -119,11 +119,13 @@ protected:
 };
 
 TEST_F(FaultTest, APostCutAnywhereUncountsTheRecord) {
-    walk([this] {
-        table.Append();
-        table.SetNumber(Field::N, 6);
-        table.Post();
-    }, {kDiskFullMessage});
+    walk(
+        [this] {
+            table.Append();
+            table.SetNumber(Field::N, 6);
+            table.Post();
+        },
+        {kDiskFullMessage});
     // An independent reader agrees: the five records and the one posted after the failure.
     EXPECT_EQ(run_command("/usr/bin/python3 -c \"import dbfread; print([int(r['N']) for r in dbfread.DBF('" + path +
                           "')])\" 2>&1"),
@@ -131,28 +133,34 @@ TEST_F(FaultTest, APostCutAnywhereUncountsTheRecord) {
 }
 
 TEST_F(FaultTest, AnEditCutAnywhereLeavesTheOthersAlone) {
-    walk([this] {
-        table.Last();
-        table.Edit();
-        table.SetText(Field::COMMENT, "новое");
-        table.Post();
-    }, {kDiskFullMessage});
+    walk(
+        [this] {
+            table.Last();
+            table.Edit();
+            table.SetText(Field::COMMENT, "новое");
+            table.Post();
+        },
+        {kDiskFullMessage});
 }
 
 TEST_F(FaultTest, APostWithTagsCutAnywhereIsReported) {
-    walk([this] {
-        table.AddTag("tab1", "P", false);
-        table.Append();
-        table.SetNumber(Field::P, 7);
-        table.Post();
-    }, {});
+    walk(
+        [this] {
+            table.AddTag("tab1", "P", false);
+            table.Append();
+            table.SetNumber(Field::P, 7);
+            table.Post();
+        },
+        {});
 }
 
 TEST_F(FaultTest, APackCutAnywhereLeavesTheTableAsItWas) {
-    walk([this] { table.Pack(); }, {"Не удалось сжать таблицу", kDiskFullMessage}, [this] {
-        table.First();
-        table.Delete();
-    }, true);
+    walk([this] { table.Pack(); }, {"Не удалось сжать таблицу", kDiskFullMessage},
+         [this] {
+             table.First();
+             table.Delete();
+         },
+         true);
 }
 
 TEST_F(FaultTest, AFailingSyncOrRenameOfThePackKeepsTheTable) {
@@ -171,8 +179,10 @@ TEST_F(FaultTest, AFailingSyncOrRenameOfThePackKeepsTheTable) {
             ADD_FAILURE() << "packed";
         } catch (const TableError& e) {
             // The record deleted before the pack stays marked; nothing else changed, and the message says so.
-            EXPECT_NE(std::string(e.what()).find("удалённые записи помечены в файле и не показываются, остальные записи не изменены"),
-                      std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(
+                          "удалённые записи помечены в файле и не показываются, остальные записи не изменены"),
+                      std::string::npos)
+                << e.what();
         }
         set_write_faults(nullptr);
         EXPECT_EQ(read_file(path), marked);

@@ -1,7 +1,7 @@
 // Damaged and changing files: refused or reported, and never written where they should not be.
 
-#include "table/TableError.h"
 #include "support/TableFixture.h"
+#include "table/TableError.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,8 @@ TEST_F(TableFixture, ARecordLengthOtherThanTheFieldsIsRefusedAndChangesNothing) 
             table.Open(path);
             ADD_FAILURE() << "opened with record length " << length;
         } catch (const TableError& e) {
-            EXPECT_NE(std::string(e.what()).find("длина записи в заголовке " + std::to_string(length)), std::string::npos)
+            EXPECT_NE(std::string(e.what()).find("длина записи в заголовке " + std::to_string(length)),
+                      std::string::npos)
                 << e.what();
         }
         int status = 0;
@@ -53,15 +54,16 @@ TEST_F(TableFixture, TheCommandLinesReadersWriteNothing) {
     appendRecords({1, 2, 3});
     table.Close();
     auto bytes = read_file(path);
-    bytes[1] = 99;  // another date
-    bytes[4] = 0;   // a count that disagrees with the file
-    bytes[28] = 1;  // an index flag without an index file
+    bytes[1] = 99; // another date
+    bytes[4] = 0;  // a count that disagrees with the file
+    bytes[28] = 1; // an index flag without an index file
     write_file(path, bytes);
     ::chmod(path.c_str(), 0444);
     const std::string index = path.substr(0, path.size() - 3) + ".mdx";
     const std::string pdf = dir.file("report.pdf");
-    for (const std::string& command : {"info " + path, "dump " + path, "stats " + path, "dump " + path + " --sort N --desc",
-                                       "print " + path + " " + pdf + " --sort P"}) {
+    for (const std::string& command :
+         {"info " + path, "dump " + path, "stats " + path, "dump " + path + " --sort N --desc",
+          "print " + path + " " + pdf + " --sort P"}) {
         int status = -1;
         const std::string out = run_command(std::string(ULEN3_CLI) + " " + command + " 2>&1", &status);
         EXPECT_EQ(status, 0) << command << out;
@@ -126,7 +128,13 @@ TEST_F(TableFixture, AFileCutWhileOpenIsReportedNotWritten) {
     }
     table.Cancel(); // the refused record stays the caller's until it is dropped
     table.First();
-    EXPECT_THROW({ table.Edit(); table.SetNumber(Field::P, 9); table.Post(); }, TableError);
+    EXPECT_THROW(
+        {
+            table.Edit();
+            table.SetNumber(Field::P, 9);
+            table.Post();
+        },
+        TableError);
     table.Cancel();
     EXPECT_THROW(table.Close(), TableError);
     EXPECT_EQ(read_file(path).size(), 100u); // nothing written past the cut

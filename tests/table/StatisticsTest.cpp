@@ -1,7 +1,7 @@
 // The page statistics: round1 as the program has always rounded, the figures and their texts.
 
-#include "table/PageStatistics.h"
 #include "support/TableFixture.h"
+#include "table/PageStatistics.h"
 
 #include <gtest/gtest.h>
 

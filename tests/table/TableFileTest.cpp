@@ -1,5 +1,5 @@
-#include "table/TableError.h"
 #include "support/TableFixture.h"
+#include "table/TableError.h"
 
 #include <gtest/gtest.h>
 
@@ -53,9 +53,7 @@ TEST_F(ExclusiveOpen, AnotherProcessCanReadButNotOpenForWriting) {
     table.Open(path);
     appendRecords({1, 2});
 
-    const int reader = inChild([&] {
-        return read_file(path).size() == 449u + 2 * 290 + 1 ? 0 : 1;
-    });
+    const int reader = inChild([&] { return read_file(path).size() == 449u + 2 * 290 + 1 ? 0 : 1; });
     EXPECT_EQ(reader, 0);
     const int writer = inChild([&] {
         ObservationTable second;

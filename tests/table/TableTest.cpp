@@ -1,5 +1,5 @@
-#include "table/TableError.h"
 #include "support/TableFixture.h"
+#include "table/TableError.h"
 
 #include <gtest/gtest.h>
 
@@ -20,18 +20,17 @@ std::string bytesAt(const std::vector<unsigned char>& f, size_t off, size_t n) {
 // The header and descriptors of a new table, written from the format's rules.
 std::vector<unsigned char> goldenEmptyTable() {
     std::vector<unsigned char> g(450, 0);
-    const unsigned char head[32] = {0x03, 126, 12, 9, 0, 0, 0, 0, 0xC1, 0x01, 0x22, 0x01,
-                                    0,    0,   0,  0, 0, 0, 0, 0, 0,    0,    0,    0,
-                                    0,    0,   0,  0, 0, 0xC9, 0, 0};
+    const unsigned char head[32] = {0x03, 126, 12, 9, 0, 0, 0, 0, 0xC1, 0x01, 0x22, 0x01, 0, 0,    0, 0,
+                                    0,    0,   0,  0, 0, 0, 0, 0, 0,    0,    0,    0,    0, 0xC9, 0, 0};
     std::memcpy(g.data(), head, 32);
     struct D {
         const char* name;
         char type;
         int width, dec;
-    } const fields[] = {{"N", 'N', 18, 9},     {"DATE", 'C', 10, 0},    {"TIME", 'C', 8, 0},
-                        {"DEV_TYPE", 'N', 4, 0}, {"SERIAL", 'N', 18, 9}, {"NB_TYPE", 'N', 4, 0},
-                        {"P", 'N', 18, 9},     {"R", 'N', 18, 9},       {"ZAV", 'C', 8, 0},
-                        {"TYPE", 'C', 15, 0},  {"COMMENT", 'C', 100, 0}, {"H", 'N', 18, 9},
+    } const fields[] = {{"N", 'N', 18, 9},       {"DATE", 'C', 10, 0},     {"TIME", 'C', 8, 0},
+                        {"DEV_TYPE", 'N', 4, 0}, {"SERIAL", 'N', 18, 9},   {"NB_TYPE", 'N', 4, 0},
+                        {"P", 'N', 18, 9},       {"R", 'N', 18, 9},        {"ZAV", 'C', 8, 0},
+                        {"TYPE", 'C', 15, 0},    {"COMMENT", 'C', 100, 0}, {"H", 'N', 18, 9},
                         {"T", 'C', 50, 0}};
     for (int i = 0; i < 13; ++i) {
         unsigned char* d = &g[32 + 32 * i];
@@ -46,7 +45,6 @@ std::vector<unsigned char> goldenEmptyTable() {
 }
 
 } // namespace
-
 
 TEST_F(TableFixture, CreateEmptyWritesTheExact450ByteFile) {
     const std::string path = createTable();
@@ -278,9 +276,10 @@ TEST_F(TableFixture, PackRewritesTheTableALinkLeadsToAndRefusesASecondName) {
         table.Pack();
         ADD_FAILURE() << "packed";
     } catch (const TableError& e) {
-        EXPECT_EQ(std::string(e.what()), "Таблица «" + real + "» имеет и другие имена (жёсткие ссылки): сжатие заменило бы "
-                                         "только одно из них. Файл не сжат; удалённые записи помечены в файле и не "
-                                         "показываются, остальные записи не изменены");
+        EXPECT_EQ(std::string(e.what()), "Таблица «" + real +
+                                             "» имеет и другие имена (жёсткие ссылки): сжатие заменило бы "
+                                             "только одно из них. Файл не сжат; удалённые записи помечены в файле и не "
+                                             "показываются, остальные записи не изменены");
     }
     EXPECT_EQ(table.VisibleCount(), 1);
     table.Close();
@@ -470,11 +469,10 @@ TEST_F(OpenChecks, ExtraFieldsAndOtherTextWidthsAreTolerated) {
         const char* name;
         char type;
         int width, dec;
-    } const fields[] = {{"EXTRA", 'C', 5, 0},   {"N", 'N', 10, 2},       {"DATE", 'C', 10, 0},
-                        {"TIME", 'C', 8, 0},    {"DEV_TYPE", 'N', 3, 0}, {"SERIAL", 'F', 18, 9},
-                        {"NB_TYPE", 'N', 1, 0}, {"P", 'N', 18, 9},       {"R", 'N', 18, 9},
-                        {"ZAV", 'C', 8, 0},     {"TYPE", 'C', 15, 0},    {"COMMENT", 'C', 4, 0},
-                        {"H", 'N', 18, 9},      {"T", 'C', 300, 0}};
+    } const fields[] = {{"EXTRA", 'C', 5, 0},    {"N", 'N', 10, 2},      {"DATE", 'C', 10, 0},   {"TIME", 'C', 8, 0},
+                        {"DEV_TYPE", 'N', 3, 0}, {"SERIAL", 'F', 18, 9}, {"NB_TYPE", 'N', 1, 0}, {"P", 'N', 18, 9},
+                        {"R", 'N', 18, 9},       {"ZAV", 'C', 8, 0},     {"TYPE", 'C', 15, 0},   {"COMMENT", 'C', 4, 0},
+                        {"H", 'N', 18, 9},       {"T", 'C', 300, 0}};
     const int n = 14;
     int recordLength = 1;
     for (const auto& d : fields)

@@ -1,7 +1,7 @@
+#include "support/TableFixture.h"
 #include "table/Cp1251.h"
 #include "table/ProductionIndex.h"
 #include "table/RussianCollation.h"
-#include "support/TableFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -120,8 +120,8 @@ TEST_F(Tags, TextSortsByRussianCollation) {
     appendComments({"жук", "Ель", "ёлка", "  отступ", "ель", "елка", "Ёлка", "", "Арбуз", "яма"});
     table.AddTag("tab2", "COMMENT", false);
     table.SetIndexName("tab2");
-    EXPECT_EQ(viewComments(), (std::vector<std::string>{"", "  отступ", "Арбуз", "елка", "ёлка",
-                                                        "Ёлка", "ель", "Ель", "жук", "яма"}));
+    EXPECT_EQ(viewComments(),
+              (std::vector<std::string>{"", "  отступ", "Арбуз", "елка", "ёлка", "Ёлка", "ель", "Ель", "жук", "яма"}));
 }
 
 TEST_F(Tags, DatesSortByTheirTextNotTheCalendar) {

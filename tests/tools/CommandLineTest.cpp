@@ -60,10 +60,13 @@ TEST_F(CommandLineTest, OutputsNeverReplaceATableAnIndexOrAHeldFile) {
         std::string command, said;
     };
     const std::vector<Case> cases = {
-        {"print " + path + " " + path, "Отчёт не записан: «" + path + "» — это таблица, из которой взяты записи; файл не изменён"},
+        {"print " + path + " " + path,
+         "Отчёт не записан: «" + path + "» — это таблица, из которой взяты записи; файл не изменён"},
         {"print " + path + " " + dir.file("link.pdf"), "это таблица, из которой взяты записи"},
-        {"export " + path + " " + dir.file("hard.xls"), "Книга не записана: «" + dir.file("hard.xls") + "» — это таблица, из которой взяты записи"},
-        {"export " + path + " " + index, "Книга не записана: «" + index + "» — это индекс таблицы, из которой взяты записи"},
+        {"export " + path + " " + dir.file("hard.xls"),
+         "Книга не записана: «" + dir.file("hard.xls") + "» — это таблица, из которой взяты записи"},
+        {"export " + path + " " + index,
+         "Книга не записана: «" + index + "» — это индекс таблицы, из которой взяты записи"},
         {"print " + path + " " + other, "«" + other + "» — таблица dBase; файл не изменён"},
         {"print " + path + " " + held, "«" + held + "» открыт другой программой для записи; файл не изменён"},
         {"export " + path + " " + folder, "«" + folder + "» — папка"},
@@ -118,7 +121,8 @@ TEST_F(CommandLineTest, ASortThatCannotBeMadeSaysWhy) {
     EXPECT_EQ(status, 1);
     EXPECT_NE(out.find("не удалось создать тег tab1: Файл «" + dir.file("survey.mdx") +
                        "» — ссылка или не обычный файл; он не открыт; таблица и её индекс не изменены"),
-              std::string::npos) << out;
+              std::string::npos)
+        << out;
     EXPECT_EQ(read_file(elsewhere), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
     EXPECT_EQ(run_command("ls -A '" + dir.path() + "' | grep -c ulen3- || true"), "0\n");
 }
@@ -135,7 +139,8 @@ TEST_F(CommandLineTest, APipeOrAFolderIsNoTable) {
             const std::string out = cli(command + " " + target + (command == "sort" ? " P" : ""), status);
             EXPECT_EQ(status, 1) << command << " " << target << out;
             EXPECT_NE(out.find("«" + target + "» — " + kind + ", а не файл таблицы"), std::string::npos)
-                << command << "\n" << out;
+                << command << "\n"
+                << out;
         }
     }
 }
@@ -197,9 +202,11 @@ TEST_F(CommandLineTest, AppendsOnAFullDiskAndRenumbersThroughLinksSayWhatTheyKep
     ASSERT_EQ(status, 0);
     // 45 records of 290 bytes behind a 449-byte header: 13,500 bytes; the limit leaves room for 9.
     const std::string out = run_command("bash -c 'ulimit -f 16; " + std::string(ULEN3_CLI) + " decode " + second + " " +
-                                        t + " --append' 2>&1", &status);
+                                            t + " --append' 2>&1",
+                                        &status);
     EXPECT_EQ(status, 1) << out;
-    EXPECT_NE(out.find("Записей добавлено в таблицу: 9 из 28; они сохранены, остальные не записаны."), std::string::npos)
+    EXPECT_NE(out.find("Записей добавлено в таблицу: 9 из 28; они сохранены, остальные не записаны."),
+              std::string::npos)
         << out;
     ObservationTable reader;
     reader.OpenReadOnly(t);
@@ -220,7 +227,9 @@ TEST_F(CommandLineTest, AppendsOnAFullDiskAndRenumbersThroughLinksSayWhatTheyKep
     const std::string refused = cli("renumber " + t, status);
     EXPECT_EQ(status, 1);
     EXPECT_NE(refused.find("имеет и другие имена (жёсткие ссылки): перенумерация заменила бы только одно из них; "
-                           "номера не изменены"), std::string::npos) << refused;
+                           "номера не изменены"),
+              std::string::npos)
+        << refused;
     EXPECT_EQ(read_file(t), before);
 }
 

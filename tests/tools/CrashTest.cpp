@@ -3,10 +3,10 @@
 // table keeps every record old or new and none half-written, its index is absent, old or new,
 // and an output is absent, the older file, or complete. Our reader and python3-dbfread agree.
 
-#include "support/Emulator.h"
-#include "table/ObservationTable.h"
 #include "base/File.h"
+#include "support/Emulator.h"
 #include "support/TableFixture.h"
+#include "table/ObservationTable.h"
 
 #include <gtest/gtest.h>
 
@@ -51,8 +51,9 @@ protected:
     // Runs the command with the shim: with `cut` < 0 counting its bytes, else killed after `cut`.
     long long run(const std::string& command, long long cut) {
         const std::string count = dir.file("written");
-        const std::string env = "XDG_DATA_HOME='" + dir.file("data") + "' LD_PRELOAD='" + ULEN3_CUT_WRITES + "' " +
-                                (cut < 0 ? "CUT_WRITES_COUNT='" + count + "' " : "CUT_WRITES_AFTER=" + std::to_string(cut) + " ");
+        const std::string env =
+            "XDG_DATA_HOME='" + dir.file("data") + "' LD_PRELOAD='" + ULEN3_CUT_WRITES + "' " +
+            (cut < 0 ? "CUT_WRITES_COUNT='" + count + "' " : "CUT_WRITES_AFTER=" + std::to_string(cut) + " ");
         int status = -1;
         run_command("timeout 30 env " + env + cli + " " + command + " >/dev/null 2>&1", &status);
         if (cut < 0) {
@@ -109,14 +110,17 @@ protected:
     }
 
     // Cuts the command at `cuts` bytes spread over all it writes; `check` looks at each result.
-    void cutEverywhere(const std::string& command, int cuts, const std::function<void(const std::string&)>& extra = {}) {
+    void cutEverywhere(const std::string& command, int cuts,
+                       const std::function<void(const std::string&)>& extra = {}) {
         const Files before = files();
         const long long total = run(command, -1);
         ASSERT_GT(total, 0) << command;
         const Files after = files();
         std::mt19937 random(static_cast<unsigned>(total));
         for (int i = 0; i < cuts; ++i) {
-            const long long cut = i == 0 ? 0 : i == 1 ? total - 1 : std::uniform_int_distribution<long long>(1, total - 2)(random);
+            const long long cut = i == 0   ? 0
+                                  : i == 1 ? total - 1
+                                           : std::uniform_int_distribution<long long>(1, total - 2)(random);
             restore(before);
             run(command, cut);
             const std::string what = command + " cut after " + std::to_string(cut) + " of " + std::to_string(total);
@@ -136,7 +140,9 @@ TEST_F(CrashTest, AppendSortAndRenumberLoseNothing) {
     cutEverywhere("sort " + table + " P --desc", 12);
     // The numbers are all old or all new.
     run_command(cli + " sort " + table + " COMMENT >/dev/null");
-    const auto numbers = [&] { return run_command(cli + " dump " + table + " | tail -n +2 | cut -d, -f1 | sort -n | tr '\\n' ' '"); };
+    const auto numbers = [&] {
+        return run_command(cli + " dump " + table + " | tail -n +2 | cut -d, -f1 | sort -n | tr '\\n' ' '");
+    };
     const std::string oldNumbers = numbers();
     cutEverywhere("renumber " + table, 12, [&](const std::string& what) {
         const std::string now = numbers();
@@ -151,7 +157,8 @@ TEST_F(CrashTest, ExportAndPrintLeaveTheOlderFileOrAWholeOne) {
     cutEverywhere("export " + table + " " + xls, 10, [&](const std::string& what) {
         const auto now = read_file(xls);
         const bool old = now == std::vector<unsigned char>{'o', 'l', 'd'};
-        EXPECT_TRUE(old || run_command("/usr/bin/python3 -c \"import xlrd; xlrd.open_workbook('" + xls + "')\" 2>&1").empty())
+        EXPECT_TRUE(old ||
+                    run_command("/usr/bin/python3 -c \"import xlrd; xlrd.open_workbook('" + xls + "')\" 2>&1").empty())
             << what;
         write_file(xls, {'o', 'l', 'd'});
     });

@@ -93,6 +93,8 @@ static ssize_t vectored(int fd, const struct iovec* v, int count, off_t offset, 
 
 ssize_t writev(int fd, const struct iovec* v, int count) { return vectored(fd, v, count, 0, false); }
 ssize_t pwritev(int fd, const struct iovec* v, int count, off_t offset) { return vectored(fd, v, count, offset, true); }
-ssize_t pwritev64(int fd, const struct iovec* v, int count, off64_t offset) { return vectored(fd, v, count, offset, true); }
+ssize_t pwritev64(int fd, const struct iovec* v, int count, off64_t offset) {
+    return vectored(fd, v, count, offset, true);
+}
 
 } // extern "C"

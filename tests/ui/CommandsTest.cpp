@@ -3,18 +3,18 @@
 
 #include "support/WindowFixture.h"
 
+#include <QAbstractScrollArea>
 #include <QAction>
+#include <QApplication>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLocale>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
-#include <QApplication>
-#include <QLabel>
-#include <QPushButton>
-#include <QAbstractScrollArea>
-#include <QScrollBar>
 
 #include "print/ReportPreview.h"
 
@@ -92,8 +92,9 @@ TEST_F(CommandsTest, TitleClicksSortLargestFirstThenSmallestThenTheFileOrder) {
     // It opens the file for writing, so it reads a copy; it walks record numbers in tag order.
     const std::string copy = dir.file("copy.mdx");
     write_file(copy, read_file(mdx.toStdString()));
-    const std::string perl = "perl -MXBase::Index -e '$i = XBase::Index->new(\"" + copy +
-                             "\", tag => \"TAB1\") or die; $i->prepare_select; while (($k, $r) = $i->fetch) { print \"$r \" }'";
+    const std::string perl =
+        "perl -MXBase::Index -e '$i = XBase::Index->new(\"" + copy +
+        "\", tag => \"TAB1\") or die; $i->prepare_select; while (($k, $r) = $i->fetch) { print \"$r \" }'";
     EXPECT_EQ(run_command(perl + " 2>&1"), "3 5 1 4 2 "); // N 5, 4, 3, 2, 1
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, title);
     EXPECT_EQ(shown(), (std::vector<int>{1, 2, 3, 4, 5}));
@@ -227,7 +228,7 @@ TEST_F(CommandsTest, DeleteAsksThenRemovesExactlyTheMarkedRecords) {
     const QString path = open({{1, 0, 1, 1}, {2, 0, 2, 2}, {3, 0, 3, 3}, {4, 0, 4, 4}, {5, 0, 5, 5}, {6, 0, 6, 6}});
     TDBGridPro* grid = form->DBGridPro1;
     grid->TitleClick(grid->Columns().ByFieldName("N"), false); // 6 5 4 3 2 1
-    grid->SelectRows({0, 2, 5});                                // N 6, 4, 1
+    grid->SelectRows({0, 2, 5});                               // N 6, 4, 1
     // No keeps everything.
     dialogs.answers = {false};
     form->N21Click();
@@ -237,8 +238,8 @@ TEST_F(CommandsTest, DeleteAsksThenRemovesExactlyTheMarkedRecords) {
     form->doc_changed = true;
     dialogs.answers = {true};
     form->N21Click();
-    EXPECT_EQ(form->table().FileRecordCount(), 3u); // packed
-    EXPECT_EQ(shown(), (std::vector<int>{2, 3, 5}));  // unsorted
+    EXPECT_EQ(form->table().FileRecordCount(), 3u);  // packed
+    EXPECT_EQ(shown(), (std::vector<int>{2, 3, 5})); // unsorted
     EXPECT_EQ(form->table().IndexName(), "");
     EXPECT_EQ(grid->Columns().Items(grid->Columns().ByFieldName("N")).TitleState, tsSortedNone);
     EXPECT_EQ(footer(grid, "N"), "3");
@@ -246,8 +247,9 @@ TEST_F(CommandsTest, DeleteAsksThenRemovesExactlyTheMarkedRecords) {
     EXPECT_FALSE(form->doc_changed);
     EXPECT_EQ(grid->SelectionCount(), 0);
     // An independent reader finds the other records as they were.
-    const std::string py = "/usr/bin/python3 -c \"import dbfread; print([(int(r['N']), r['COMMENT']) for r in dbfread.DBF('" +
-                           path.toStdString() + "', encoding='cp1251')])\"";
+    const std::string py =
+        "/usr/bin/python3 -c \"import dbfread; print([(int(r['N']), r['COMMENT']) for r in dbfread.DBF('" +
+        path.toStdString() + "', encoding='cp1251')])\"";
     EXPECT_EQ(run_command(py + " 2>&1"), "[(2, 'Плита 2'), (3, 'Плита 3'), (5, 'Плита 5')]\n");
 }
 
@@ -330,8 +332,9 @@ TEST_F(CommandsTest, ExportWritesThePagesRecordsInFileOrderAndClearsBothGridsMar
         for (int i = 0; i < g->Columns().Count(); ++i)
             EXPECT_EQ(g->Columns().Items(i).TitleState, tsSortedNone);
     EXPECT_EQ(form->table().RecordId(), current); // the user's record stays current
-    const std::string py = "/usr/bin/python3 -c \"import xlrd; s = xlrd.open_workbook('" + xls +
-                           "').sheet_by_index(0); print(s.name, [int(s.cell_value(r, 0)) for r in range(1, s.nrows)])\"";
+    const std::string py =
+        "/usr/bin/python3 -c \"import xlrd; s = xlrd.open_workbook('" + xls +
+        "').sheet_by_index(0); print(s.name, [int(s.cell_value(r, 0)) for r in range(1, s.nrows)])\"";
     EXPECT_EQ(run_command(py + " 2>&1"), "ВЕСКОР [2, 3, 4]\n");
     // A failure reaches the general error handler through the menu item, and no success is told.
     dialogs.files = {QString::fromStdString(dir.file("no-folder/x.xls"))};
@@ -373,7 +376,12 @@ TEST_F(CommandsTest, ThePopupPrintPrintsTheVisiblePagesRecordsAsTheyAreNow) {
 TEST_F(CommandsTest, ThePreviewShowsTheReportAndSavesItAsPdf) {
     std::vector<Row> rows;
     for (int i = 1; i <= 25; ++i)
-        rows.push_back({double(i), 0, 10.0 + i, 1, });
+        rows.push_back({
+            double(i),
+            0,
+            10.0 + i,
+            1,
+        });
     open(rows);
     const std::string pdf = dir.file("report.pdf");
     dialogs.files = {QString::fromStdString(pdf)};
@@ -421,7 +429,9 @@ TEST_F(CommandsTest, ThePreviewShowsTheReportAndSavesItAsPdf) {
     for (int zoom : {50, -1, 200, 0}) {
         preview.setZoom(zoom);
         QApplication::processEvents();
-        EXPECT_EQ(label->text(), QStringLiteral("Лист %1 из %2").arg(preview.currentSheet() + 1).arg(form->frReport1.prepared.sheetCount()))
+        EXPECT_EQ(
+            label->text(),
+            QStringLiteral("Лист %1 из %2").arg(preview.currentSheet() + 1).arg(form->frReport1.prepared.sheetCount()))
             << zoom;
     }
     EXPECT_GT(before, 0);

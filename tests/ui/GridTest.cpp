@@ -1,16 +1,16 @@
 // The grid contract: columns, selection with bookmark values, title clicks, notifications,
 // editing through the table.
 
-#include "ui/grid/DBGridPro.h"
-#include "support/UiTestSupport.h"
 #include "support/TableFixture.h"
+#include "support/UiTestSupport.h"
+#include "ui/grid/DBGridPro.h"
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QTest>
 #include <QLocale>
 #include <QTableView>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -226,7 +226,8 @@ TEST_F(GridTest, NumbersShowNoGroupSeparators) {
     table.SetNumber(Field::R, 4294967.3);
     table.SetNumber(Field::H, -98765.4321);
     table.Post();
-    for (QLocale locale : {QLocale(QLocale::Russian, QLocale::Russia), QLocale(QLocale::English, QLocale::UnitedStates)}) {
+    for (QLocale locale :
+         {QLocale(QLocale::Russian, QLocale::Russia), QLocale(QLocale::English, QLocale::UnitedStates)}) {
         QLocale::setDefault(locale);
         const QString sep = locale.decimalPoint();
         EXPECT_EQ(grid.CellText(0, 1), "1234" + sep + "6");

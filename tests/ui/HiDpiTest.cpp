@@ -7,13 +7,13 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryFile>
-#include <QPushButton>
 #include <QToolBar>
 
-#include "ui/PortsDialog.h"
 #include "print/ReportPreview.h"
+#include "ui/PortsDialog.h"
 
 #include <gtest/gtest.h>
 

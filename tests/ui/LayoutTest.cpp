@@ -29,23 +29,22 @@ TEST(LayoutText, ACentredYellowSortedSerialColumnByteForByte) {
     serial.sortOrder = 0;
     StoredColumn n;
     n.fieldName = "N";
-    n.width = 45;              // the default: not written
+    n.width = 45;               // the default: not written
     n.alignment = "talDefault"; // the same
-    EXPECT_EQ(write_layout({serial, n}),
-              "object TUniDataStorage\r\n"
-              "  Data = <\r\n"
-              "    item\r\n"
-              "      FieldName = 'SERIAL'\r\n"
-              "      TitleState = tsSortedUp\r\n"
-              "      Width = 100\r\n"
-              "      Color = clYellow\r\n"
-              "      Alignment = talCenter\r\n"
-              "      SortOrder = 0\r\n"
-              "    end\r\n"
-              "    item\r\n"
-              "      FieldName = 'N'\r\n"
-              "    end>\r\n"
-              "end\r\n");
+    EXPECT_EQ(write_layout({serial, n}), "object TUniDataStorage\r\n"
+                                         "  Data = <\r\n"
+                                         "    item\r\n"
+                                         "      FieldName = 'SERIAL'\r\n"
+                                         "      TitleState = tsSortedUp\r\n"
+                                         "      Width = 100\r\n"
+                                         "      Color = clYellow\r\n"
+                                         "      Alignment = talCenter\r\n"
+                                         "      SortOrder = 0\r\n"
+                                         "    end\r\n"
+                                         "    item\r\n"
+                                         "      FieldName = 'N'\r\n"
+                                         "    end>\r\n"
+                                         "end\r\n");
     EXPECT_EQ(write_layout({}), "object TUniDataStorage\r\n  Data = <>\r\nend\r\n");
     EXPECT_TRUE(read_layout("object TUniDataStorage\n  Data = <>\nend\n").empty());
 }
@@ -63,10 +62,11 @@ TEST(LayoutText, AnyLineEndsAndTextsWithQuotesAndCyrillic) {
 }
 
 TEST(LayoutText, WhatIsNotALayoutSaysWhere) {
-    for (const char* bad : {"", "hello", "object TUniDataStorage\r\n  Data = <\r\n    item\r\n      Width = wide\r\n    end>\r\nend\r\n",
-                            "object TUniDataStorage\r\n  Data = <\r\n    item\r\n      FieldName = 'N\r\n",
-                            "object TUniDataStorage\r\n  Data = <\r\n    item\r\n    end\r\n",
-                            "object TUniDataStorage\r\n  Data = <>\r\nend\r\nmore\r\n"}) {
+    for (const char* bad :
+         {"", "hello", "object TUniDataStorage\r\n  Data = <\r\n    item\r\n      Width = wide\r\n    end>\r\nend\r\n",
+          "object TUniDataStorage\r\n  Data = <\r\n    item\r\n      FieldName = 'N\r\n",
+          "object TUniDataStorage\r\n  Data = <\r\n    item\r\n    end\r\n",
+          "object TUniDataStorage\r\n  Data = <>\r\nend\r\nmore\r\n"}) {
         try {
             read_layout(bad);
             ADD_FAILURE() << "read: " << bad;
@@ -128,9 +128,10 @@ TEST_F(LayoutWindowTest, AStoredLayoutAppliesByFieldAndSkipsUnknownFields) {
     ASSERT_TRUE(form->Open_DB(path)); // writes the layouts
     form->Close_DB();
     std::vector<TgpColumn> before = form->DBGridPro1->Columns().list();
-    settings.write("Table_1", "object TUniDataStorage\r\n  Data = <\r\n    item\r\n      FieldName = 'ZZZ'\r\n"
-                              "      Width = 300\r\n    end\r\n    item\r\n      FieldName = 'N'\r\n      Width = 120\r\n"
-                              "    end>\r\nend\r\n");
+    settings.write("Table_1",
+                   "object TUniDataStorage\r\n  Data = <\r\n    item\r\n      FieldName = 'ZZZ'\r\n"
+                   "      Width = 300\r\n    end\r\n    item\r\n      FieldName = 'N'\r\n      Width = 120\r\n"
+                   "    end>\r\nend\r\n");
     ASSERT_TRUE(form->Open_DB(path));
     const TgpColumns& after = form->DBGridPro1->Columns();
     const int n = after.ByFieldName("N");

@@ -1,38 +1,38 @@
 // The main window and the document lifecycle, with the dialogs answered in advance.
 
-#include "support/Emulator.h"
 #include "SampleImage.h"
-#include "settings/Settings.h"
-#include "support/UserKey.h"
-#include "ui/PortsDialog.h"
+#include "dialogs/UserDialogs.h"
 #include "link/ImageArchive.h"
 #include "link/PortNames.h"
-#include "ui/Translations.h"
-#include "dialogs/UserDialogs.h"
-#include "ui/main.h"
 #include "link/receive.h"
-#include "support/WindowFixture.h"
+#include "settings/Settings.h"
+#include "support/Emulator.h"
 #include "support/TableFixture.h"
+#include "support/UserKey.h"
+#include "support/WindowFixture.h"
+#include "ui/PortsDialog.h"
+#include "ui/Translations.h"
+#include "ui/main.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
-#include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSet>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTest>
+#include <QScrollBar>
+#include <QSet>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
-#include <QScrollBar>
 
 #include "print/ReportPreview.h"
 
@@ -49,10 +49,11 @@ namespace {
 
 class MainWindowTest : public WindowFixture {};
 
-const char* const kDocumentCommands[] = {"Дополнить", "Сохранить", "Закрыть", "Предварительный просмотр",
-                                         "Печать", "Выровнять столбцы", "Задать цвет", "Убрать цвет",
-                                         "Убрать все цвета", "Убрать сортировку", "Удалить строки",
-                                         "Перенумеровать строки", "Экспорт в Excel"};
+const char* const kDocumentCommands[] = {
+    "Дополнить",        "Сохранить",         "Закрыть",        "Предварительный просмотр",
+    "Печать",           "Выровнять столбцы", "Задать цвет",    "Убрать цвет",
+    "Убрать все цвета", "Убрать сортировку", "Удалить строки", "Перенумеровать строки",
+    "Экспорт в Excel"};
 const char* const kAlwaysCommands[] = {"Создать", "Открыть", "Выход", "Помощь", "О программе"};
 
 TEST_F(MainWindowTest, StartStateHasNoDocument) {
@@ -64,7 +65,8 @@ TEST_F(MainWindowTest, StartStateHasNoDocument) {
         EXPECT_FALSE(form->commandEnabled(QString::fromUtf8(c))) << c;
     for (const char* c : kAlwaysCommands)
         EXPECT_TRUE(form->commandEnabled(QString::fromUtf8(c))) << c;
-    for (const char* c : {"Создать", "Открыть", "Сохранить", "Предварительный просмотр", "Печать", "Помощь", "Удалить строки"})
+    for (const char* c :
+         {"Создать", "Открыть", "Сохранить", "Предварительный просмотр", "Печать", "Помощь", "Удалить строки"})
         EXPECT_TRUE(form->commandHasIcon(QString::fromUtf8(c))) << c;
     EXPECT_FALSE(form->commandHasIcon(QStringLiteral("Закрыть")));
     // The default folder was created in the settings at start.
@@ -350,7 +352,8 @@ TEST_F(MainWindowTest, CreateIntoAFolderThatCannotBeWrittenIsRefusedBeforeTheDow
     EXPECT_FALSE(form->doc_open);
     if (::geteuid() != 0) {
         QDir(QString::fromStdString(dir.path())).mkdir("locked");
-        QFile::setPermissions(QString::fromStdString(dir.file("locked")), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(QString::fromStdString(dir.file("locked")),
+                              QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         EXPECT_FALSE(TForm1::cannot_write(QString::fromStdString(dir.file("locked/x.db"))).isEmpty());
     }
 }
@@ -408,7 +411,8 @@ TEST_F(MainWindowTest, ThePortsDialogChecksAndKeepsThePorts) {
     ports.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&ports));
     // The dialog's own check sends nobody to the dialog, and its text is shown whole.
-    EXPECT_EQ(ports.check(0), "Устройства «" + missing + "» нет: проверьте, что переходник подключён, или выберите другой порт.");
+    EXPECT_EQ(ports.check(0),
+              "Устройства «" + missing + "» нет: проверьте, что переходник подключён, или выберите другой порт.");
     QApplication::processEvents();
     for (QLabel* l : ports.findChildren<QLabel*>())
         if (l->text().startsWith("Устройства")) {
@@ -451,7 +455,8 @@ TEST_F(MainWindowTest, ThePortsDialogChecksAndKeepsThePorts) {
             b->click();
     const QString folder = QFileInfo(log_folder()).absolutePath();
     EXPECT_EQ(said, "Папку журналов и образов памяти не удалось открыть: в системе нет программы для просмотра "
-                    "папок. Она находится здесь:|" + folder);
+                    "папок. Она находится здесь:|" +
+                        folder);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), folder);
 }
 
@@ -497,7 +502,8 @@ TEST_F(MainWindowTest, CreateAndAppendOverThePseudoTerminal) {
     EXPECT_EQ(shownAtBoxes, (std::vector<QString>{all + "|" + all, all + "|" + all}));
     const std::vector<QString> expected = {"information|Дополнение|Добавлено записей: 3",
                                            "information|Дополнение|Добавлено записей: 0"};
-    EXPECT_EQ(dialogs.asked, expected) << dialogs.asked.front().toStdString() << " / " << dialogs.asked.back().toStdString();
+    EXPECT_EQ(dialogs.asked, expected) << dialogs.asked.front().toStdString() << " / "
+                                       << dialogs.asked.back().toStdString();
     form->table().SetFilter("");
     form->table().Refresh();
     EXPECT_EQ(form->table().VisibleCount(), 16 + 3);

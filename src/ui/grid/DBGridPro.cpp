@@ -106,9 +106,8 @@ TDBGridPro::TDBGridPro(QWidget* parent) : QWidget(parent) {
     layout->addWidget(m_footer);
     SetTitleLines(2);
 
-    connect(m_view->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
-        TitleClick(section, QApplication::keyboardModifiers() & Qt::ControlModifier);
-    });
+    connect(m_view->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int section) { TitleClick(section, QApplication::keyboardModifiers() & Qt::ControlModifier); });
     connect(m_view->horizontalHeader(), &QHeaderView::sectionResized, this, [this] {
         m_footer->update();
         if (!m_settingWidths)
@@ -181,7 +180,7 @@ void TDBGridPro::applyColumns() {
     header->setSortIndicatorShown(marked >= 0);
     if (marked >= 0)
         header->setSortIndicator(marked, m_columns.Items(marked).TitleState == tsSortedUp ? Qt::AscendingOrder
-                                                                                           : Qt::DescendingOrder);
+                                                                                          : Qt::DescendingOrder);
     if (m_autoFit)
         fitColumns();
     m_footer->update();
@@ -236,9 +235,10 @@ void TDBGridPro::fitColumns() {
         return;
     int used = 0;
     for (int i = 0; i < m_columns.Count(); ++i) {
-        const int w = i + 1 == m_columns.Count()
-                          ? available - used
-                          : static_cast<int>(std::lround(double(std::max(1, m_columns.Items(i).Width)) * available / total));
+        const int w =
+            i + 1 == m_columns.Count()
+                ? available - used
+                : static_cast<int>(std::lround(double(std::max(1, m_columns.Items(i).Width)) * available / total));
         setSectionWidth(i, std::max(8, w));
         used += w;
     }
@@ -260,7 +260,8 @@ bool TDBGridPro::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_headerViewport && event->type() == QEvent::MouseButtonRelease && m_userResized) {
         m_userResized = false;
         if (m_autoFit)
-            QMetaObject::invokeMethod(this, [this] { fitColumns(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { fitColumns(); }, Qt::QueuedConnection);
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -371,7 +372,8 @@ QString TDBGridPro::recordEditText(uint32_t id, int column) const {
         return {};
     if (!is_numeric(f))
         return QString::fromStdString(m_table->TextAt(id, f));
-    return QString::fromStdString(plain_number(m_table->TextAt(id, f))).replace(QLatin1Char('.'), QLocale().decimalPoint());
+    return QString::fromStdString(plain_number(m_table->TextAt(id, f)))
+        .replace(QLatin1Char('.'), QLocale().decimalPoint());
 }
 
 // An edit ended by the user: edit, set, post. Text that is still what the editor started with
@@ -397,7 +399,8 @@ bool TDBGridPro::writeCell(uint32_t record, int column, const QString& typed) {
     const QString lost = is_numeric(f) ? QString() : not_in_code_page(text);
     if (!lost.isEmpty())
         return refuse(QStringLiteral("Знак «%1» нельзя записать в таблицу (кодировка Windows-1251); "
-                                     "запись не изменена").arg(lost));
+                                     "запись не изменена")
+                          .arg(lost));
     if (!t->GotoRecord(record))
         return refuse(QStringLiteral("Запись, которую изменяли, больше не показана; изменение не записано"));
     try {
@@ -425,7 +428,8 @@ void TDBGridPro::selectionChanged() {
     m_selection.clear();
     if (m_table && m_table->Active()) {
         QModelIndexList rows = m_view->selectionModel()->selectedRows();
-        std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+        std::sort(rows.begin(), rows.end(),
+                  [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
         for (const QModelIndex& r : rows)
             m_selection.push_back({m_table->ViewRecordAt(r.row()), {}});
     }
@@ -549,9 +553,10 @@ void TDBGridPro::followCursor() {
     const int row = m_table && m_table->Active() ? m_table->ViewRow() : -1;
     if (row >= 0 && row < m_model->rowCount() && row != m_view->currentIndex().row()) {
         m_following = true;
-        m_view->selectionModel()->setCurrentIndex(
-            m_model->index(row, std::max(0, m_view->currentIndex().column())),
-            m_multiSelect ? QItemSelectionModel::NoUpdate : QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_view->selectionModel()->setCurrentIndex(m_model->index(row, std::max(0, m_view->currentIndex().column())),
+                                                  m_multiSelect ? QItemSelectionModel::NoUpdate
+                                                                : QItemSelectionModel::ClearAndSelect |
+                                                                      QItemSelectionModel::Rows);
         m_following = false;
         if (!m_multiSelect)
             markCurrentRow(row, false); // the move above has marked it in the view
@@ -579,10 +584,13 @@ void TDBGridPro::viewReset(bool renumbered) {
         // until the editor has closed.
         if (!m_resetPending) {
             m_resetPending = true;
-            QMetaObject::invokeMethod(this, [this, renumbered] {
-                m_resetPending = false;
-                viewReset(renumbered);
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this,
+                [this, renumbered] {
+                    m_resetPending = false;
+                    viewReset(renumbered);
+                },
+                Qt::QueuedConnection);
         }
         return;
     }

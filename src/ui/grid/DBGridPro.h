@@ -129,12 +129,12 @@ private:
     std::vector<SelectedRow> m_selection;
     GridModel* m_model;
     QTableView* m_view;
-    QWidget* m_viewport = nullptr;       // the view's viewport and the header's, watched
+    QWidget* m_viewport = nullptr; // the view's viewport and the header's, watched
     QWidget* m_headerViewport = nullptr;
     GridFooter* m_footer;
     bool m_multiSelect = false;
     bool m_autoFit = true;
-    bool m_following = false; // the grid is moving itself to the table's cursor
+    bool m_following = false;     // the grid is moving itself to the table's cursor
     bool m_settingWidths = false; // the program, not the user, sizes the columns
     bool m_userResized = false;   // the user dragged a column border; fit once the mouse is let go
     bool m_resetPending = false;  // a view reset waits for an open editor to close

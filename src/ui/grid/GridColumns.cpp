@@ -8,9 +8,12 @@ Field field_of(const QString& name) { return field_by_name(name.toStdString()); 
 
 Qt::Alignment qt_alignment(TgpAlignment a) {
     switch (a) {
-    case TgpAlignment::Left: return Qt::AlignLeft | Qt::AlignVCenter;
-    case TgpAlignment::Right: return Qt::AlignRight | Qt::AlignVCenter;
-    case TgpAlignment::Center: break;
+    case TgpAlignment::Left:
+        return Qt::AlignLeft | Qt::AlignVCenter;
+    case TgpAlignment::Right:
+        return Qt::AlignRight | Qt::AlignVCenter;
+    case TgpAlignment::Center:
+        break;
     }
     return Qt::AlignCenter;
 }
@@ -35,15 +38,24 @@ QColor column_colour(ColourValue value, const QPalette& palette) {
     if (value.isSystem()) {
         // System colours by their index: the nearest role of the palette.
         switch (value.systemIndex()) {
-        case 5: return palette.color(QPalette::Base);           // window
-        case 8: return palette.color(QPalette::Text);           // window text
-        case 13: return palette.color(QPalette::Highlight);
-        case 14: return palette.color(QPalette::HighlightedText);
-        case 16: return palette.color(QPalette::Dark);          // button shadow
-        case 18: return palette.color(QPalette::ButtonText);
-        case 20: return palette.color(QPalette::Light);         // button highlight
-        case 24: return palette.color(QPalette::ToolTipBase);   // info background
-        default: return palette.color(QPalette::Button);        // button face and the rest
+        case 5:
+            return palette.color(QPalette::Base); // window
+        case 8:
+            return palette.color(QPalette::Text); // window text
+        case 13:
+            return palette.color(QPalette::Highlight);
+        case 14:
+            return palette.color(QPalette::HighlightedText);
+        case 16:
+            return palette.color(QPalette::Dark); // button shadow
+        case 18:
+            return palette.color(QPalette::ButtonText);
+        case 20:
+            return palette.color(QPalette::Light); // button highlight
+        case 24:
+            return palette.color(QPalette::ToolTipBase); // info background
+        default:
+            return palette.color(QPalette::Button); // button face and the rest
         }
     }
     return QColor(value.red(), value.green(), value.blue());

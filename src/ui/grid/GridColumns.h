@@ -25,8 +25,8 @@ constexpr ColourValue clNone{ColourValue::kNone};
 // A column's own font, as a stored layout gives it; nothing set means the grid's font.
 struct TgpFont {
     std::optional<QString> Name;
-    std::optional<qint32> Color; // a colour value, red in the lowest byte
-    std::optional<int> Height;   // negative: the character height in pixels
+    std::optional<qint32> Color;  // a colour value, red in the lowest byte
+    std::optional<int> Height;    // negative: the character height in pixels
     std::optional<QString> Style; // "[fsBold, fsItalic]"
     std::optional<int> Charset;
     bool ParentFont() const { return !Name && !Color && !Height && !Style && !Charset; }

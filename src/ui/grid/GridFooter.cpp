@@ -17,7 +17,8 @@ void GridFooter::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), palette().button());
     const QHeaderView* header = m_view->horizontalHeader();
-    const int offset = m_view->frameWidth() + (m_view->verticalHeader()->isVisible() ? m_view->verticalHeader()->width() : 0);
+    const int offset =
+        m_view->frameWidth() + (m_view->verticalHeader()->isVisible() ? m_view->verticalHeader()->width() : 0);
     const TgpColumns& columns = m_columns;
     const auto cell = [&](int i) {
         return QRect(offset + header->sectionViewportPosition(i), 0, header->sectionSize(i), height() - 1);

@@ -15,9 +15,7 @@ class GridModel : public QAbstractTableModel {
 public:
     GridModel(GridCells& cells, QObject* parent) : QAbstractTableModel(parent), m_cells(cells) {}
 
-    int rowCount(const QModelIndex& parent = QModelIndex()) const override {
-        return parent.isValid() ? 0 : m_rows;
-    }
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override { return parent.isValid() ? 0 : m_rows; }
     int columnCount(const QModelIndex& parent = QModelIndex()) const override {
         return parent.isValid() ? 0 : m_cells.columns().Count();
     }
