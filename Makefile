@@ -4,7 +4,7 @@ JOBS ?= 2
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: setup build run test bench clean test-sanitize fuzz package
+.PHONY: setup build run test bench clean test-sanitize fuzz package format format-check
 
 setup:
 	@bash scripts/setup
@@ -41,6 +41,12 @@ fuzz: setup
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DULEN3_FUZZ=ON
 	cmake --build build-fuzz -j $(JOBS) --target fuzzers
 	bash scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
+
+# Every source in the style of .clang-format; format-check changes nothing and fails on a difference.
+format: setup
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+format-check: setup
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz
