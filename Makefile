@@ -4,7 +4,7 @@ JOBS ?= 2
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: setup build run test bench clean test-sanitize fuzz package format format-check
+.PHONY: setup build run test bench clean test-sanitize fuzz package format format-check docs
 
 setup:
 	@bash scripts/setup
@@ -23,6 +23,10 @@ test: build
 
 bench: build
 	$(BUILD)/bench/ulen3-bench
+
+# The documentation's pictures, drawn anew into docs/.
+docs: build
+	cmake --build $(BUILD) --target docs
 
 # The Debian package of the programs, their help, desktop entry, icons and manual pages.
 package: build

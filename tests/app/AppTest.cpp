@@ -53,9 +53,6 @@ TEST(AboutBox, ShowsVersionFromTheProgramFile) {
     about.show();
     EXPECT_EQ(about.versionText(), "Версия 1.0.1.0");
     about.close();
-    const QString shots = qEnvironmentVariable("ULEN3_SCREENSHOTS");
-    if (!shots.isEmpty())
-        about.grab().save(shots + "/about.png");
     Tform6 none(QStringLiteral("/nonexistent"));
     none.show();
     EXPECT_EQ(none.versionText(), "Версия 0.0.0.0");

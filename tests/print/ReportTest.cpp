@@ -276,20 +276,4 @@ TEST_F(ReportTest, SheetsCountWithEveryOneCarryingTheTotal) {
 
 } // namespace
 
-namespace {
-
-// The first sheet of each report for the documentation: run with ULEN3_SCREENSHOTS=folder.
-TEST_F(ReportTest, Pictures) {
-    const std::string out = qEnvironmentVariable("ULEN3_SCREENSHOTS").toStdString();
-    if (out.empty())
-        GTEST_SKIP() << "set ULEN3_SCREENSHOTS to a folder to write the pictures";
-    for (int i = 0; i < 40; ++i)
-        add(i + 1, 10 + 0.37 * i, 20 - 0.05 * i, 0.125 * i, "", i % 7 ? "" : "Контрольная точка", i % 2);
-    for (PageKind page : {PageKind::Observation, PageKind::Operative}) {
-        const char* name = page == PageKind::Observation ? "report-observation" : "report-operative";
-        const std::string pdfPath = pdf(page, std::string(name) + ".pdf");
-        run_command("pdftoppm -r 70 -png -singlefile -f 1 -l 1 '" + pdfPath + "' '" + out + "/" + name + "'");
-    }
-}
-
-} // namespace
+namespace {} // namespace

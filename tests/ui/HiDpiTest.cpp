@@ -32,9 +32,6 @@ protected:
         form->openChosen(tableFile("survey.db", {0, 0, 1}));
         ASSERT_TRUE(form->doc_open);
         QApplication::processEvents();
-        const QString out = qEnvironmentVariable("ULEN3_SCREENSHOTS");
-        if (!out.isEmpty())
-            form->grab().save(out + "/hidpi.png");
     }
 };
 

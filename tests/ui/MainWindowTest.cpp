@@ -567,61 +567,7 @@ TEST_F(MainWindowTest, SaveWhoseReopenFailsClosesTheDocument) {
 
 } // namespace
 
-namespace {
-
-// Pictures of the window for the documentation: run with ULEN3_SCREENSHOTS=folder.
-TEST_F(MainWindowTest, Screenshots) {
-    const QString out = qEnvironmentVariable("ULEN3_SCREENSHOTS");
-    if (out.isEmpty())
-        GTEST_SKIP() << "set ULEN3_SCREENSHOTS to a folder to write the pictures";
-    form->setWindowState(Qt::WindowNoState);
-    form->resize(900, 560);
-    form->show();
-    form->grab().save(out + "/start.png");
-
-    const std::string image = dir.file("image.bin");
-    write_file(image, sample_image({.count1 = 300, .count2 = 80}));
-    Emulator emu(image, {"--pace", "--chunk", "40"});
-    test::set_settings_value("COM1", emu.qdevice());
-    QTimer::singleShot(4000, download.get(), [this, out] { download->grab().save(out + "/download.png"); });
-    dialogs.files = {QString::fromStdString(dir.file("survey.db"))};
-    form->N2Click();
-    ASSERT_TRUE(form->doc_open);
-    form->grab().save(out + "/observations.png");
-
-    // Sorted by P, largest first, with "Время" coloured and three rows marked.
-    TDBGridPro* grid = form->DBGridPro1;
-    grid->TitleClick(grid->Columns().ByFieldName("P"), false);
-    grid->view()->setCurrentIndex(grid->view()->model()->index(0, grid->Columns().ByFieldName("TIME")));
-    dialogs.colours = {QColor(255, 255, 160)};
-    form->N17Click();
-    grid->SelectRows({1, 2, 3});
-    form->grab().save(out + "/sorted.png");
-    form->N33Click();
-
-    ObservationTable t;
-    const std::string mixed = dir.file("operative.db");
-    t.CreateEmpty(mixed);
-    t.Open(mixed);
-    for (int i = 0; i < 300; ++i) {
-        t.Append();
-        t.SetNumber(Field::N, i + 1);
-        t.SetText(Field::DATE, "09.12.2026");
-        t.SetText(Field::TIME, "10:" + std::to_string(10 + i % 50) + ":00");
-        t.SetNumber(Field::SERIAL, 1234);
-        t.SetInteger(Field::NB_TYPE, 1);
-        t.SetNumber(Field::P, 10 + 0.37 * i);
-        t.SetNumber(Field::R, 20 - 0.05 * i);
-        t.SetNumber(Field::H, 0.125 * i);
-        t.SetText(Field::COMMENT, i % 7 ? "" : "Контрольная точка");
-        t.Post();
-    }
-    t.Close();
-    ASSERT_TRUE(form->Open_DB(QString::fromStdString(mixed)));
-    form->grab().save(out + "/operative.png");
-}
-
-} // namespace
+namespace {} // namespace
 
 namespace {
 

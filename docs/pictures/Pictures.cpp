@@ -1,0 +1,117 @@
+// The pictures of the documentation, drawn off screen from the program's own windows and
+// reports: `make docs` writes them into docs/ (ULEN3_PICTURES names another folder).
+
+#include "SampleImage.h"
+#include "app/about.h"
+#include "print/ReportEngine.h"
+#include "print/Reports.h"
+#include "support/Emulator.h"
+#include "support/UserKey.h"
+#include "support/WindowFixture.h"
+
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace ulen3;
+using namespace ulen3::test;
+
+namespace {
+
+QString folder() { return qEnvironmentVariable("ULEN3_PICTURES", QStringLiteral(ULEN3_DOCS_DIR)); }
+
+class WindowPictures : public WindowFixture {};
+
+// The window at start, during a download, with a table, sorted and coloured, and the other page.
+TEST_F(WindowPictures, TheWindowAsTheUserMeetsIt) {
+    const QString out = folder();
+    form->setWindowState(Qt::WindowNoState);
+    form->resize(900, 560);
+    form->show();
+    form->grab().save(out + "/start.png");
+
+    const std::string image = dir.file("image.bin");
+    write_file(image, sample_image({.count1 = 300, .count2 = 80}));
+    Emulator emu(image, {"--pace", "--chunk", "40"});
+    test::set_settings_value("COM1", emu.qdevice());
+    QTimer::singleShot(4000, download.get(), [this, out] { download->grab().save(out + "/download.png"); });
+    dialogs.files = {QString::fromStdString(dir.file("survey.db"))};
+    form->N2Click();
+    ASSERT_TRUE(form->doc_open);
+    form->grab().save(out + "/observations.png");
+
+    // Sorted by P, largest first, with "Время" coloured and three rows marked.
+    TDBGridPro* grid = form->DBGridPro1;
+    grid->TitleClick(grid->Columns().ByFieldName("P"), false);
+    grid->view()->setCurrentIndex(grid->view()->model()->index(0, grid->Columns().ByFieldName("TIME")));
+    dialogs.colours = {QColor(255, 255, 160)};
+    form->N17Click();
+    grid->SelectRows({1, 2, 3});
+    form->grab().save(out + "/sorted.png");
+    form->N33Click();
+
+    ObservationTable t;
+    const std::string mixed = dir.file("operative.db");
+    t.CreateEmpty(mixed);
+    t.Open(mixed);
+    for (int i = 0; i < 300; ++i) {
+        t.Append();
+        t.SetNumber(Field::N, i + 1);
+        t.SetText(Field::DATE, "09.12.2026");
+        t.SetText(Field::TIME, "10:" + std::to_string(10 + i % 50) + ":00");
+        t.SetNumber(Field::SERIAL, 1234);
+        t.SetInteger(Field::NB_TYPE, 1);
+        t.SetNumber(Field::P, 10 + 0.37 * i);
+        t.SetNumber(Field::R, 20 - 0.05 * i);
+        t.SetNumber(Field::H, 0.125 * i);
+        t.SetText(Field::COMMENT, i % 7 ? "" : "Контрольная точка");
+        t.Post();
+    }
+    t.Close();
+    ASSERT_TRUE(form->Open_DB(QString::fromStdString(mixed)));
+    form->grab().save(out + "/operative.png");
+}
+
+class ReportPictures : public TableFixture {
+protected:
+    void SetUp() override { table.Open(createTable()); }
+    void add(double n, double p, double r, double h, const std::string& t, const std::string& comment, int kind) {
+        table.Append();
+        table.SetNumber(Field::N, n);
+        table.SetInteger(Field::NB_TYPE, kind);
+        table.SetNumber(Field::P, p);
+        table.SetNumber(Field::R, r);
+        table.SetNumber(Field::H, h);
+        table.SetText(Field::T, t);
+        table.SetText(Field::COMMENT, comment);
+        table.SetText(Field::DATE, "05.03.2006");
+        table.Post();
+    }
+    std::string pdf(PageKind page, const std::string& name) {
+        table.SetFilter(page_definition(page).filter);
+        const PreparedReport prepared = prepare_report(report_template(page), table.Records(), ",");
+        const std::string path = dir.file(name);
+        write_pdf(prepared, QString::fromStdString(path), "survey");
+        return path;
+    }
+};
+
+// The first sheet of each report.
+TEST_F(ReportPictures, TheFirstSheetOfEachReport) {
+    const std::string out = folder().toStdString();
+    for (int i = 0; i < 40; ++i)
+        add(i + 1, 10 + 0.37 * i, 20 - 0.05 * i, 0.125 * i, "", i % 7 ? "" : "Контрольная точка", i % 2);
+    for (PageKind page : {PageKind::Observation, PageKind::Operative}) {
+        const char* name = page == PageKind::Observation ? "report-observation" : "report-operative";
+        const std::string pdfPath = pdf(page, std::string(name) + ".pdf");
+        run_command("pdftoppm -r 70 -png -singlefile -f 1 -l 1 '" + pdfPath + "' '" + out + "/" + name + "'");
+    }
+}
+
+TEST(AboutPicture, TheAboutBox) {
+    Tform6 about(QStringLiteral(ULEN3_PROGRAM));
+    about.show();
+    about.grab().save(folder() + "/about.png");
+}
+
+} // namespace
