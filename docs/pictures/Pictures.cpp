@@ -37,7 +37,7 @@ TEST_F(WindowPictures, TheWindowAsTheUserMeetsIt) {
     QTimer::singleShot(4000, download.get(), [this, out] { download->grab().save(out + "/download.png"); });
     dialogs.files = {QString::fromStdString(dir.file("survey.db"))};
     form->N2Click();
-    ASSERT_TRUE(form->doc_open);
+    ASSERT_TRUE(form->document().isOpen());
     form->grab().save(out + "/observations.png");
 
     // Sorted by P, largest first, with "Время" coloured and three rows marked.

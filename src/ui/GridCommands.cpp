@@ -128,14 +128,14 @@ void TForm1::delete_rows(TDBGridPro* grid) {
         reset_sort(grid, p.def.sortTag);
     grid->DeleteSelectedRows();
     m_table.Pack();
-    reopen();
-    doc_changed = false;
+    m_document.reopen();
+    m_document.markSaved();
 }
 
 // The records are numbered in the order the page shows them, taken before the first number is
 // written, so that a sort the new numbers change visits every record once.
 void TForm1::N37Click() {
-    if (!doc_open)
+    if (!m_document.isOpen())
         return;
     if (m_table.Active()) {
         const ObservationTable::UpdateBatch batch(m_table);
@@ -147,7 +147,7 @@ void TForm1::N37Click() {
         m_table.Renumber(order);
         m_table.First();
     }
-    reopen();
+    m_document.reopen();
 }
 
 } // namespace ulen3

@@ -11,7 +11,7 @@
 namespace ulen3 {
 
 bool TForm1::prepare_report() {
-    if (!doc_open || !m_table.Active())
+    if (!m_document.isOpen() || !m_table.Active())
         return false;
     PageReport& report = visiblePage().report;
     report.prepared = ulen3::prepare_report(report.layout, m_table.Records(), QLocale().decimalPoint());
@@ -56,8 +56,8 @@ void TForm1::printReport(const PreparedReport& prepared) {
 }
 
 void TForm1::saveReportAsPdf(const PreparedReport& prepared) {
-    const QString path =
-        m_dialogs.saveFile(this, QStringLiteral("Документ PDF|*.pdf"), QStringLiteral(".pdf"), default_dir, true);
+    const QString path = m_dialogs.saveFile(this, QStringLiteral("Документ PDF|*.pdf"), QStringLiteral(".pdf"),
+                                            m_document.folder(), true);
     if (path.isEmpty())
         return;
     refuseOutput(path, "Отчёт не записан");

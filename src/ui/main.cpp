@@ -93,6 +93,12 @@ TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, 
     // window's boxes.
     m_download.setSettings(m_settings);
     m_download.setDialogs(m_dialogs);
+    // A document that closes, by a command or because its table could not be opened again,
+    // leaves the window without a document.
+    m_document.onStateChanged = [this] {
+        if (!m_document.isOpen())
+            showNoDocument();
+    };
     resize(703, 501);
     PageControl1 = new QTabWidget;
     TabSheet1 = new QWidget;
@@ -107,7 +113,7 @@ TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, 
         grid->SetTitleLines(2);
         grid->SetShowFooters(true);
         grid->SetDataSource(&m_table);
-        grid->OnInitEdit = [this](TDBGridPro*) { doc_changed = true; };
+        grid->OnInitEdit = [this](TDBGridPro*) { m_document.markChanged(); };
         grid->OnSelectionChange = [this](TDBGridPro* g) { selectionChange(g); };
         grid->OnTitleStateChange = [this](TDBGridPro* g, int column) {
             guarded([&] {
@@ -293,17 +299,16 @@ void TForm1::FormCreate() {
     PageControl1->hide();
     const std::optional<QString> dir = m_settings.read(QStringLiteral("Default_dir"));
     if (dir && QFileInfo(*dir).isDir()) {
-        default_dir = *dir;
+        m_document.setFolder(*dir);
     } else if (dir) {
         // A folder that is gone: the dialogs start in the current one, and the setting is
         // written anew when the window closes.
-        default_dir = QDir::currentPath();
+        m_document.setFolder(QDir::currentPath());
     } else {
-        default_dir = QDir::currentPath();
-        remember(QStringLiteral("Default_dir"), default_dir);
+        m_document.setFolder(QDir::currentPath());
+        remember(QStringLiteral("Default_dir"), m_document.folder());
     }
-    m_table.Close();
-    doc_open = false;
+    m_document.close();
     DBGridPro1->SetBookmarkFields(QStringLiteral("P;R"));
     DBGridPro2->SetBookmarkFields(QStringLiteral("P;R"));
     for (const Page& p : m_pages)
@@ -381,11 +386,11 @@ void TForm1::reset_sort(TDBGridPro* grid, const char* tag) {
 }
 
 void TForm1::N2Click() {
-    if (doc_open)
+    if (m_document.isOpen())
         Close_DB();
     // The save dialog asks before an existing table is replaced.
     const QString path =
-        m_dialogs.saveFile(this, QStringLiteral("Файлы данных|*.db"), QStringLiteral(".db"), default_dir, true);
+        m_dialogs.saveFile(this, QStringLiteral("Файлы данных|*.db"), QStringLiteral(".db"), m_document.folder(), true);
     if (path.isEmpty())
         return;
     // The download takes minutes on the real line: a file that cannot be written is said now.
@@ -442,16 +447,11 @@ void TForm1::Create_DB(const QString& path) {
                                  : QStringLiteral("Таблица «%1» не создана.").arg(QFileInfo(path).fileName());
         throw DecodeError(std::string(e.what()) + " " + kept.toStdString());
     }
-    doc_open = false;
-    doc_changed = false;
-    m_table.Close();
-    m_table.CreateEmpty(path.toStdString());
-    m_table.Open(path.toStdString());
-    doc_open = true;
+    m_document.create(path.toStdString());
     setBackground(true);
     decode(false);
     showDocument(true);
-    doc_changed = false;
+    m_document.markSaved();
 }
 
 // The commands on, the page for the table's records, the footers, and the stored layouts.
@@ -491,24 +491,24 @@ DecodeResult TForm1::decode(bool append) {
 
 void TForm1::N3Click() {
     const QString path =
-        m_dialogs.openFile(this, QStringLiteral("Базы данных|*.db"), QStringLiteral(".db"), default_dir);
+        m_dialogs.openFile(this, QStringLiteral("Базы данных|*.db"), QStringLiteral(".db"), m_document.folder());
     if (path.isEmpty())
         return;
     openChosen(path);
 }
 
 void TForm1::openChosen(const QString& path) {
-    if (doc_open)
+    if (m_document.isOpen())
         Close_DB();
-    default_dir = QFileInfo(path).absolutePath();
+    m_document.setFolder(QFileInfo(path).absolutePath());
     Open_DB(QFileInfo(path).absoluteFilePath());
 }
 
 bool TForm1::Open_DB(const QString& path) {
-    if (doc_open)
+    if (m_document.isOpen())
         Close_DB();
     try {
-        m_table.Open(path.toStdString());
+        m_document.open(path.toStdString());
     } catch (const std::exception& e) {
         // The reason the table gave (busy, no permission, not a table) is said below the
         // program's own text, so that a sound file held by another program is not thrown away.
@@ -516,17 +516,16 @@ bool TForm1::Open_DB(const QString& path) {
                         QString::fromStdString(e.what()) + '.');
         return false;
     }
-    doc_open = true;
     m_table.First();
     setBackground(true);
     showDocument(true);
     setTitle(QFileInfo(path).completeBaseName() + " - " + QString::fromUtf8(kTitle));
-    doc_changed = false;
+    m_document.markSaved();
     return true;
 }
 
 void TForm1::N4Click() {
-    if (!doc_open)
+    if (!m_document.isOpen())
         return;
     // Only result 1 means a new memory image.
     if (m_download.exec() != 1)
@@ -542,7 +541,6 @@ void TForm1::N4Click() {
         throw std::runtime_error(e.what() + keptImageNote());
     }
     // The records are in the file and on the page before the boxes say how many were added.
-    doc_open = true;
     Save_DB();
     tab_vis_en();
     recompute_footers();
@@ -551,7 +549,7 @@ void TForm1::N4Click() {
 }
 
 void TForm1::Save_DB() {
-    if (!doc_open)
+    if (!m_document.isOpen())
         return;
     if (m_table.Active()) {
         DBGridPro1->PostPendingEdit();
@@ -560,16 +558,12 @@ void TForm1::Save_DB() {
     // Close and open again; the filter and the sort carry over, the index file stays, and the
     // user's record stays current.
     try {
-        keepingPlace([this] { reopen(); });
+        keepingPlace([this] { m_document.reopen(); });
     } catch (const std::exception& e) {
-        // The window must not claim a document whose table is closed.
-        doc_open = false;
-        doc_changed = false;
-        showNoDocument();
         showError(std::runtime_error(std::string(e.what()) + kClosedNote));
         return;
     }
-    doc_changed = false;
+    m_document.markSaved();
 }
 
 void TForm1::refuseOutput(const QString& path, const char* what) const {
@@ -607,41 +601,25 @@ void TForm1::keepingPlace(const std::function<void()>& work) {
     work();
 }
 
-void TForm1::reopen() {
-    // The grids see one change, so their marks and current record stay.
-    const ObservationTable::UpdateBatch batch(m_table);
-    const std::string path = m_table.Path();
-    const std::string index = m_table.IndexName();
-    m_table.Close();
-    m_table.Open(path);
-    if (!index.empty())
-        m_table.SetIndexName(index);
-}
-
 void TForm1::Close_DB() {
-    if (doc_changed &&
+    if (m_document.isChanged() &&
         m_dialogs.question(this, QString::fromUtf8(kTitle), QStringLiteral("Сохранить изменения в таблицах ?")))
         Save_DB();
     for (const Page& p : m_pages)
         if (p.layoutShown)
             save_layout(QString::fromLatin1(p.def.layoutValue), p.grid);
-    doc_open = false;
-    doc_changed = false;
     std::string failure;
     if (m_table.Active()) {
         // After "No" a cell edit still open is dropped; posted edits are in the file.
         DBGridPro1->CancelPendingEdit();
         DBGridPro2->CancelPendingEdit();
-        const QFileInfo file(QString::fromStdString(m_table.Path()));
-        try {
-            m_table.Close();
-        } catch (const std::exception& e) {
-            // The table is closed all the same; the window must show that.
-            failure = e.what();
-        }
-        QFile::remove(file.absolutePath() + "/" + file.completeBaseName() + ".mdx");
     }
-    showNoDocument();
+    try {
+        m_document.close();
+    } catch (const std::exception& e) {
+        // The table is closed all the same; the window must show that.
+        failure = e.what();
+    }
     if (!failure.empty())
         throw std::runtime_error(failure + kClosedNote);
 }
@@ -664,7 +642,7 @@ void TForm1::N11Click() {
 }
 
 void TForm1::FormClose() {
-    remember(QStringLiteral("Default_dir"), default_dir);
+    remember(QStringLiteral("Default_dir"), m_document.folder());
     remember(QStringLiteral("Window"), QString::fromLatin1(saveGeometry().toBase64()));
     Close_DB();
 }
@@ -676,10 +654,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::Excel1Click() {
-    if (!doc_open || !m_table.Active() || !pagesShown())
+    if (!m_document.isOpen() || !m_table.Active() || !pagesShown())
         return;
-    const QString path =
-        m_dialogs.saveFile(this, QStringLiteral("Книга Excel|*.xls"), QStringLiteral(".xls"), default_dir, false);
+    const QString path = m_dialogs.saveFile(this, QStringLiteral("Книга Excel|*.xls"), QStringLiteral(".xls"),
+                                            m_document.folder(), false);
     if (path.isEmpty())
         return;
     refuseOutput(path, "Книга не записана");

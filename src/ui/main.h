@@ -8,6 +8,7 @@
 #include "table/ObservationTable.h"
 #include "table/PageStatistics.h"
 #include "table/Pages.h"
+#include "ui/Document.h"
 #include "ui/grid/DBGridPro.h"
 
 #include <QMainWindow>
@@ -61,11 +62,8 @@ public:
            QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // The document state.
-    bool doc_open = false;
-    bool doc_changed = false;
-    QString default_dir;
-
+    // The document: its table, whether it is open and changed, the folder of the dialogs.
+    const Document& document() const { return m_document; }
     ObservationTable& table() { return m_table; }
     QString title() const { return windowTitle(); }
     // The user's decimal separator, as the decoder writes plate sizes with it.
@@ -181,8 +179,6 @@ private:
     void showDocument(bool withLayouts);
     void showNoDocument();
     void setFilter(const PageDefinition& page);
-    // Close and open the table again; the grids see one change.
-    void reopen();
     void rememberAnswer();
     std::string keptImageNote() const;
     void titleStateChange(const Page& page, int column);
@@ -209,7 +205,8 @@ private:
     SettingsStore& m_settings;
     TForm2& m_download;
     DownloadResults& m_results;
-    ObservationTable m_table;
+    Document m_document;
+    ObservationTable& m_table = m_document.table();
     std::vector<Page> m_pages;
     std::vector<QAction*> m_documentCommands;
     std::vector<QAction*> m_allCommands;

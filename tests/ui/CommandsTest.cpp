@@ -235,7 +235,7 @@ TEST_F(CommandsTest, DeleteAsksThenRemovesExactlyTheMarkedRecords) {
     EXPECT_EQ(dialogs.asked.back(), "question|ВЕСКОР|Удалить выбранные записи: 3?");
     EXPECT_EQ(form->table().FileRecordCount(), 6u);
     EXPECT_EQ(marked(grid), (std::vector<int>{1, 4, 6}));
-    form->doc_changed = true;
+    form->DBGridPro1->OnInitEdit(form->DBGridPro1); // the user begins an edit
     dialogs.answers = {true};
     form->N21Click();
     EXPECT_EQ(form->table().FileRecordCount(), 3u);  // packed
@@ -244,7 +244,7 @@ TEST_F(CommandsTest, DeleteAsksThenRemovesExactlyTheMarkedRecords) {
     EXPECT_EQ(grid->Columns().Items(grid->Columns().ByFieldName("N")).TitleState, tsSortedNone);
     EXPECT_EQ(footer(grid, "N"), "3");
     EXPECT_EQ(footer(grid, "P"), "2/3.3/5"); // the tests' locale writes a point
-    EXPECT_FALSE(form->doc_changed);
+    EXPECT_FALSE(form->document().isChanged());
     EXPECT_EQ(grid->SelectionCount(), 0);
     // An independent reader finds the other records as they were.
     const std::string py =

@@ -30,7 +30,7 @@ protected:
     void showWithTable() {
         form->showAsStored();
         form->openChosen(tableFile("survey.db", {0, 0, 1}));
-        ASSERT_TRUE(form->doc_open);
+        ASSERT_TRUE(form->document().isOpen());
         QApplication::processEvents();
     }
 };

@@ -201,7 +201,7 @@ TEST_F(LayoutWindowTest, AnUnreadableValueGivesTheDesignLayoutAMessageAndIsWritt
     const QString path = tableFile("survey.db", {0});
     settings.write("Table_1", "object Something\r\n");
     ASSERT_TRUE(form->Open_DB(path));
-    EXPECT_TRUE(form->doc_open);
+    EXPECT_TRUE(form->document().isOpen());
     ASSERT_FALSE(dialogs.asked.empty());
     EXPECT_TRUE(dialogs.asked.back().startsWith("warning|ВЕСКОР|Вид столбцов «Table_1» в настройках не читается"))
         << dialogs.asked.back().toStdString();
@@ -294,7 +294,7 @@ TEST_F(LayoutWindowTest, TheHiddenPagesFirstLayoutIsFittedAtThePagesWidth) {
 TEST_F(LayoutWindowTest, AVanishedDefaultFolderFallsBackToTheCurrentOne) {
     settings.write("Default_dir", QString::fromStdString(dir.file("gone")));
     form = std::make_unique<TForm1>(dialogs, settings, *download, *results);
-    EXPECT_EQ(form->default_dir, QDir::currentPath());
+    EXPECT_EQ(form->document().folder(), QDir::currentPath());
 }
 
 // A store that keeps nothing: said once, and the program goes on.

@@ -58,7 +58,7 @@ const char* const kAlwaysCommands[] = {"Создать", "Открыть", "Вы
 
 TEST_F(MainWindowTest, StartStateHasNoDocument) {
     EXPECT_EQ(form->title(), "ВЕСКОР");
-    EXPECT_FALSE(form->doc_open);
+    EXPECT_FALSE(form->document().isOpen());
     EXPECT_FALSE(form->pagesShown());
     EXPECT_EQ(form->backgroundColor(), form->palette().color(QPalette::Dark));
     for (const char* c : kDocumentCommands)
@@ -82,13 +82,13 @@ TEST_F(MainWindowTest, OpenShowsThePageForTheTablesKind) {
     const QString observations = tableFile("survey.db", {0, 0, 0});
     dialogs.files = {observations};
     form->N3Click();
-    EXPECT_TRUE(form->doc_open);
+    EXPECT_TRUE(form->document().isOpen());
     EXPECT_EQ(form->title(), "survey - ВЕСКОР");
     EXPECT_TRUE(tabVisible(0));
     EXPECT_FALSE(tabVisible(1));
     EXPECT_EQ(form->DBGridPro1->view()->model()->rowCount(), 3);
     EXPECT_EQ(form->backgroundColor(), form->palette().color(QPalette::Button));
-    EXPECT_EQ(form->default_dir, QFileInfo(observations).absolutePath());
+    EXPECT_EQ(form->document().folder(), QFileInfo(observations).absolutePath());
     for (const char* c : kDocumentCommands)
         EXPECT_TRUE(form->commandEnabled(QString::fromUtf8(c))) << c;
 
@@ -108,11 +108,11 @@ TEST_F(MainWindowTest, OpenShowsThePageForTheTablesKind) {
 TEST_F(MainWindowTest, OpenFailureAndCancel) {
     dialogs.files = {tableFile("survey.db", {0})};
     form->N3Click();
-    ASSERT_TRUE(form->doc_open);
+    ASSERT_TRUE(form->document().isOpen());
     // Cancelling the open dialog keeps the document.
     dialogs.files = {""};
     form->N3Click();
-    EXPECT_TRUE(form->doc_open);
+    EXPECT_TRUE(form->document().isOpen());
     EXPECT_EQ(form->title(), "survey - ВЕСКОР");
     // A file that is not a table: the message, and no document.
     write_file(dir.file("broken.db"), {1, 2, 3});
@@ -120,7 +120,7 @@ TEST_F(MainWindowTest, OpenFailureAndCancel) {
     form->N3Click();
     EXPECT_EQ(dialogs.asked.back(), "error|Ошибка|База данных повреждена !");
     EXPECT_NE(dialogs.lastDetails.indexOf("не является таблицей"), -1) << dialogs.lastDetails.toStdString();
-    EXPECT_FALSE(form->doc_open);
+    EXPECT_FALSE(form->document().isOpen());
     EXPECT_FALSE(form->pagesShown());
     EXPECT_EQ(form->title(), "ВЕСКОР");
     // A sound table that another program holds: the same text, and the reason under it, so that
@@ -132,28 +132,28 @@ TEST_F(MainWindowTest, OpenFailureAndCancel) {
     form->N3Click();
     EXPECT_EQ(dialogs.asked.back(), "error|Ошибка|База данных повреждена !");
     EXPECT_NE(dialogs.lastDetails.indexOf("занят другой программой"), -1) << dialogs.lastDetails.toStdString();
-    EXPECT_FALSE(form->doc_open);
+    EXPECT_FALSE(form->document().isOpen());
 }
 
 // A table named on the command line (the desktop's "Open with") opens as "Открыть" would, also
 // over a document already open and by a path relative to the current folder.
 TEST_F(MainWindowTest, ATableChosenOutsideTheOpenDialogOpensAsOpenWould) {
     form->openChosen(tableFile("first.db", {0}));
-    ASSERT_TRUE(form->doc_open);
+    ASSERT_TRUE(form->document().isOpen());
     const QString second = tableFile("survey.db", {0, 0});
     const QString before = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(dir.path()));
     form->openChosen("survey.db");
     QDir::setCurrent(before);
-    EXPECT_TRUE(form->doc_open);
+    EXPECT_TRUE(form->document().isOpen());
     EXPECT_EQ(form->title(), "survey - ВЕСКОР");
     EXPECT_EQ(QString::fromStdString(form->table().Path()), second);
     EXPECT_EQ(form->DBGridPro1->view()->model()->rowCount(), 2);
-    EXPECT_EQ(form->default_dir, QFileInfo(second).absolutePath());
+    EXPECT_EQ(form->document().folder(), QFileInfo(second).absolutePath());
     // A name that is no table: the open's own message, and no document.
     form->openChosen(QString::fromStdString(dir.file("missing.db")));
     EXPECT_EQ(dialogs.asked.back(), "error|Ошибка|База данных повреждена !");
-    EXPECT_FALSE(form->doc_open);
+    EXPECT_FALSE(form->document().isOpen());
 }
 
 // Every menu opens from the keyboard: Alt and the underlined letter, no letter twice in a menu.
@@ -208,22 +208,22 @@ TEST_F(MainWindowTest, CloseAsksOnlyWhenChangedAndDeletesTheIndex) {
         EXPECT_FALSE(form->commandEnabled(QString::fromUtf8(c))) << c;
 
     ASSERT_TRUE(form->Open_DB(path));
-    form->doc_changed = true;
+    form->DBGridPro1->OnInitEdit(form->DBGridPro1); // the user begins an edit
     dialogs.answers = {false};
     form->Close_DB();
     EXPECT_EQ(dialogs.asked.back(), "question|ВЕСКОР|Сохранить изменения в таблицах ?");
-    EXPECT_FALSE(form->doc_changed);
+    EXPECT_FALSE(form->document().isChanged());
 }
 
 TEST_F(MainWindowTest, CellEditMarksTheDocumentChangedAndSaveKeepsTheView) {
     ASSERT_TRUE(form->Open_DB(tableFile("survey.db", {0, 0, 0})));
     QAbstractItemModel* model = form->DBGridPro1->view()->model();
     form->DBGridPro1->view()->edit(model->index(1, 8));
-    EXPECT_TRUE(form->doc_changed);
+    EXPECT_TRUE(form->document().isChanged());
     model->setData(model->index(1, 8), QStringLiteral("Плита 2"));
     form->Save_DB();
-    EXPECT_FALSE(form->doc_changed);
-    EXPECT_TRUE(form->doc_open);
+    EXPECT_FALSE(form->document().isChanged());
+    EXPECT_TRUE(form->document().isOpen());
     EXPECT_EQ(form->table().Filter(), "NB_TYPE=0");
     EXPECT_EQ(form->DBGridPro1->CellText(1, 8), "Плита 2");
 }
@@ -282,12 +282,12 @@ TEST_F(MainWindowTest, TheAnswerToTheSaveQuestionDecidesAnEditStillOpen) {
         QLineEdit* editor = open_editor(view);
         ASSERT_NE(editor, nullptr);
         type_text(editor, yes ? QStringLiteral("Плита да") : QStringLiteral("Плита нет"));
-        EXPECT_TRUE(window->doc_changed);
+        EXPECT_TRUE(window->document().isChanged());
         QString asked;
         answer_next_box(yes ? QMessageBox::Yes : QMessageBox::No, asked);
         window->N7Click();
         EXPECT_EQ(asked, "Сохранить изменения в таблицах ?");
-        EXPECT_FALSE(window->doc_open);
+        EXPECT_FALSE(window->document().isOpen());
         if (!yes) {
             EXPECT_TRUE(read_file(path.toStdString()) == before) << "the edit reached the file";
         } else {
@@ -320,8 +320,7 @@ TEST_F(MainWindowTest, QtsOwnTextsAreRussian) {
 
 TEST_F(MainWindowTest, DefaultFolderIsWrittenOnWindowCloseNotOnExit) {
     const QString before = test::settings_value("Default_dir");
-    ASSERT_TRUE(form->Open_DB(tableFile("survey.db", {0})));
-    form->default_dir = QString::fromStdString(dir.path());
+    form->openChosen(tableFile("survey.db", {0})); // the dialogs' folder becomes the table's
     form->N11Click();
     EXPECT_EQ(quits, 1);
     EXPECT_EQ(test::settings_value("Default_dir"), before);
@@ -349,7 +348,7 @@ TEST_F(MainWindowTest, CreateIntoAFolderThatCannotBeWrittenIsRefusedBeforeTheDow
     EXPECT_TRUE(dialogs.asked.back().startsWith("error|ВЕСКОР|Таблицу «survey.db» нельзя записать: нет папки"))
         << dialogs.asked.back().toStdString();
     EXPECT_TRUE(dialogs.asked.back().endsWith("Приём данных не начат.")) << dialogs.asked.back().toStdString();
-    EXPECT_FALSE(form->doc_open);
+    EXPECT_FALSE(form->document().isOpen());
     if (::geteuid() != 0) {
         QDir(QString::fromStdString(dir.path())).mkdir("locked");
         QFile::setPermissions(QString::fromStdString(dir.file("locked")),
@@ -472,7 +471,7 @@ TEST_F(MainWindowTest, CreateAndAppendOverThePseudoTerminal) {
     const QString path = QString::fromStdString(dir.file("created.db"));
     dialogs.files = {path};
     form->N2Click();
-    ASSERT_TRUE(form->doc_open) << (dialogs.asked.empty() ? "" : dialogs.asked.back().toStdString());
+    ASSERT_TRUE(form->document().isOpen()) << (dialogs.asked.empty() ? "" : dialogs.asked.back().toStdString());
     EXPECT_TRUE(dialogs.lastConfirmOverwrite);
     EXPECT_EQ(form->title(), "ВЕСКОР"); // Create leaves the title alone
     EXPECT_EQ(form->table().VisibleCount(), 16);
@@ -534,7 +533,7 @@ TEST_F(MainWindowTest, CreateWithARefusedImageLeavesTheOlderFileAsItWas) {
     EXPECT_NE(why.find("Образ памяти прибора повреждён"), std::string::npos) << why;
     EXPECT_NE(why.find("Файл «older.db» не изменён."), std::string::npos) << why;
     EXPECT_EQ(read_file(older.toStdString()), before);
-    EXPECT_FALSE(form->doc_open);
+    EXPECT_FALSE(form->document().isOpen());
     EXPECT_FALSE(form->pagesShown());
     // A new name: no file at all.
     const QString fresh = QString::fromStdString(dir.file("fresh.db"));
@@ -546,7 +545,7 @@ TEST_F(MainWindowTest, CreateWithARefusedImageLeavesTheOlderFileAsItWas) {
     std::copy(image.begin(), image.end(), results->flash_image.begin());
     results->image_size = image.size();
     form->Create_DB(older);
-    EXPECT_TRUE(form->doc_open);
+    EXPECT_TRUE(form->document().isOpen());
     EXPECT_EQ(form->table().VisibleCount(), 5);
     EXPECT_EQ(form->table().FileRecordCount(), 5u);
 }
@@ -558,7 +557,7 @@ TEST_F(MainWindowTest, SaveWhoseReopenFailsClosesTheDocument) {
     // removing it.
     QFile::remove(path);
     form->Save_DB();
-    EXPECT_FALSE(form->doc_open);
+    EXPECT_FALSE(form->document().isOpen());
     EXPECT_FALSE(form->pagesShown());
     EXPECT_EQ(form->title(), "ВЕСКОР");
     ASSERT_FALSE(dialogs.asked.empty());
@@ -638,7 +637,7 @@ TEST_F(RealWindowTest, ExitWithTheMouseWritesAnEditStillOpenOrStaysWhenItIsRefus
     EXPECT_TRUE(QTest::qWaitFor([&] { return !said.isEmpty(); }, 3000));
     EXPECT_EQ(said, "«abc» не является числом; запись не изменена.");
     EXPECT_EQ(windowQuits, 0);
-    EXPECT_TRUE(window->doc_open);
+    EXPECT_TRUE(window->document().isOpen());
 
     const int comment = grid->Columns().ByFieldName("COMMENT");
     ASSERT_NE(typeInto(grid, 1, comment, "Плита у окна"), nullptr);
