@@ -73,7 +73,7 @@ int bench_window(const std::string& tablePath, const std::string& configDir) {
     form.grab();
     std::fprintf(stderr, "    open with the page shown and painted: %.0f ms (peak %.0f MiB)\n", ms_since(t),
                  peak_mib());
-    TDBGridPro* grid = form.DBGridPro1;
+    TDBGridPro* grid = form.grid(PageKind::Observation);
     for (const char* field : {"P", "COMMENT"}) {
         t = std::chrono::steady_clock::now();
         grid->TitleClick(grid->Columns().ByFieldName(field), false);

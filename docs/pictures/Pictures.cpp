@@ -41,7 +41,7 @@ TEST_F(WindowPictures, TheWindowAsTheUserMeetsIt) {
     form->grab().save(out + "/observations.png");
 
     // Sorted by P, largest first, with "Время" coloured and three rows marked.
-    TDBGridPro* grid = form->DBGridPro1;
+    TDBGridPro* grid = form->grid(PageKind::Observation);
     grid->TitleClick(grid->Columns().ByFieldName("P"), false);
     grid->view()->setCurrentIndex(grid->view()->model()->index(0, grid->Columns().ByFieldName("TIME")));
     dialogs.colours = {QColor(255, 255, 160)};

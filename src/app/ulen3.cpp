@@ -114,9 +114,9 @@ int main(int argc, char** argv) {
     TForm2 download(*results);
     TForm1 form(dialogs, settings, download, *results);
     app.form = &form;
-    form.ShowHelp = [&form, &dialogs, programDir] { show_help(&form, dialogs, programDir); };
+    form.setHelp([&form, &dialogs, programDir] { show_help(&form, dialogs, programDir); });
     Tform6 about(programFile, &form);
-    form.ShowAbout = [&about] { about.exec(); };
+    form.setAbout([&about] { about.exec(); });
     {
         TForm5 splash;
         splash.exec();

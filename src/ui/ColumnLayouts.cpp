@@ -1,7 +1,7 @@
-// The settings of the main window: the default folder, the column layouts of both grids and,
-// beyond them, the window's own place on the screen.
+#include "ui/ColumnLayouts.h"
 
-#include "ui/main.h"
+#include "ui/Title.h"
+#include "ui/grid/DBGridPro.h"
 
 #include "dialogs/UserDialogs.h"
 #include "settings/LayoutText.h"
@@ -99,35 +99,32 @@ void apply(const StoredColumn& s, TgpColumn& c) {
         c.SortOrder = *s.sortOrder;
 }
 
-std::string layout_of(TDBGridPro* grid) {
+std::string layout_of(TDBGridPro& grid) {
     std::vector<StoredColumn> columns;
-    for (int i = 0; i < grid->Columns().Count(); ++i)
-        columns.push_back(stored(grid->Columns().Items(i)));
+    for (int i = 0; i < grid.Columns().Count(); ++i)
+        columns.push_back(stored(grid.Columns().Items(i)));
     return write_layout(columns);
 }
 
 } // namespace
 
-const Page& TForm1::pageOf(const TDBGridPro* grid) const { return m_pages[grid == DBGridPro1 ? 0 : 1]; }
-
-Page& TForm1::pageOf(const TDBGridPro* grid) { return m_pages[grid == DBGridPro1 ? 0 : 1]; }
-
-void TForm1::remember(const QString& name, const QString& value) {
-    if (m_settings.write(name, value) || m_storeRefusalTold)
+void ColumnLayouts::remember(const QString& name, const QString& value) {
+    if (m_settings.write(name, value) || m_refusalTold)
         return;
-    m_storeRefusalTold = true;
-    m_dialogs.warning(this, QString::fromUtf8(kTitle),
+    m_refusalTold = true;
+    m_dialogs.warning(m_window, QString::fromUtf8(kTitle),
                       QStringLiteral("Настройки не удаётся записать в «%1». Папка по умолчанию, вид столбцов "
                                      "и место окна не будут запомнены до следующего запуска; работа с "
                                      "таблицами продолжается.")
                           .arg(m_settings.location()));
 }
 
-void TForm1::load_layout(const QString& value, TDBGridPro* grid) {
+void ColumnLayouts::load(const QString& value, TDBGridPro& grid, const std::vector<TgpColumn>& design,
+                         const std::function<void()>& fit) {
     const std::optional<QString> text = m_settings.read(value);
     if (!text) {
         // The first document on this account: the design columns, fitted, are the layout.
-        fit_columns(grid);
+        fit();
         remember(value, QString::fromStdString(layout_of(grid)));
         return;
     }
@@ -137,12 +134,12 @@ void TForm1::load_layout(const QString& value, TDBGridPro* grid) {
     } catch (const LayoutError& e) {
         // The document opens with the design layout; the value is written anew at the close.
         // The footers keep the figures they show.
-        std::vector<TgpColumn> design = pageOf(grid).design;
-        for (std::size_t i = 0; i < design.size() && i < std::size_t(grid->Columns().Count()); ++i)
-            design[i].FooterText = grid->Columns().Items(int(i)).FooterText;
-        grid->SetColumns(std::move(design));
-        fit_columns(grid);
-        m_dialogs.warning(this, QString::fromUtf8(kTitle),
+        std::vector<TgpColumn> columns = design;
+        for (std::size_t i = 0; i < columns.size() && i < std::size_t(grid.Columns().Count()); ++i)
+            columns[i].FooterText = grid.Columns().Items(int(i)).FooterText;
+        grid.SetColumns(std::move(columns));
+        fit();
+        m_dialogs.warning(m_window, QString::fromUtf8(kTitle),
                           QStringLiteral("Вид столбцов «%1» в настройках не читается (%2). Столбцы показаны "
                                          "в исходном виде; он будет записан при закрытии таблицы.")
                               .arg(value, QString::fromStdString(e.what())));
@@ -153,30 +150,20 @@ void TForm1::load_layout(const QString& value, TDBGridPro* grid) {
     std::map<QString, int> seen;
     for (const StoredColumn& s : columns) {
         const QString field = QString::fromStdString(s.fieldName).toUpper();
-        const int i = grid->Columns().ByFieldName(field, seen[field]++);
+        const int i = grid.Columns().ByFieldName(field, seen[field]++);
         if (i >= 0 && !s.fieldName.empty())
-            apply(s, grid->Columns().Items(i));
+            apply(s, grid.Columns().Items(i));
     }
     // The table opens in the order of its file: no column may claim a sort.
-    for (int i = 0; i < grid->Columns().Count(); ++i) {
-        grid->Columns().Items(i).TitleState = tsSortedNone;
-        grid->Columns().Items(i).SortOrder = -1;
+    for (int i = 0; i < grid.Columns().Count(); ++i) {
+        grid.Columns().Items(i).TitleState = tsSortedNone;
+        grid.Columns().Items(i).SortOrder = -1;
     }
-    grid->ColumnsChanged();
+    grid.ColumnsChanged();
 }
 
-void TForm1::save_layout(const QString& value, TDBGridPro* grid) {
+void ColumnLayouts::save(const QString& value, TDBGridPro& grid) {
     remember(value, QString::fromStdString(layout_of(grid)));
-    pageOf(grid).layoutShown = false;
-}
-
-void TForm1::showAsStored() {
-    const std::optional<QString> place = m_settings.read(QStringLiteral("Window"));
-    if (place && restoreGeometry(QByteArray::fromBase64(place->toLatin1()))) {
-        show();
-        return;
-    }
-    showMaximized();
 }
 
 } // namespace ulen3

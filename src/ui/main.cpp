@@ -114,7 +114,7 @@ TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, 
         grid->SetShowFooters(true);
         grid->SetDataSource(&m_table);
         grid->OnInitEdit = [this](TDBGridPro*) { m_document.markChanged(); };
-        grid->OnSelectionChange = [this](TDBGridPro* g) { selectionChange(g); };
+        grid->OnSelectionChange = [this](TDBGridPro* g) { m_footers.showMarked(*g); };
         grid->OnTitleStateChange = [this](TDBGridPro* g, int column) {
             guarded([&] {
                 if (g == DBGridPro1)
@@ -670,6 +670,57 @@ void TForm1::Excel1Click() {
     });
     m_dialogs.information(this, QStringLiteral("Экспорт в Excel"),
                           QString::fromStdString(export_success_text(path.toStdString())));
+}
+
+// The footers (PageFooters).
+void TForm1::find_mma() { m_footers.recompute(); }
+
+void TForm1::recompute_footers() {
+    m_footers.recompute();
+    if (pagesShown())
+        m_footers.showPage(*visiblePage().grid);
+}
+
+void TForm1::afterPost(TDBGridPro* grid) {
+    if (!m_table.Active())
+        return;
+    m_footers.recomputeInPlace();
+    if (pagesShown() && grid == visiblePage().grid)
+        m_footers.showMarked(*grid);
+}
+
+void TForm1::DBGridPro1SelectionChange(TDBGridPro* grid) { m_footers.showMarked(*grid); }
+void TForm1::DBGridPro2SelectionChange(TDBGridPro* grid) { m_footers.showMarked(*grid); }
+
+void TForm1::DBGridPro1AfterDelete(TDBGridPro* grid) {
+    m_footers.recompute();
+    m_footers.showPage(*grid);
+}
+void TForm1::DBGridPro2AfterDelete(TDBGridPro* grid) { DBGridPro1AfterDelete(grid); }
+
+// The layouts and the other settings (ColumnLayouts).
+const Page& TForm1::pageOf(const TDBGridPro* grid) const { return m_pages[grid == DBGridPro1 ? 0 : 1]; }
+
+Page& TForm1::pageOf(const TDBGridPro* grid) { return m_pages[grid == DBGridPro1 ? 0 : 1]; }
+
+void TForm1::remember(const QString& name, const QString& value) { m_layouts.remember(name, value); }
+
+void TForm1::load_layout(const QString& value, TDBGridPro* grid) {
+    m_layouts.load(value, *grid, pageOf(grid).design, [this, grid] { fit_columns(grid); });
+}
+
+void TForm1::save_layout(const QString& value, TDBGridPro* grid) {
+    m_layouts.save(value, *grid);
+    pageOf(grid).layoutShown = false;
+}
+
+void TForm1::showAsStored() {
+    const std::optional<QString> place = m_settings.read(QStringLiteral("Window"));
+    if (place && restoreGeometry(QByteArray::fromBase64(place->toLatin1()))) {
+        show();
+        return;
+    }
+    showMaximized();
 }
 
 } // namespace ulen3

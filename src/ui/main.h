@@ -8,7 +8,10 @@
 #include "table/ObservationTable.h"
 #include "table/PageStatistics.h"
 #include "table/Pages.h"
+#include "ui/ColumnLayouts.h"
 #include "ui/Document.h"
+#include "ui/PageFooters.h"
+#include "ui/Title.h"
 #include "ui/grid/DBGridPro.h"
 
 #include <QMainWindow>
@@ -29,9 +32,6 @@ class TForm2;
 struct DownloadResults;
 class SettingsStore;
 class UserDialogs;
-
-// The application's title, the caption of its boxes.
-inline constexpr const char* kTitle = "ВЕСКОР";
 
 // A page's report: its template, read when the window is created, and the sheets last prepared
 // from it, kept until the next prepare.
@@ -109,8 +109,7 @@ public:
     void fit_columns(TDBGridPro* grid);
     void delete_rows(TDBGridPro* grid);
 
-    // Footer statistics (PageFooters.cpp): the page statistics of the last recomputation.
-    PageStatistics page_stats;
+    // Footer statistics (PageFooters.cpp).
     void find_mma();
     void DBGridPro1SelectionChange(TDBGridPro* grid);
     void DBGridPro2SelectionChange(TDBGridPro* grid);
@@ -119,8 +118,8 @@ public:
     // find_mma, then the footers of the visible page's grid.
     void recompute_footers();
 
-    // Printed reports (PrintCommands.cpp).
-    PageReport frReport1, frReport2;
+    // Printed reports (PrintCommands.cpp); each page's report as last prepared.
+    const PageReport& report(PageKind kind) const { return kind == PageKind::Observation ? frReport1 : frReport2; }
     void N8Click();  // "Предварительный просмотр"
     void N9Click();  // "Печать"
     void N22Click(); // the popup's "Печать"
@@ -152,11 +151,11 @@ public:
     bool commandHasIcon(const QString& caption) const;
     QColor backgroundColor() const;
 
-    // Ends the message loop for "Выход"; tests replace it.
-    std::function<void()> QuitApplication;
-    // The "Помощь" and "О программе" commands of the application shell.
-    std::function<void()> ShowHelp;
-    std::function<void()> ShowAbout;
+    // What ends the message loop for "Выход" (tests count it instead), and the "Помощь" and
+    // "О программе" commands of the application shell.
+    void setQuit(std::function<void()> quit) { QuitApplication = std::move(quit); }
+    void setHelp(std::function<void()> help) { ShowHelp = std::move(help); }
+    void setAbout(std::function<void()> about) { ShowAbout = std::move(about); }
 
     // The application's general error handler: the text in an error box with the title.
     void showError(const std::exception& e);
@@ -164,11 +163,9 @@ public:
     // The toolbar has no context menu: it could hide the toolbar for good.
     QMenu* createPopupMenu() override { return nullptr; }
 
-    TDBGridPro* DBGridPro1;
-    TDBGridPro* DBGridPro2;
-    QTabWidget* PageControl1;
-    QWidget* TabSheet1;
-    QWidget* TabSheet2;
+    // The grid of each page, and the pages' tabs.
+    TDBGridPro* grid(PageKind kind) const { return kind == PageKind::Observation ? DBGridPro1 : DBGridPro2; }
+    QTabWidget* pageTabs() const { return PageControl1; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -182,7 +179,6 @@ private:
     void rememberAnswer();
     std::string keptImageNote() const;
     void titleStateChange(const Page& page, int column);
-    void writeFooters(TDBGridPro* grid, const Figures& p, const Figures& r);
     // The page statistics again after a cell edit, without moving the cursor.
     void afterPost(TDBGridPro* grid);
     const Page& pageOf(const TDBGridPro* grid) const;
@@ -195,11 +191,21 @@ private:
     void refuseOutput(const QString& path, const char* what) const;
     // Writes a settings value; a store that refuses is said once, and the program goes on.
     void remember(const QString& name, const QString& value);
-    void selectionChange(TDBGridPro* grid);
     void setTitle(const QString& title);
     void setBackground(bool documentOpen);
     // Runs a command; an error it raises goes to the general error handler.
     void guarded(const std::function<void()>& work);
+
+    TDBGridPro* DBGridPro1;
+    TDBGridPro* DBGridPro2;
+    QTabWidget* PageControl1;
+    QWidget* TabSheet1;
+    QWidget* TabSheet2;
+    PageReport frReport1, frReport2;
+
+    std::function<void()> QuitApplication;
+    std::function<void()> ShowHelp;
+    std::function<void()> ShowAbout;
 
     UserDialogs& m_dialogs;
     SettingsStore& m_settings;
@@ -207,11 +213,12 @@ private:
     DownloadResults& m_results;
     Document m_document;
     ObservationTable& m_table = m_document.table();
+    PageFooters m_footers{m_table};
+    ColumnLayouts m_layouts{m_settings, m_dialogs, this};
     std::vector<Page> m_pages;
     std::vector<QAction*> m_documentCommands;
     std::vector<QAction*> m_allCommands;
     bool m_exiting = false;
-    bool m_storeRefusalTold = false;
 };
 
 } // namespace ulen3

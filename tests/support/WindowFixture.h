@@ -32,7 +32,7 @@ protected:
         qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir.file("data")));
         download = std::make_unique<TForm2>(*results, nullptr, 400);
         form = std::make_unique<TForm1>(dialogs, settings, *download, *results);
-        form->QuitApplication = [this] { ++quits; };
+        form->setQuit([this] { ++quits; });
     }
     int quits = 0;
     void TearDown() override {
@@ -57,7 +57,7 @@ protected:
         return QString::fromStdString(path);
     }
 
-    bool tabVisible(int i) const { return form->PageControl1->isTabVisible(i); }
+    bool tabVisible(int i) const { return form->pageTabs()->isTabVisible(i); }
 };
 
 } // namespace ulen3::test

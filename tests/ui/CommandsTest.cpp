@@ -77,7 +77,7 @@ const std::vector<Row> kFive = {{3, 0, 30, 3}, {1, 0, 10, 1}, {5, 0, 50, 5}, {2,
 
 TEST_F(CommandsTest, TitleClicksSortLargestFirstThenSmallestThenTheFileOrder) {
     const QString path = open(kFive);
-    TDBGridPro* grid = form->DBGridPro1;
+    TDBGridPro* grid = form->grid(PageKind::Observation);
     grid->resize(800, 400);
     grid->show();
     QHeaderView* header = grid->view()->horizontalHeader();
@@ -109,7 +109,7 @@ TEST_F(CommandsTest, TitleClicksSortLargestFirstThenSmallestThenTheFileOrder) {
 TEST_F(CommandsTest, TheOperativePageSortsThroughItsOwnTag) {
     open({{2, 1, 5, 1}, {1, 1, 7, 2}, {9, 0, 1, 1}, {3, 1, 6, 3}});
     ASSERT_FALSE(form->observationPageShown());
-    TDBGridPro* grid = form->DBGridPro2;
+    TDBGridPro* grid = form->grid(PageKind::Operative);
     const int p = grid->Columns().ByFieldName("P");
     grid->TitleClick(p, false);
     EXPECT_EQ(form->table().IndexName(), "tab2");
@@ -126,7 +126,7 @@ TEST_F(CommandsTest, TheOperativePageSortsThroughItsOwnTag) {
 
 TEST_F(CommandsTest, MarksAndFootersNameTheSameRecordsAfterASort) {
     open(kFive);
-    TDBGridPro* grid = form->DBGridPro1;
+    TDBGridPro* grid = form->grid(PageKind::Observation);
     EXPECT_EQ(footer(grid, "P"), "10/30/50");
     EXPECT_EQ(footer(grid, "R"), "1/3/5");
     EXPECT_EQ(footer(grid, "N"), "5");
@@ -144,19 +144,19 @@ TEST_F(CommandsTest, MarksAndFootersNameTheSameRecordsAfterASort) {
 TEST_F(CommandsTest, FootersOfEmptySingleAndNegativePages) {
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     open({});
-    EXPECT_EQ(footer(form->DBGridPro1, "P"), "0/0/0");
-    EXPECT_EQ(footer(form->DBGridPro1, "N"), "0");
+    EXPECT_EQ(footer(form->grid(PageKind::Observation), "P"), "0/0/0");
+    EXPECT_EQ(footer(form->grid(PageKind::Observation), "N"), "0");
     open({{1, 0, 12.34, -0.5}}, "one.db");
-    EXPECT_EQ(footer(form->DBGridPro1, "P"), "12,34/12,34/12,34");
-    EXPECT_EQ(footer(form->DBGridPro1, "R"), "-0,5/-0,5/-0,5");
-    EXPECT_EQ(footer(form->DBGridPro1, "N"), "1");
+    EXPECT_EQ(footer(form->grid(PageKind::Observation), "P"), "12,34/12,34/12,34");
+    EXPECT_EQ(footer(form->grid(PageKind::Observation), "R"), "-0,5/-0,5/-0,5");
+    EXPECT_EQ(footer(form->grid(PageKind::Observation), "N"), "1");
     open({{1, 0, 1, -1.2}, {2, 0, 2, -1.3}, {3, 0, 2, -1.25}}, "three.db");
-    EXPECT_EQ(footer(form->DBGridPro1, "P"), "1/1,7/2");
-    EXPECT_EQ(footer(form->DBGridPro1, "R"), "-1,3/-1,2/-1,2");
+    EXPECT_EQ(footer(form->grid(PageKind::Observation), "P"), "1/1,7/2");
+    EXPECT_EQ(footer(form->grid(PageKind::Observation), "R"), "-1,3/-1,2/-1,2");
     // Two marked rows: R −1.2 and −1.3 give the mean −1.25, rounded upward to −1.2.
-    form->DBGridPro1->SelectRows({0, 1});
-    EXPECT_EQ(footer(form->DBGridPro1, "R"), "-1,3/-1,2/-1,2");
-    EXPECT_EQ(footer(form->DBGridPro1, "P"), "1/1,5/2");
+    form->grid(PageKind::Observation)->SelectRows({0, 1});
+    EXPECT_EQ(footer(form->grid(PageKind::Observation), "R"), "-1,3/-1,2/-1,2");
+    EXPECT_EQ(footer(form->grid(PageKind::Observation), "P"), "1/1,5/2");
     QLocale::setDefault(QLocale::c());
 }
 
@@ -164,7 +164,7 @@ TEST_F(CommandsTest, FootersOfEmptySingleAndNegativePages) {
 // the cursor where the user is; a save shows the same figures as the file gives.
 TEST_F(CommandsTest, FootersFollowEveryPostedEdit) {
     open(kFive);
-    TDBGridPro* grid = form->DBGridPro1;
+    TDBGridPro* grid = form->grid(PageKind::Observation);
     QAbstractItemModel* model = grid->view()->model();
     const int r = grid->Columns().ByFieldName("R");
     grid->view()->setCurrentIndex(model->index(2, r));
@@ -204,20 +204,23 @@ TEST_F(CommandsTest, OutputsOfTheWindowNeverReplaceItsTable) {
     EXPECT_EQ(said([&] { form->Excel1Click(); }),
               "Книга не записана: «" + path + "» — это таблица, из которой взяты записи; файл не изменён");
     ASSERT_TRUE(form->prepare_report());
-    EXPECT_EQ(said([&] { form->saveReportAsPdf(form->frReport1.prepared); }),
+    EXPECT_EQ(said([&] { form->saveReportAsPdf(form->report(PageKind::Observation).prepared); }),
               "Отчёт не записан: «" + path + "» — это таблица, из которой взяты записи; файл не изменён");
     EXPECT_EQ(read_file(path.toStdString()), before);
     // The window goes on with the same file.
-    QAbstractItemModel* model = form->DBGridPro1->view()->model();
-    ASSERT_TRUE(model->setData(model->index(0, form->DBGridPro1->Columns().ByFieldName("COMMENT")), "после"));
+    QAbstractItemModel* model = form->grid(PageKind::Observation)->view()->model();
+    ASSERT_TRUE(
+        model->setData(model->index(0, form->grid(PageKind::Observation)->Columns().ByFieldName("COMMENT")), "после"));
     form->Save_DB();
-    EXPECT_EQ(form->DBGridPro1->CellText(0, form->DBGridPro1->Columns().ByFieldName("COMMENT")), "после");
+    EXPECT_EQ(form->grid(PageKind::Observation)
+                  ->CellText(0, form->grid(PageKind::Observation)->Columns().ByFieldName("COMMENT")),
+              "после");
 }
 
 // A value that rounds to zero in a "0.0" cell has no sign.
 TEST_F(CommandsTest, SmallNegativeValuesShowAsZero) {
     open({{1, 0, -0.04, 0}, {2, 0, -0.06, 0}, {3, 0, -0.0, 0}});
-    TDBGridPro* grid = form->DBGridPro1;
+    TDBGridPro* grid = form->grid(PageKind::Observation);
     const int p = grid->Columns().ByFieldName("P");
     EXPECT_EQ(grid->CellText(0, p), "0.0");
     EXPECT_EQ(grid->CellText(1, p), "-0.1");
@@ -226,7 +229,7 @@ TEST_F(CommandsTest, SmallNegativeValuesShowAsZero) {
 
 TEST_F(CommandsTest, DeleteAsksThenRemovesExactlyTheMarkedRecords) {
     const QString path = open({{1, 0, 1, 1}, {2, 0, 2, 2}, {3, 0, 3, 3}, {4, 0, 4, 4}, {5, 0, 5, 5}, {6, 0, 6, 6}});
-    TDBGridPro* grid = form->DBGridPro1;
+    TDBGridPro* grid = form->grid(PageKind::Observation);
     grid->TitleClick(grid->Columns().ByFieldName("N"), false); // 6 5 4 3 2 1
     grid->SelectRows({0, 2, 5});                               // N 6, 4, 1
     // No keeps everything.
@@ -235,7 +238,7 @@ TEST_F(CommandsTest, DeleteAsksThenRemovesExactlyTheMarkedRecords) {
     EXPECT_EQ(dialogs.asked.back(), "question|ВЕСКОР|Удалить выбранные записи: 3?");
     EXPECT_EQ(form->table().FileRecordCount(), 6u);
     EXPECT_EQ(marked(grid), (std::vector<int>{1, 4, 6}));
-    form->DBGridPro1->OnInitEdit(form->DBGridPro1); // the user begins an edit
+    form->grid(PageKind::Observation)->OnInitEdit(form->grid(PageKind::Observation)); // the user begins an edit
     dialogs.answers = {true};
     form->N21Click();
     EXPECT_EQ(form->table().FileRecordCount(), 3u);  // packed
@@ -256,9 +259,9 @@ TEST_F(CommandsTest, DeleteAsksThenRemovesExactlyTheMarkedRecords) {
 TEST_F(CommandsTest, RenumberFollowsThePagesOrderAndVisitsEachRecordOnce) {
     open({{7, 0, 1, 3}, {8, 0, 1, 9}, {9, 1, 1, 5}, {10, 0, 1, 1}, {11, 0, 1, 5}});
     // The operative page shows the one record of kind 1; take the observation page.
-    form->PageControl1->setTabVisible(0, true);
-    form->PageControl1->setCurrentIndex(0);
-    TDBGridPro* grid = form->DBGridPro1;
+    form->pageTabs()->setTabVisible(0, true);
+    form->pageTabs()->setCurrentIndex(0);
+    TDBGridPro* grid = form->grid(PageKind::Observation);
     grid->TitleClick(grid->Columns().ByFieldName("R"), false); // R descending: 9, 5, 3, 1
     form->N37Click();
     EXPECT_EQ(form->table().IndexName(), "tab1"); // the reopen keeps the sort
@@ -281,7 +284,7 @@ TEST_F(CommandsTest, RenumberFollowsThePagesOrderAndVisitsEachRecordOnce) {
 
 TEST_F(CommandsTest, ColoursAndFitting) {
     open(kFive);
-    TDBGridPro* grid = form->DBGridPro1;
+    TDBGridPro* grid = form->grid(PageKind::Observation);
     const int time = grid->Columns().ByFieldName("TIME");
     grid->view()->setCurrentIndex(grid->view()->model()->index(0, time));
     dialogs.colours = {std::nullopt, QColor(255, 255, 0)};
@@ -319,16 +322,16 @@ TEST_F(CommandsTest, ColoursAndFitting) {
 
 TEST_F(CommandsTest, ExportWritesThePagesRecordsInFileOrderAndClearsBothGridsMarks) {
     open({{2, 1, 5, 1}, {1, 0, 7, 2}, {3, 1, 6, 3}, {4, 1, 8, 4}});
-    TDBGridPro* grid = form->DBGridPro2;
+    TDBGridPro* grid = form->grid(PageKind::Operative);
     grid->TitleClick(grid->Columns().ByFieldName("P"), false);
-    form->DBGridPro1->SetTitleState(0, tsSortedUp);
+    form->grid(PageKind::Observation)->SetTitleState(0, tsSortedUp);
     EXPECT_EQ(shown(), (std::vector<int>{4, 3, 2}));
     const std::string xls = dir.file("june.xls");
     dialogs.files = {QString::fromStdString(xls)};
     const uint32_t current = form->table().RecordId();
     form->Excel1Click();
     EXPECT_EQ(dialogs.asked.back(), "information|Экспорт в Excel|Экспорт в файл june.xls завершен успешно.");
-    for (TDBGridPro* g : {form->DBGridPro1, form->DBGridPro2})
+    for (TDBGridPro* g : {form->grid(PageKind::Observation), form->grid(PageKind::Operative)})
         for (int i = 0; i < g->Columns().Count(); ++i)
             EXPECT_EQ(g->Columns().Items(i).TitleState, tsSortedNone);
     EXPECT_EQ(form->table().RecordId(), current); // the user's record stays current
@@ -363,12 +366,12 @@ TEST_F(CommandsTest, ThePopupPrintPrintsTheVisiblePagesRecordsAsTheyAreNow) {
     open({{1, 0, 1, 1}, {2, 1, 5, 1}, {3, 1, 7, 1}, {4, 0, 2, 2}});
     ASSERT_FALSE(form->observationPageShown());
     form->N22Click(); // no printer here: the report is prepared, nothing is printed
-    EXPECT_EQ(printed(form->frReport2.prepared), (std::vector<int>{2, 3}));
-    EXPECT_TRUE(form->frReport1.prepared.empty());
+    EXPECT_EQ(printed(form->report(PageKind::Operative).prepared), (std::vector<int>{2, 3}));
+    EXPECT_TRUE(form->report(PageKind::Observation).prepared.empty());
     // A sort by a column prints the rows in that order.
-    form->DBGridPro2->TitleClick(form->DBGridPro2->Columns().ByFieldName("P"), false);
+    form->grid(PageKind::Operative)->TitleClick(form->grid(PageKind::Operative)->Columns().ByFieldName("P"), false);
     form->N22Click();
-    EXPECT_EQ(printed(form->frReport2.prepared), (std::vector<int>{3, 2}));
+    EXPECT_EQ(printed(form->report(PageKind::Operative).prepared), (std::vector<int>{3, 2}));
 }
 
 // The preview is a real modal window: it opens on the first sheet of the page's report and
@@ -407,7 +410,7 @@ TEST_F(CommandsTest, ThePreviewShowsTheReportAndSavesItAsPdf) {
     form->N8Click();
     EXPECT_EQ(title, "Предварительный просмотр");
     EXPECT_EQ(where, "Лист 1 из 3");
-    EXPECT_EQ(printed(form->frReport1.prepared).size(), 25u);
+    EXPECT_EQ(printed(form->report(PageKind::Observation).prepared).size(), 25u);
     EXPECT_NE(run_command("pdfinfo '" + pdf + "' 2>&1").find("Pages:           3"), std::string::npos);
     // A zoom change moves the sheets under the same scroll value: the label follows.
     rows.clear();
@@ -415,7 +418,7 @@ TEST_F(CommandsTest, ThePreviewShowsTheReportAndSavesItAsPdf) {
         rows.push_back({double(i), 0, 10.0 + i, 1});
     open(rows, "long.db");
     ASSERT_TRUE(form->prepare_report());
-    ReportPreview preview(form->frReport1.prepared, {}, form.get());
+    ReportPreview preview(form->report(PageKind::Observation).prepared, {}, form.get());
     preview.show();
     QApplication::processEvents();
     QScrollBar* scroll = preview.findChild<QAbstractScrollArea*>()->verticalScrollBar();
@@ -429,9 +432,9 @@ TEST_F(CommandsTest, ThePreviewShowsTheReportAndSavesItAsPdf) {
     for (int zoom : {50, -1, 200, 0}) {
         preview.setZoom(zoom);
         QApplication::processEvents();
-        EXPECT_EQ(
-            label->text(),
-            QStringLiteral("Лист %1 из %2").arg(preview.currentSheet() + 1).arg(form->frReport1.prepared.sheetCount()))
+        EXPECT_EQ(label->text(), QStringLiteral("Лист %1 из %2")
+                                     .arg(preview.currentSheet() + 1)
+                                     .arg(form->report(PageKind::Observation).prepared.sheetCount()))
             << zoom;
     }
     EXPECT_GT(before, 0);

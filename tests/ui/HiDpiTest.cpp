@@ -103,7 +103,7 @@ TEST_F(HiDpiTest, WindowsOpenInsideASmallScreen) {
     form->show();
     form->openChosen(tableFile("survey.db", {0, 0, 0}));
     ASSERT_TRUE(form->prepare_report());
-    ReportPreview preview(form->frReport1.prepared, {}, form.get());
+    ReportPreview preview(form->report(PageKind::Observation).prepared, {}, form.get());
     EXPECT_LE(preview.width(), 800);
     EXPECT_LE(preview.height(), 500 - 30);
     preview.show();

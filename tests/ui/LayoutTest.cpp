@@ -127,13 +127,13 @@ TEST_F(LayoutWindowTest, AStoredLayoutAppliesByFieldAndSkipsUnknownFields) {
     const QString path = tableFile("survey.db", {0});
     ASSERT_TRUE(form->Open_DB(path)); // writes the layouts
     form->Close_DB();
-    std::vector<TgpColumn> before = form->DBGridPro1->Columns().list();
+    std::vector<TgpColumn> before = form->grid(PageKind::Observation)->Columns().list();
     settings.write("Table_1",
                    "object TUniDataStorage\r\n  Data = <\r\n    item\r\n      FieldName = 'ZZZ'\r\n"
                    "      Width = 300\r\n    end\r\n    item\r\n      FieldName = 'N'\r\n      Width = 120\r\n"
                    "    end>\r\nend\r\n");
     ASSERT_TRUE(form->Open_DB(path));
-    const TgpColumns& after = form->DBGridPro1->Columns();
+    const TgpColumns& after = form->grid(PageKind::Observation)->Columns();
     const int n = after.ByFieldName("N");
     EXPECT_EQ(after.Items(n).Width, 120);
     for (int i = 0; i < after.Count(); ++i) {
@@ -149,7 +149,7 @@ TEST_F(LayoutWindowTest, AStoredLayoutAppliesByFieldAndSkipsUnknownFields) {
 TEST_F(LayoutWindowTest, ColoursAndWidthsLiveAcrossCloseAndOpenMarksDoNot) {
     const QString path = tableFile("survey.db", {0, 0, 0});
     ASSERT_TRUE(form->Open_DB(path));
-    TDBGridPro* grid = form->DBGridPro1;
+    TDBGridPro* grid = form->grid(PageKind::Observation);
     const int time = grid->Columns().ByFieldName("TIME");
     grid->view()->setCurrentIndex(grid->view()->model()->index(0, time));
     dialogs.colours = {QColor(255, 255, 0)};
@@ -161,7 +161,7 @@ TEST_F(LayoutWindowTest, ColoursAndWidthsLiveAcrossCloseAndOpenMarksDoNot) {
     EXPECT_NE(value("Table_1").indexOf("TitleState = tsSortedUp"), -1);
     // Another run: a new window over the same settings.
     form = std::make_unique<TForm1>(dialogs, settings, *download, *results);
-    grid = form->DBGridPro1;
+    grid = form->grid(PageKind::Observation);
     EXPECT_EQ(grid->Columns().Items(time).Color, clNone);
     ASSERT_TRUE(form->Open_DB(path));
     EXPECT_EQ(grid->Columns().Items(time).Color, 0x00FFFFu);
@@ -205,9 +205,9 @@ TEST_F(LayoutWindowTest, AnUnreadableValueGivesTheDesignLayoutAMessageAndIsWritt
     ASSERT_FALSE(dialogs.asked.empty());
     EXPECT_TRUE(dialogs.asked.back().startsWith("warning|ВЕСКОР|Вид столбцов «Table_1» в настройках не читается"))
         << dialogs.asked.back().toStdString();
-    EXPECT_EQ(form->DBGridPro1->Columns().Count(), 9);
+    EXPECT_EQ(form->grid(PageKind::Observation)->Columns().Count(), 9);
     // The footers still show the page's figures under the design columns.
-    const TgpColumns& shown = form->DBGridPro1->Columns();
+    const TgpColumns& shown = form->grid(PageKind::Observation)->Columns();
     EXPECT_EQ(shown.Items(shown.ByFieldName("N")).FooterText, "1");
     EXPECT_EQ(shown.Items(shown.ByFieldName("P")).FooterText, "0/0/0");
     form->Close_DB();
@@ -223,8 +223,8 @@ TEST_F(LayoutWindowTest, AnUnreadableValueGivesTheDesignLayoutAMessageAndIsWritt
 TEST_F(LayoutWindowTest, ASessionWithoutADocumentKeepsBothStoredLayouts) {
     const QString path = tableFile("survey.db", {0, 1});
     ASSERT_TRUE(form->Open_DB(path));
-    form->DBGridPro1->SetColumnColor(3, 0x00FFFF);
-    form->DBGridPro2->SetColumnColor(5, 0x00FF00);
+    form->grid(PageKind::Observation)->SetColumnColor(3, 0x00FFFF);
+    form->grid(PageKind::Operative)->SetColumnColor(5, 0x00FF00);
     form->FormClose();
     const QString table1 = value("Table_1"), table2 = value("Table_2");
     ASSERT_NE(table1.indexOf("Color = clYellow"), -1);
@@ -252,7 +252,7 @@ TEST_F(LayoutWindowTest, ASessionWithoutADocumentKeepsBothStoredLayouts) {
 TEST_F(LayoutWindowTest, EachOfTheTwoHColumnsKeepsItsOwnLayout) {
     const QString path = tableFile("survey.db", {1, 1});
     ASSERT_TRUE(form->Open_DB(path));
-    TDBGridPro* grid = form->DBGridPro2;
+    TDBGridPro* grid = form->grid(PageKind::Operative);
     const int diff = grid->Columns().ByFieldName("H"), q = grid->Columns().ByFieldName("H", 1);
     ASSERT_EQ(q, diff + 1);
     grid->SetColumnColor(q, 0x00FFFF);
@@ -277,7 +277,7 @@ TEST_F(LayoutWindowTest, TheHiddenPagesFirstLayoutIsFittedAtThePagesWidth) {
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     ASSERT_TRUE(form->Open_DB(tableFile("survey.db", {0, 0})));
-    const int pageWidth = form->DBGridPro1->width();
+    const int pageWidth = form->grid(PageKind::Observation)->width();
     ASSERT_GT(pageWidth, 800);
     for (const char* name : {"Table_1", "Table_2"})
         for (const StoredColumn& c : read_layout(layoutText(name)))
@@ -285,7 +285,7 @@ TEST_F(LayoutWindowTest, TheHiddenPagesFirstLayoutIsFittedAtThePagesWidth) {
     // The operative page, when it comes, shows its dates whole.
     form->Close_DB();
     ASSERT_TRUE(form->Open_DB(tableFile("operative.db", {1, 1})));
-    TDBGridPro* grid = form->DBGridPro2;
+    TDBGridPro* grid = form->grid(PageKind::Operative);
     const int date = grid->Columns().ByFieldName("DATE");
     EXPECT_GE(grid->view()->columnWidth(date), grid->view()->fontMetrics().horizontalAdvance("01.02.2026"));
 }

@@ -72,10 +72,10 @@ TEST_F(MainWindowTest, StartStateHasNoDocument) {
     // The default folder was created in the settings at start.
     EXPECT_FALSE(test::settings_value("Default_dir").isEmpty());
     // The operative grid binds H twice: with one and with two decimals.
-    EXPECT_EQ(form->DBGridPro2->Columns().ByFieldName("H"), 6);
-    EXPECT_EQ(form->DBGridPro2->Columns().Items(7).FieldName, "H");
-    EXPECT_EQ(form->DBGridPro2->Columns().Items(7).DisplayFormat, "0.00");
-    EXPECT_EQ(form->DBGridPro1->Columns().Items(4).Caption, QString::fromUtf8("T\u043d, \u00b0C"));
+    EXPECT_EQ(form->grid(PageKind::Operative)->Columns().ByFieldName("H"), 6);
+    EXPECT_EQ(form->grid(PageKind::Operative)->Columns().Items(7).FieldName, "H");
+    EXPECT_EQ(form->grid(PageKind::Operative)->Columns().Items(7).DisplayFormat, "0.00");
+    EXPECT_EQ(form->grid(PageKind::Observation)->Columns().Items(4).Caption, QString::fromUtf8("T\u043d, \u00b0C"));
 }
 
 TEST_F(MainWindowTest, OpenShowsThePageForTheTablesKind) {
@@ -86,7 +86,7 @@ TEST_F(MainWindowTest, OpenShowsThePageForTheTablesKind) {
     EXPECT_EQ(form->title(), "survey - ВЕСКОР");
     EXPECT_TRUE(tabVisible(0));
     EXPECT_FALSE(tabVisible(1));
-    EXPECT_EQ(form->DBGridPro1->view()->model()->rowCount(), 3);
+    EXPECT_EQ(form->grid(PageKind::Observation)->view()->model()->rowCount(), 3);
     EXPECT_EQ(form->backgroundColor(), form->palette().color(QPalette::Button));
     EXPECT_EQ(form->document().folder(), QFileInfo(observations).absolutePath());
     for (const char* c : kDocumentCommands)
@@ -97,12 +97,12 @@ TEST_F(MainWindowTest, OpenShowsThePageForTheTablesKind) {
     EXPECT_FALSE(tabVisible(0));
     EXPECT_TRUE(tabVisible(1));
     EXPECT_EQ(form->table().Filter(), "NB_TYPE=1");
-    EXPECT_EQ(form->DBGridPro2->view()->model()->rowCount(), 1);
+    EXPECT_EQ(form->grid(PageKind::Operative)->view()->model()->rowCount(), 1);
 
     // An empty table: "Наблюдения" with an empty grid.
     EXPECT_TRUE(form->Open_DB(tableFile("empty.db", {})));
     EXPECT_TRUE(tabVisible(0));
-    EXPECT_EQ(form->DBGridPro1->view()->model()->rowCount(), 0);
+    EXPECT_EQ(form->grid(PageKind::Observation)->view()->model()->rowCount(), 0);
 }
 
 TEST_F(MainWindowTest, OpenFailureAndCancel) {
@@ -148,7 +148,7 @@ TEST_F(MainWindowTest, ATableChosenOutsideTheOpenDialogOpensAsOpenWould) {
     EXPECT_TRUE(form->document().isOpen());
     EXPECT_EQ(form->title(), "survey - ВЕСКОР");
     EXPECT_EQ(QString::fromStdString(form->table().Path()), second);
-    EXPECT_EQ(form->DBGridPro1->view()->model()->rowCount(), 2);
+    EXPECT_EQ(form->grid(PageKind::Observation)->view()->model()->rowCount(), 2);
     EXPECT_EQ(form->document().folder(), QFileInfo(second).absolutePath());
     // A name that is no table: the open's own message, and no document.
     form->openChosen(QString::fromStdString(dir.file("missing.db")));
@@ -208,7 +208,7 @@ TEST_F(MainWindowTest, CloseAsksOnlyWhenChangedAndDeletesTheIndex) {
         EXPECT_FALSE(form->commandEnabled(QString::fromUtf8(c))) << c;
 
     ASSERT_TRUE(form->Open_DB(path));
-    form->DBGridPro1->OnInitEdit(form->DBGridPro1); // the user begins an edit
+    form->grid(PageKind::Observation)->OnInitEdit(form->grid(PageKind::Observation)); // the user begins an edit
     dialogs.answers = {false};
     form->Close_DB();
     EXPECT_EQ(dialogs.asked.back(), "question|ВЕСКОР|Сохранить изменения в таблицах ?");
@@ -217,22 +217,22 @@ TEST_F(MainWindowTest, CloseAsksOnlyWhenChangedAndDeletesTheIndex) {
 
 TEST_F(MainWindowTest, CellEditMarksTheDocumentChangedAndSaveKeepsTheView) {
     ASSERT_TRUE(form->Open_DB(tableFile("survey.db", {0, 0, 0})));
-    QAbstractItemModel* model = form->DBGridPro1->view()->model();
-    form->DBGridPro1->view()->edit(model->index(1, 8));
+    QAbstractItemModel* model = form->grid(PageKind::Observation)->view()->model();
+    form->grid(PageKind::Observation)->view()->edit(model->index(1, 8));
     EXPECT_TRUE(form->document().isChanged());
     model->setData(model->index(1, 8), QStringLiteral("Плита 2"));
     form->Save_DB();
     EXPECT_FALSE(form->document().isChanged());
     EXPECT_TRUE(form->document().isOpen());
     EXPECT_EQ(form->table().Filter(), "NB_TYPE=0");
-    EXPECT_EQ(form->DBGridPro1->CellText(1, 8), "Плита 2");
+    EXPECT_EQ(form->grid(PageKind::Observation)->CellText(1, 8), "Плита 2");
 }
 
 TEST_F(MainWindowTest, CloseWithAnEditInProgressKeepsItOnlyOnYes) {
     const QString path = tableFile("survey.db", {0, 0});
     for (bool yes : {false, true}) {
         ASSERT_TRUE(form->Open_DB(path));
-        QTableView* view = form->DBGridPro1->view();
+        QTableView* view = form->grid(PageKind::Observation)->view();
         view->edit(view->model()->index(0, 8));
         QLineEdit* editor = nullptr;
         for (QLineEdit* e : view->viewport()->findChildren<QLineEdit*>())
@@ -275,7 +275,7 @@ TEST_F(MainWindowTest, TheAnswerToTheSaveQuestionDecidesAnEditStillOpen) {
     for (bool yes : {false, true}) {
         const auto before = read_file(path.toStdString());
         ASSERT_TRUE(window->Open_DB(path));
-        QTableView* view = window->DBGridPro1->view();
+        QTableView* view = window->grid(PageKind::Observation)->view();
         const QModelIndex cell = view->model()->index(1, 8);
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(cell).center());
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(cell).center());
@@ -491,7 +491,7 @@ TEST_F(MainWindowTest, CreateAndAppendOverThePseudoTerminal) {
     // While each box says how many records were added, the page already shows them.
     std::vector<QString> shownAtBoxes;
     dialogs.onMessage = [&] {
-        TDBGridPro* grid = form->DBGridPro1;
+        TDBGridPro* grid = form->grid(PageKind::Observation);
         shownAtBoxes.push_back(QString::number(grid->view()->model()->rowCount()) + "|" +
                                grid->Columns().Items(grid->Columns().ByFieldName("N")).FooterText);
     };
@@ -597,7 +597,7 @@ protected:
 
     void show() {
         window = std::make_unique<TForm1>(real, settings, *download, *results);
-        window->QuitApplication = [this] { ++windowQuits; };
+        window->setQuit([this] { ++windowQuits; });
         window->setWindowState(Qt::WindowNoState);
         window->resize(900, 500);
         window->show();
@@ -628,7 +628,7 @@ TEST_F(RealWindowTest, ExitWithTheMouseWritesAnEditStillOpenOrStaysWhenItIsRefus
     const QString path = tableFile("survey.db", {0, 0});
     show();
     ASSERT_TRUE(window->Open_DB(path));
-    TDBGridPro* grid = window->DBGridPro1;
+    TDBGridPro* grid = window->grid(PageKind::Observation);
     const int r = grid->Columns().ByFieldName("R");
     ASSERT_NE(typeInto(grid, 1, r, "abc"), nullptr);
     QString said;
@@ -656,7 +656,7 @@ TEST_F(RealWindowTest, SaveExportPreviewAndPrintKeepTheCurrentRecordAndTheScroll
     const QString path = tableFile("survey.db", std::vector<int>(300, 0));
     show();
     ASSERT_TRUE(window->Open_DB(path));
-    TDBGridPro* grid = window->DBGridPro1;
+    TDBGridPro* grid = window->grid(PageKind::Observation);
     QTableView* view = grid->view();
     view->verticalScrollBar()->setValue(150);
     const QPoint at = view->visualRect(view->model()->index(view->rowAt(40), 2)).center();
