@@ -11,6 +11,8 @@
 #include "table/TablePaths.h"
 #include "ui/PortsDialog.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -353,7 +355,7 @@ void TForm1::tab_vis_en() {
     for (int i = 0; i < 2; ++i)
         PageControl1->setTabVisible(i, i == index);
     PageControl1->setCurrentIndex(index);
-    setFilter(m_pages[static_cast<size_t>(index)].def);
+    setFilter(page(kind).def);
     PageControl1->show();
     PageControl1->update();
 }
@@ -366,17 +368,20 @@ void TForm1::setFilter(const PageDefinition& page) {
     m_table.SetFilter(page.filter);
 }
 
-void TForm1::TabSheet1Show() { setFilter(m_pages[0].def); }
+void TForm1::TabSheet1Show() { setFilter(page(PageKind::Observation).def); }
 
-void TForm1::TabSheet2Show() { setFilter(m_pages[1].def); }
+void TForm1::TabSheet2Show() { setFilter(page(PageKind::Operative).def); }
 
 bool TForm1::pagesShown() const { return !PageControl1->isHidden(); }
 
 bool TForm1::observationPageShown() const { return PageControl1->currentIndex() == 0; }
 
-const Page& TForm1::visiblePage() const { return m_pages[observationPageShown() ? 0 : 1]; }
-
+// The pages stand in the order of their tabs: the observation page first.
 const Page& TForm1::page(PageKind kind) const { return m_pages[kind == PageKind::Observation ? 0 : 1]; }
+
+const Page& TForm1::visiblePage() const {
+    return page(observationPageShown() ? PageKind::Observation : PageKind::Operative);
+}
 
 void TForm1::reset_sort(TDBGridPro* grid, const char* tag) {
     for (int i = 0; i < grid->Columns().Count(); ++i)
@@ -699,9 +704,9 @@ void TForm1::DBGridPro1AfterDelete(TDBGridPro* grid) {
 void TForm1::DBGridPro2AfterDelete(TDBGridPro* grid) { DBGridPro1AfterDelete(grid); }
 
 // The layouts and the other settings (ColumnLayouts).
-const Page& TForm1::pageOf(const TDBGridPro* grid) const { return m_pages[grid == DBGridPro1 ? 0 : 1]; }
-
-Page& TForm1::pageOf(const TDBGridPro* grid) { return m_pages[grid == DBGridPro1 ? 0 : 1]; }
+Page& TForm1::pageOf(const TDBGridPro* grid) {
+    return *std::find_if(m_pages.begin(), m_pages.end(), [grid](const Page& p) { return p.grid == grid; });
+}
 
 void TForm1::remember(const QString& name, const QString& value) { m_layouts.remember(name, value); }
 

@@ -119,7 +119,7 @@ public:
     void recompute_footers();
 
     // Printed reports (PrintCommands.cpp); each page's report as last prepared.
-    const PageReport& report(PageKind kind) const { return kind == PageKind::Observation ? frReport1 : frReport2; }
+    const PageReport& report(PageKind kind) const { return page(kind).report; }
     void N8Click();  // "Предварительный просмотр"
     void N9Click();  // "Печать"
     void N22Click(); // the popup's "Печать"
@@ -164,7 +164,7 @@ public:
     QMenu* createPopupMenu() override { return nullptr; }
 
     // The grid of each page, and the pages' tabs.
-    TDBGridPro* grid(PageKind kind) const { return kind == PageKind::Observation ? DBGridPro1 : DBGridPro2; }
+    TDBGridPro* grid(PageKind kind) const { return page(kind).grid; }
     QTabWidget* pageTabs() const { return PageControl1; }
 
 protected:
@@ -181,7 +181,7 @@ private:
     void titleStateChange(const Page& page, int column);
     // The page statistics again after a cell edit, without moving the cursor.
     void afterPost(TDBGridPro* grid);
-    const Page& pageOf(const TDBGridPro* grid) const;
+    // The page whose grid this is.
     Page& pageOf(const TDBGridPro* grid);
     // Runs a command that reads or rewrites the table and puts the visible grid's current
     // record and scroll position back where the user left them.
