@@ -75,17 +75,9 @@ TEST_F(WindowPictures, TheWindowAsTheUserMeetsIt) {
 class ReportPictures : public TableFixture {
 protected:
     void SetUp() override { table.Open(createTable()); }
-    void add(double n, double p, double r, double h, const std::string& t, const std::string& comment, int kind) {
-        table.Append();
-        table.SetNumber(Field::N, n);
-        table.SetInteger(Field::NB_TYPE, kind);
-        table.SetNumber(Field::P, p);
-        table.SetNumber(Field::R, r);
-        table.SetNumber(Field::H, h);
-        table.SetText(Field::T, t);
-        table.SetText(Field::COMMENT, comment);
-        table.SetText(Field::DATE, "05.03.2006");
-        table.Post();
+    void add(double n, double p, double r, double h, const std::string& t = "", const std::string& comment = "",
+             int kind = 0) {
+        addReportRecord(n, p, r, h, t, comment, kind);
     }
     std::string pdf(PageKind page, const std::string& name) {
         table.SetFilter(page_definition(page).filter);

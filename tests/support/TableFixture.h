@@ -36,6 +36,21 @@ protected:
         }
     }
 
+    // Appends one record as the reports show it, dated 05.03.2006.
+    void addReportRecord(double n, double p, double r, double h, const std::string& t = "",
+                         const std::string& comment = "", int kind = 0) {
+        table.Append();
+        table.SetNumber(Field::N, n);
+        table.SetInteger(Field::NB_TYPE, kind);
+        table.SetNumber(Field::P, p);
+        table.SetNumber(Field::R, r);
+        table.SetNumber(Field::H, h);
+        table.SetText(Field::T, t);
+        table.SetText(Field::COMMENT, comment);
+        table.SetText(Field::DATE, "05.03.2006");
+        table.Post();
+    }
+
     // The N of each record of the view, in view order.
     std::vector<int> viewNumbers() {
         std::vector<int> out;
