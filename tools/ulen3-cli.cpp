@@ -1,5 +1,6 @@
 // ulen3-cli: the program's core without windows, for batch work and checks.
 
+#include "CliChart.h"
 #include "CliDecode.h"
 #include "CliDownload.h"
 #include "base/File.h"
@@ -8,7 +9,6 @@
 #include "print/Reports.h"
 #include "table/FieldCodec.h"
 #include "table/ObservationTable.h"
-#include "table/PageStatistics.h"
 #include "table/Pages.h"
 #include "table/TableError.h"
 #include "table/TablePaths.h"
@@ -69,7 +69,9 @@ int usage() {
                  "                    [--table ТАБЛИЦА.db [--append]]\n"
                  "  ulen3-cli decode ОБРАЗ.bin ТАБЛИЦА.db [--append] [--dev-code КОД --serial НОМЕР]\n"
                  "  ulen3-cli export ТАБЛИЦА.db КНИГА.xls [--page observation|operative]\n"
-                 "  ulen3-cli stats ТАБЛИЦА.db [--page observation|operative]\n"
+                 "  ulen3-cli stats ТАБЛИЦА.db [--json] [--page observation|operative]\n"
+                 "  ulen3-cli chart ТАБЛИЦА.db ГРАФИК.png|.svg|.pdf [--page observation|operative]\n"
+                 "                 [--x order|time] [--width ПИКСЕЛИ --height ПИКСЕЛИ]\n"
                  "  ulen3-cli renumber ТАБЛИЦА.db [--page observation|operative]\n"
                  "  ulen3-cli print ТАБЛИЦА.db ОТЧЁТ.pdf [--page observation|operative] [--sort ПОЛЕ [--desc]]\n";
     return 2;
@@ -172,33 +174,11 @@ int sortTable(const std::string& path, const std::string& field, const std::stri
     return 0;
 }
 
-// The page the user named, or the one the program would show.
-PageKind page_of(ObservationTable& table, const std::string& page) {
-    const PageKind kind = page.empty()          ? shown_page(table)
-                          : page == "operative" ? PageKind::Operative
-                                                : PageKind::Observation;
-    table.SetFilter(page_definition(kind).filter);
-    return kind;
-}
-
-// The footer texts the window shows for the page, with the user's decimal separator.
-int stats(const std::string& path, const std::string& page) {
-    ObservationTable table;
-    table.OpenReadOnly(path); // a reader writes nothing
-    page_of(table, page);
-    const PageStatistics s = page_statistics(table.Records());
-    const std::string sep(1, user_decimal_separator());
-    std::printf("P: %s\nR: %s\nN: %d\n", figures_text(s.p, sep).c_str(), figures_text(s.r, sep).c_str(),
-                table.VisibleCount());
-    table.Close();
-    return 0;
-}
-
 // "Перенумеровать строки" over the page's records in the order of the file.
 int renumber(const std::string& path, const std::string& page) {
     ObservationTable table;
     table.Open(path);
-    page_of(table, page);
+    named_page(table, page);
     const RecordView records = table.Records();
     std::vector<uint32_t> order;
     for (int row = 0; row < records.Count(); ++row)
@@ -223,7 +203,7 @@ int printReport(const std::string& path, const std::string& out, const std::stri
         throw std::runtime_error(refused);
     ObservationTable table;
     open_for_reading(table, path, sortField, descending);
-    const PageKind kind = page_of(table, page);
+    const PageKind kind = named_page(table, page);
     const PreparedReport report =
         prepare_report(report_template(kind), table.Records(), QString(QChar::fromLatin1(user_decimal_separator())));
     write_pdf(report, QString::fromStdString(out), QFileInfo(QString::fromStdString(path)).completeBaseName());
@@ -240,7 +220,7 @@ int exportPage(const std::string& path, const std::string& out, const std::strin
         throw std::runtime_error(refused);
     ObservationTable table;
     table.OpenReadOnly(path);
-    page_of(table, page);
+    named_page(table, page);
     exp2excel(table.Records(), out);
     table.Close();
     std::printf("%s\n", export_success_text(out).c_str());
@@ -308,11 +288,12 @@ int main(int argc, char** argv) {
         if (command == "sort" && args.size() >= 3)
             return read_options(args, 3, {"--desc", "--tag"}, o) ? sortTable(path, args[2], o.tag, o.descending)
                                                                  : usage();
-        if (command == "stats" || command == "renumber") {
-            if (!read_options(args, 2, {"--page"}, o))
-                return usage();
-            return command == "stats" ? stats(path, o.page) : renumber(path, o.page);
-        }
+        if (command == "stats")
+            return cli_stats(args);
+        if (command == "chart")
+            return cli_chart(args);
+        if (command == "renumber")
+            return read_options(args, 2, {"--page"}, o) ? renumber(path, o.page) : usage();
         if (command == "print" && args.size() >= 3)
             return read_options(args, 3, {"--page", "--sort", "--desc"}, o)
                        ? printReport(path, args[2], o.page, o.sortField, o.descending)

@@ -8,8 +8,12 @@
 #include "support/Emulator.h"
 #include "support/UserKey.h"
 #include "support/WindowFixture.h"
+#include "ui/ChartWindow.h"
 
+#include <QTest>
 #include <QTimer>
+
+#include <cstdio>
 
 #include <gtest/gtest.h>
 
@@ -40,6 +44,15 @@ TEST_F(WindowPictures, TheWindowAsTheUserMeetsIt) {
     ASSERT_TRUE(form->document().isOpen());
     form->grab().save(out + "/observations.png");
 
+    // «График» of the page over the record order.
+    form->showChart();
+    ChartWindow* chart = form->chartWindow();
+    ASSERT_NE(chart, nullptr);
+    chart->resize(900, 640);
+    QTest::qWait(200); // the chart lays out its plot in the event loop
+    chart->grab().save(out + "/chart-observation.png");
+    chart->hide();
+
     // Sorted by P, largest first, with "Время" coloured and three rows marked.
     TDBGridPro* grid = form->grid(PageKind::Observation);
     grid->TitleClick(grid->Columns().ByFieldName("P"), false);
@@ -58,7 +71,9 @@ TEST_F(WindowPictures, TheWindowAsTheUserMeetsIt) {
         t.Append();
         t.SetNumber(Field::N, i + 1);
         t.SetText(Field::DATE, "09.12.2026");
-        t.SetText(Field::TIME, "10:" + std::to_string(10 + i % 50) + ":00");
+        char time[16];
+        std::snprintf(time, sizeof time, "%02d:%02d:00", 8 + i / 60, i % 60); // a record a minute
+        t.SetText(Field::TIME, time);
         t.SetNumber(Field::SERIAL, 1234);
         t.SetInteger(Field::NB_TYPE, 1);
         t.SetNumber(Field::P, 10 + 0.37 * i);
@@ -70,6 +85,12 @@ TEST_F(WindowPictures, TheWindowAsTheUserMeetsIt) {
     t.Close();
     ASSERT_TRUE(form->Open_DB(QString::fromStdString(mixed)));
     form->grab().save(out + "/operative.png");
+
+    // The operative page over date and time.
+    form->showChart();
+    chart->setXAxis(XAxis::Time);
+    QTest::qWait(200);
+    chart->grab().save(out + "/chart-operative.png");
 }
 
 class ReportPictures : public TableFixture {

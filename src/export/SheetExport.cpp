@@ -3,23 +3,14 @@
 #include "export/vteExcel.h"
 #include "export/vteExcelTypes.h"
 #include "table/ObservationTable.h"
+#include "table/Pages.h"
 
 namespace ulen3 {
 
 namespace {
 
-// The header texts, with their Latin and Cyrillic look-alikes exactly as the program has them:
-// Latin T, C and q; Cyrillic С (U+0421) and Т (U+0422); the degree sign U+00B0.
-const char* const kHeaders[8] = {
-    "N",
-    "Дата",
-    "Время",
-    "T\u043d, \u00b0C",
-    "T\u0432, \u00b0\u0421",
-    "T\u0432-\u0422\u043d, \u00b0\u0421",
-    "q, \u0412\u0442/\u043a\u0432.\u043c",
-    "Примечание",
-};
+// The header texts, the measured columns titled as the grids title them.
+const char* const kHeaders[8] = {"N", "Дата", "Время", kTitleP, kTitleR, kTitleH, kTitleQ, "Примечание"};
 
 // Where each column of a data row comes from.
 struct Column {

@@ -13,6 +13,14 @@ PageKind shown_page(ObservationTable& table) {
     return PageKind::Observation;
 }
 
+PageKind named_page(ObservationTable& table, const std::string& name) {
+    if (name.empty())
+        return shown_page(table);
+    const PageKind kind = name == "operative" ? PageKind::Operative : PageKind::Observation;
+    table.SetFilter(page_definition(kind).filter);
+    return kind;
+}
+
 void drop_sort_tag(ObservationTable& table, const char* tag) {
     try {
         const ObservationTable::UpdateBatch batch(table);

@@ -9,9 +9,11 @@
 #include "settings/Settings.h"
 #include "table/Pages.h"
 #include "table/TablePaths.h"
+#include "ui/ChartWindow.h"
 #include "ui/PortsDialog.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -65,24 +67,22 @@ TgpColumn col(const char* field, const char* caption, int width, const char* for
     return c;
 }
 
-// The column titles carry Latin and Cyrillic look-alikes exactly: Latin T, C and q; Cyrillic
-// С (U+0421) and Т (U+0422); the degree sign U+00B0.
-const char* const kTn = "T\u043d, \u00b0C";
-const char* const kTv = "T\u0432, \u00b0\u0421";
-const char* const kDiff = "T\u0432-\u0422\u043d, \u00b0\u0421";
-const char* const kQ = "q, \u0412\u0442/\u043a\u0432.\u043c";
-
 std::vector<TgpColumn> observation_columns() {
-    return {col("SERIAL", "Серия", 23),       col("N", "N", 27), col("DATE", "Дата", 44), col("TIME", "Время", 41),
-            col("P", kTn, 66, "0.0", true),   col("R", kTv, 66), col("H", kDiff, 85),     col("T", kQ, 107),
-            col("COMMENT", "Примечание", 216)};
+    return {
+        col("SERIAL", "Серия", 23),         col("N", "N", 27),     col("DATE", "Дата", 44), col("TIME", "Время", 41),
+        col("P", kTitleP, 66, "0.0", true), col("R", kTitleR, 66), col("H", kTitleH, 85),   col("T", kTitleQ, 107),
+        col("COMMENT", "Примечание", 216)};
 }
 
 std::vector<TgpColumn> operative_columns() {
-    return {col("SERIAL", "Серия", 24),       col("N", "N", 21),
-            col("DATE", "Дата", 63),          col("TIME", "Время", 42),
-            col("P", kTn, 87, "0.0", true),   col("R", kTv, 57, "0.0"),
-            col("H", kDiff, 58, "0.0"),       col("H", kQ, 109, "0.00"),
+    return {col("SERIAL", "Серия", 24),
+            col("N", "N", 21),
+            col("DATE", "Дата", 63),
+            col("TIME", "Время", 42),
+            col("P", kTitleP, 87, "0.0", true),
+            col("R", kTitleR, 57, "0.0"),
+            col("H", kTitleH, 58, "0.0"),
+            col("H", kTitleQ, 109, "0.00"),
             col("COMMENT", "Примечание", 214)};
 }
 
@@ -116,7 +116,11 @@ TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, 
         grid->SetShowFooters(true);
         grid->SetDataSource(&m_table);
         grid->OnInitEdit = [this](TDBGridPro*) { m_document.markChanged(); };
-        grid->OnSelectionChange = [this](TDBGridPro* g) { m_footers.showMarked(*g); };
+        grid->OnSelectionChange = [this](TDBGridPro* g) {
+            m_footers.showMarked(*g);
+            if (m_chart)
+                m_chart->marksChanged();
+        };
         grid->OnTitleStateChange = [this](TDBGridPro* g, int column) {
             guarded([&] {
                 if (g == DBGridPro1)
@@ -162,6 +166,7 @@ TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, 
 }
 
 TForm1::~TForm1() {
+    delete std::exchange(m_chart, nullptr); // it follows the table, which goes before the window's children
     // The table closes as the application shuts down; the grids no longer follow it.
     DBGridPro1->SetDataSource(nullptr);
     DBGridPro2->SetDataSource(nullptr);
@@ -209,6 +214,11 @@ void TForm1::buildMenus() {
     view->addActions({N29, N30, N31});
     view->addSeparator();
     view->addAction(N33);
+    view->addSeparator();
+    m_chartAction = action(
+        "&График…", [this] { showChart(); }, -1, QKeySequence(Qt::CTRL | Qt::Key_G));
+    m_chartAction->setEnabled(false);
+    view->addAction(m_chartAction);
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Правка"));
     QAction* N34 = action(
         "&Удалить строки", [this] { N21Click(); }, 6);
@@ -249,6 +259,9 @@ void TForm1::buildMenus() {
     popup->addAction(N27);
     popup->addSeparator();
     popup->addAction(action("У&далить", [this] { N21Click(); }));
+    popup->addSeparator();
+    popup->addAction(action("&График…", [this] { showChart(); }));
+    popup->addAction(action("&Статистика…", [this] { showStatistics(); }));
     for (TDBGridPro* grid : {DBGridPro1, DBGridPro2}) {
         grid->view()->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(grid->view(), &QWidget::customContextMenuRequested, this,
@@ -469,10 +482,16 @@ void TForm1::showDocument(bool withLayouts) {
         if (withLayouts)
             load_layout(QString::fromLatin1(p.def.layoutValue), p.grid);
     }
+    m_chartAction->setEnabled(true);
+    if (m_chart && m_chart->isVisible())
+        showChart();
 }
 
 // The window without a document: commands off, pages hidden, the plain title and background.
 void TForm1::showNoDocument() {
+    m_chartAction->setEnabled(false);
+    if (m_chart)
+        m_chart->detach();
     disable_button();
     tab_vis_dis();
     setTitle(QString::fromUtf8(kTitle));
@@ -692,6 +711,27 @@ void TForm1::afterPost(TDBGridPro* grid) {
     m_footers.recomputeInPlace();
     if (pagesShown() && grid == visiblePage().grid)
         m_footers.showMarked(*grid);
+}
+
+void TForm1::showChart() {
+    if (!m_document.isOpen() || !m_table.Active())
+        return;
+    if (!m_chart)
+        m_chart = new ChartWindow(m_dialogs, this);
+    const Page& p = visiblePage();
+    m_chart->showPage(p.grid, QString::fromUtf8(p.def.caption),
+                      QFileInfo(QString::fromStdString(m_table.Path())).fileName(),
+                      QChar::fromLatin1(decimalSeparator()));
+    m_chart->show();
+    m_chart->raise();
+    m_chart->activateWindow();
+}
+
+void TForm1::showStatistics() {
+    if (!m_document.isOpen() || !m_table.Active())
+        return;
+    const Page& p = visiblePage();
+    show_statistics(p.grid, QString::fromUtf8(p.def.caption), QChar::fromLatin1(decimalSeparator()), this);
 }
 
 void TForm1::DBGridPro1SelectionChange(TDBGridPro* grid) { m_footers.showMarked(*grid); }

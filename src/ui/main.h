@@ -28,6 +28,7 @@ class QToolButton;
 namespace ulen3 {
 
 struct DecodeResult;
+class ChartWindow;
 class TForm2;
 struct DownloadResults;
 class SettingsStore;
@@ -117,6 +118,12 @@ public:
     void DBGridPro2AfterDelete(TDBGridPro* grid);
     // find_mma, then the footers of the visible page's grid.
     void recompute_footers();
+
+    // The window «График» of the visible page ("График…"), made at its first use; and the
+    // figures of the page or its marked rows ("Статистика…").
+    void showChart();
+    void showStatistics();
+    ChartWindow* chartWindow() const { return m_chart; }
 
     // Printed reports (PrintCommands.cpp); each page's report as last prepared.
     const PageReport& report(PageKind kind) const { return page(kind).report; }
@@ -212,6 +219,8 @@ private:
     TForm2& m_download;
     DownloadResults& m_results;
     Document m_document;
+    ChartWindow* m_chart = nullptr;
+    QAction* m_chartAction = nullptr;
     ObservationTable& m_table = m_document.table();
     PageFooters m_footers{m_table};
     ColumnLayouts m_layouts{m_settings, m_dialogs, this};
