@@ -96,10 +96,6 @@ TEST_F(WindowPictures, TheWindowAsTheUserMeetsIt) {
 class ReportPictures : public TableFixture {
 protected:
     void SetUp() override { table.Open(createTable()); }
-    void add(double n, double p, double r, double h, const std::string& t = "", const std::string& comment = "",
-             int kind = 0) {
-        addReportRecord(n, p, r, h, t, comment, kind);
-    }
     std::string pdf(PageKind page, const std::string& name) {
         table.SetFilter(page_definition(page).filter);
         const PreparedReport prepared = prepare_report(report_template(page), table.Records(), ",");
@@ -113,7 +109,7 @@ protected:
 TEST_F(ReportPictures, TheFirstSheetOfEachReport) {
     const std::string out = folder().toStdString();
     for (int i = 0; i < 40; ++i)
-        add(i + 1, 10 + 0.37 * i, 20 - 0.05 * i, 0.125 * i, "", i % 7 ? "" : "Контрольная точка", i % 2);
+        addReportRecord(i + 1, 10 + 0.37 * i, 20 - 0.05 * i, 0.125 * i, "", i % 7 ? "" : "Контрольная точка", i % 2);
     for (PageKind page : {PageKind::Observation, PageKind::Operative}) {
         const char* name = page == PageKind::Observation ? "report-observation" : "report-operative";
         const std::string pdfPath = pdf(page, std::string(name) + ".pdf");

@@ -54,10 +54,6 @@ constexpr double kMm = 5.0 / 18.0; // one layout unit
 class ReportTest : public TableFixture {
 protected:
     void SetUp() override { table.Open(createTable()); }
-    void add(double n, double p, double r, double h, const std::string& t = "", const std::string& comment = "",
-             int kind = 0) {
-        addReportRecord(n, p, r, h, t, comment, kind);
-    }
     std::string pdf(PageKind page, const std::string& name = "report.pdf") {
         table.SetFilter(page_definition(page).filter);
         prepared = prepare_report(report_template(page), table.Records(), ",");
@@ -130,7 +126,7 @@ TEST_F(ReportTest, AnEmptyPagePrintsTitleColumnTitlesAndOneSheetNumber) {
 // Where the Part puts them, within half a millimetre: the title's left and top, every column
 // title's and the first row's cell centres.
 TEST_F(ReportTest, TextsStandWhereTheTemplatePutsThem) {
-    add(7, 12.5, 3.25, 12.5, "q1", "Плита");
+    addReportRecord(7, 12.5, 3.25, 12.5, "q1", "Плита");
     const std::string path = pdf(PageKind::Observation);
     const auto words = pdf_words(path, 1);
     const Word* title = find(words, "Наблюдения");
@@ -164,7 +160,7 @@ TEST_F(ReportTest, TextsStandWhereTheTemplatePutsThem) {
 }
 
 TEST_F(ReportTest, TheOperativeReportSwapsTitlesAndData) {
-    add(1, 12.5, 2, 12.5, "tt", "", 1);
+    addReportRecord(1, 12.5, 2, 12.5, "tt", "", 1);
     const std::string path = pdf(PageKind::Operative);
     const auto words = pdf_words(path, 1);
     EXPECT_NE(find(words, "Наблюдение"), nullptr);
@@ -195,8 +191,8 @@ TEST_F(ReportTest, ALongCommentWrapsAndMakesItsRowTallerWithoutOverlap) {
     std::string comment;
     while (comment.size() < 300)
         comment += "плита ";
-    add(1, 1, 1, 1, "", comment.substr(0, 100)); // the field keeps 100 bytes
-    add(2, 1, 1, 1);
+    addReportRecord(1, 1, 1, 1, "", comment.substr(0, 100)); // the field keeps 100 bytes
+    addReportRecord(2, 1, 1, 1);
     table.SetFilter("NB_TYPE=0");
     // The field holds 100 characters; a report text of 300 is laid out the same way.
     ReportTemplate t = report_template(PageKind::Observation);
@@ -219,7 +215,7 @@ TEST_F(ReportTest, AWordWiderThanItsCellBreaksAndStaysInside) {
         comment += static_cast<char>('A' + i % 26);
     for (int i = 0; i < 50; ++i)
         t += static_cast<char>('0' + i % 10);
-    add(1, 99999999.99, 1, 1, t, comment);
+    addReportRecord(1, 99999999.99, 1, 1, t, comment);
     const std::string path = pdf(PageKind::Observation);
     const auto texts = prepared.texts(0);
     const auto words = pdf_words(path, 1);
@@ -252,7 +248,7 @@ TEST_F(ReportTest, SheetsCountWithEveryOneCarryingTheTotal) {
     int have = 0;
     for (const auto& [records, sheets] : cases) {
         for (; have < records; ++have)
-            add(have + 1, have, have, have);
+            addReportRecord(have + 1, have, have, have);
         const std::string path = pdf(PageKind::Observation, "count.pdf");
         EXPECT_EQ(prepared.sheetCount(), sheets) << records;
         EXPECT_EQ(pdf_pages(path), sheets) << records;
