@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -134,6 +135,16 @@ int runWorkload(const std::string& name) {
             return 1;
         return bench_window(tablePath("window.db"), tablePath("config"));
     }
+    if (name == "chart-200000")
+        return bench_chart(tablePath("large.db"), tablePath("config"));
+    if (name == "stats-json-200000") {
+        // The command as a script runs it: this process becomes ulen3-cli.
+        const std::string table = tablePath("large.db");
+        const int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, 1); // the figures are the time, not the text
+        execl(ULEN3_CLI, ULEN3_CLI, "stats", table.c_str(), "--json", static_cast<char*>(nullptr));
+        return 127;
+    }
     if (name == "exchange-feed")
         return bench_exchange_feed();
     if (name == "download-full")
@@ -191,6 +202,8 @@ int main(int argc, char** argv) {
     measure(exe.c_str(), "post-2tags", "tags: 2,000 posts with two tags on 200,000", 2000);
     measure(exe.c_str(), "grid-200000", "grid: 202,000 records, paint, last, 1,000 moves", 202000);
     measure(exe.c_str(), "window-200000", "window: 202,000 records, sorts, footers, delete, renumber", 202000);
+    measure(exe.c_str(), "chart-200000", "chart: window with «График» of 200,000 records", 200000);
+    measure(exe.c_str(), "stats-json-200000", "chart: ulen3-cli stats --json of 200,000 [0.15 s]", 200000);
     measure(exe.c_str(), "decode-2978", "decode: 2,978-record image into a new table [20 ms]", 2978);
     measure(exe.c_str(), "decode-append-100", "decode: append 100 records onto 202,000", 100);
     measure(exe.c_str(), "print-2978", "print: 2,978 records to PDF as ulen3-cli print [0.6 s]", 2978);

@@ -59,7 +59,7 @@ int cli_stats(const std::vector<std::string>& args) {
     table.OpenReadOnly(args[1]); // a reader writes nothing
     const PageKind kind = named_page(table, page);
     if (json) {
-        const PageSeries s = page_series(table.Records());
+        const PageSeries s = page_series(table.Records(), {}, false);
         const std::string out = std::string("{\"page\":\"") + page_name(kind) +
                                 "\",\"count\":" + std::to_string(s.count()) + ",\"P\":" + figures_json(s.figuresP()) +
                                 ",\"R\":" + figures_json(s.figuresR()) + "}\n";

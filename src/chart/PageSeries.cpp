@@ -68,20 +68,22 @@ int PageSeries::undated() const {
     return static_cast<int>(std::count_if(moments.begin(), moments.end(), [](const auto& m) { return !m; }));
 }
 
-PageSeries page_series(const RecordView& page, const std::vector<uint32_t>& marked) {
+PageSeries page_series(const RecordView& page, const std::vector<uint32_t>& marked, bool texts) {
     PageSeries s;
     std::vector<uint32_t> chosen = marked;
     std::sort(chosen.begin(), chosen.end());
     s.marked = chosen.size() >= 2;
     const int n = s.marked ? static_cast<int>(chosen.size()) : page.Count();
     s.records.reserve(n);
-    s.n.reserve(n);
-    s.date.reserve(n);
-    s.time.reserve(n);
     s.rows.reserve(n);
     s.p.reserve(n);
     s.r.reserve(n);
-    s.moments.reserve(n);
+    if (texts) {
+        s.n.reserve(n);
+        s.date.reserve(n);
+        s.time.reserve(n);
+        s.moments.reserve(n);
+    }
     for (int row = 0; row < page.Count(); ++row) {
         const uint32_t id = page.RecordId(row);
         if (s.marked && !std::binary_search(chosen.begin(), chosen.end(), id))
@@ -90,9 +92,11 @@ PageSeries page_series(const RecordView& page, const std::vector<uint32_t>& mark
         s.rows.push_back(row);
         s.emptyP += page.IsNull(row, Field::P);
         s.emptyR += page.IsNull(row, Field::R);
-        s.n.push_back(page.Number(row, Field::N));
         s.p.push_back(page.Number(row, Field::P));
         s.r.push_back(page.Number(row, Field::R));
+        if (!texts)
+            continue;
+        s.n.push_back(page.Number(row, Field::N));
         s.date.push_back(page.Text(row, Field::DATE));
         s.time.push_back(page.Text(row, Field::TIME));
         s.moments.push_back(record_moment(s.date.back(), s.time.back()));

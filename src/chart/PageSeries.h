@@ -40,7 +40,8 @@ struct PageSeries {
 
 // The page's records; when `marked` holds two or more records, only those, still in the page's
 // order (fewer marks are no choice, as for the footers).
-PageSeries page_series(const RecordView& page, const std::vector<uint32_t>& marked = {});
+// `texts`: with N, DATE, TIME and the moments; without them only what the figures need.
+PageSeries page_series(const RecordView& page, const std::vector<uint32_t>& marked = {}, bool texts = true);
 
 // The points of one curve: x ascending, the index of each point's record in its series.
 struct Curve {
