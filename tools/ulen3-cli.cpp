@@ -4,6 +4,7 @@
 #include "CliDecode.h"
 #include "CliDownload.h"
 #include "base/File.h"
+#include "export/PageExport.h"
 #include "export/SheetExport.h"
 #include "print/ReportEngine.h"
 #include "print/Reports.h"
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,9 +38,19 @@ std::string upperCase(std::string tag) {
 
 // The options a command takes, after its fixed arguments.
 struct Options {
-    std::string filter, sortField, page, tag = "tab1";
+    std::string filter, sortField, page, tag = "tab1", rows, separator, decimal;
     bool descending = false;
 };
+
+std::string& option_value(Options& o, const std::string& option) {
+    return option == "--filter"    ? o.filter
+           : option == "--sort"    ? o.sortField
+           : option == "--page"    ? o.page
+           : option == "--rows"    ? o.rows
+           : option == "--sep"     ? o.separator
+           : option == "--decimal" ? o.decimal
+                                   : o.tag;
+}
 
 // False for an option the command does not take, one without its value, or an unknown page.
 bool read_options(const std::vector<std::string>& args, size_t from, std::initializer_list<const char*> takes,
@@ -53,8 +65,7 @@ bool read_options(const std::vector<std::string>& args, size_t from, std::initia
         }
         if (i + 1 >= args.size())
             return false;
-        std::string& value = a == "--filter" ? o.filter : a == "--sort" ? o.sortField : a == "--page" ? o.page : o.tag;
-        value = args[++i];
+        option_value(o, a) = args[++i];
     }
     return o.page.empty() || o.page == "observation" || o.page == "operative";
 }
@@ -68,25 +79,14 @@ int usage() {
                  "  ulen3-cli download [--port УСТРОЙСТВО] [--image ОБРАЗ.bin]\n"
                  "                    [--table ТАБЛИЦА.db [--append]]\n"
                  "  ulen3-cli decode ОБРАЗ.bin ТАБЛИЦА.db [--append] [--dev-code КОД --serial НОМЕР]\n"
-                 "  ulen3-cli export ТАБЛИЦА.db КНИГА.xls [--page observation|operative]\n"
+                 "  ulen3-cli export ТАБЛИЦА.db ФАЙЛ.xls|.xlsx|.csv [--page observation|operative]\n"
+                 "                 [--rows 1,3,7-9] [--sort ПОЛЕ [--desc]] [--sep ; --decimal ,]\n"
                  "  ulen3-cli stats ТАБЛИЦА.db [--json] [--page observation|operative]\n"
                  "  ulen3-cli chart ТАБЛИЦА.db ГРАФИК.png|.svg|.pdf [--page observation|operative]\n"
                  "                 [--x order|time] [--width ПИКСЕЛИ --height ПИКСЕЛИ]\n"
                  "  ulen3-cli renumber ТАБЛИЦА.db [--page observation|operative]\n"
                  "  ulen3-cli print ТАБЛИЦА.db ОТЧЁТ.pdf [--page observation|operative] [--sort ПОЛЕ [--desc]]\n";
     return 2;
-}
-
-std::string csvField(const std::string& s) {
-    if (s.find_first_of(",\"\n\r") == std::string::npos && (s.empty() || s.front() != ' '))
-        return s;
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    return out + "\"";
 }
 
 int info(const std::string& path) {
@@ -145,7 +145,7 @@ int dump(const std::string& path, const std::string& filter, const std::string& 
             if (table.IsNull(f))
                 continue;
             // Numbers as stored, in full and without an exponent.
-            out += is_numeric(f) ? plain_number(table.Text(f)) : csvField(table.Text(f));
+            out += is_numeric(f) ? plain_number(table.Text(f)) : csv_field(table.Text(f), ',');
         }
         out += '\n';
     }
@@ -212,18 +212,48 @@ int printReport(const std::string& path, const std::string& out, const std::stri
     return 0;
 }
 
-// Writes the records of one page to an .xls workbook, as "Экспорт в Excel" does: in the order
-// of the file, which a table opened for reading has, with nothing written to the table.
-int exportPage(const std::string& path, const std::string& out, const std::string& page) {
-    const std::string refused = output_refusal(out, path, "Книга не записана");
+// The CSV style of the options: the user's locale's, or the separator and decimal mark asked.
+CsvStyle csv_style_of(const Options& o) {
+    CsvStyle style = csv_style_for(user_decimal_separator());
+    if (!o.separator.empty()) {
+        if (o.separator != "tab" && o.separator.size() != 1)
+            throw std::runtime_error("разделитель полей --sep — один знак или tab, а не «" + o.separator + "»");
+        style.separator = o.separator == "tab" ? '\t' : o.separator[0];
+    }
+    if (!o.decimal.empty()) {
+        if (o.decimal != "." && o.decimal != ",")
+            throw std::runtime_error("десятичный знак --decimal — «.» или «,», а не «" + o.decimal + "»");
+        style.decimal = o.decimal[0];
+    }
+    if (style.separator == style.decimal || style.separator == '"' || style.separator == '\r' ||
+        style.separator == '\n' || (style.separator >= '0' && style.separator <= '9') || style.separator == '-')
+        throw std::runtime_error(std::string("разделитель полей «") + style.separator +
+                                 "» спутать с числом, десятичным знаком или кавычкой; файл не записан");
+    return style;
+}
+
+// Writes the records of one page to a workbook or a CSV text, the type by the extension. Without
+// options as "Экспорт в Excel" does: in the order of the file, which a table opened for reading
+// has, with nothing written to the table; with --sort in that order, with --rows only those rows.
+int exportPage(const std::string& path, const std::string& out, const Options& o) {
+    const std::optional<ExportType> type = export_type_of(out);
+    const std::string refused =
+        output_refusal(out, path, type == ExportType::Csv ? "Файл не записан" : "Книга не записана");
     if (!refused.empty())
         throw std::runtime_error(refused);
+    if (!type)
+        throw std::runtime_error("тип файла «" + out + "» не известен: выберите .xls, .xlsx или .csv; файл не записан");
+    if (*type != ExportType::Csv && (!o.separator.empty() || !o.decimal.empty()))
+        throw std::runtime_error("--sep и --decimal задают вид файла .csv, а не книги; файл не записан");
+    const CsvStyle csv = *type == ExportType::Csv ? csv_style_of(o) : CsvStyle{};
     ObservationTable table;
-    table.OpenReadOnly(path);
-    named_page(table, page);
-    exp2excel(table.Records(), out);
+    open_for_reading(table, path, o.sortField, o.descending);
+    named_page(table, o.page);
+    const RecordView records = table.Records();
+    const std::vector<int> rows = o.rows.empty() ? all_rows(records) : parse_row_list(o.rows, records.Count());
+    export_rows(records, rows, out, *type, csv);
     table.Close();
-    std::printf("%s\n", export_success_text(out).c_str());
+    std::printf("%s\n", rows_exported_text(static_cast<int>(rows.size()), out).c_str());
     return 0;
 }
 
@@ -299,7 +329,9 @@ int main(int argc, char** argv) {
                        ? printReport(path, args[2], o.page, o.sortField, o.descending)
                        : usage();
         if (command == "export" && args.size() >= 3)
-            return read_options(args, 3, {"--page"}, o) ? exportPage(path, args[2], o.page) : usage();
+            return read_options(args, 3, {"--page", "--rows", "--sort", "--desc", "--sep", "--decimal"}, o)
+                       ? exportPage(path, args[2], o)
+                       : usage();
         if (command == "demo" && args.size() == 2)
             return demo(path, 12);
         if (command == "demo" && args.size() == 4 && args[2] == "--count")

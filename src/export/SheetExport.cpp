@@ -1,5 +1,7 @@
 #include "export/SheetExport.h"
 
+#include "export/PageExport.h"
+#include "export/SheetColumns.h"
 #include "export/vteExcel.h"
 #include "export/vteExcelTypes.h"
 #include "table/ObservationTable.h"
@@ -7,45 +9,52 @@
 
 namespace ulen3 {
 
-namespace {
-
-// The header texts, the measured columns titled as the grids title them.
-const char* const kHeaders[8] = {"N", "Дата", "Время", kTitleP, kTitleR, kTitleH, kTitleQ, "Примечание"};
-
-// Where each column of a data row comes from.
-struct Column {
-    Field field;
-    bool number;
+const SheetColumn kSheetColumns[kSheetColumnCount] = {
+    {"N", Field::N, true},         {"Дата", Field::DATE, false},
+    {"Время", Field::TIME, false}, {kTitleP, Field::P, true},
+    {kTitleR, Field::R, true},     {kTitleH, Field::H, true},
+    {kTitleQ, Field::T, false},    {"Примечание", Field::COMMENT, false},
 };
-const Column kColumns[8] = {{Field::N, true}, {Field::DATE, false}, {Field::TIME, false}, {Field::P, true},
-                            {Field::R, true}, {Field::H, true},     {Field::T, false},    {Field::COMMENT, false}};
 
-} // namespace
+std::string too_many_records_text(int count, int most, const char* book, bool xlsxWayOut) {
+    std::string text = "Записей для экспорта: " + std::to_string(count) + ", а лист " + book + " вмещает не более " +
+                       std::to_string(most) + " записей под строкой заголовка. Файл не записан.";
+    if (xlsxWayOut)
+        text += " Для большего числа записей используйте .xlsx: лист такой книги вмещает до " +
+                std::to_string(kMaxXlsxRecords) + " записей.";
+    return text;
+}
 
 void fill_export_sheet(const RecordView& records, TvteXLSWorkbook& workbook) {
+    fill_export_sheet(records, all_rows(records), workbook);
+}
+
+void fill_export_sheet(const RecordView& records, const std::vector<int>& rows, TvteXLSWorkbook& workbook) {
     TvteXLSWorksheet& sheet = workbook.AddSheet();
     sheet.SetName("ВЕСКОР");
-    const int n = records.Count();
+    const int n = static_cast<int>(rows.size());
     if (n > kMaxExportRecords)
-        throw ExportError("На странице " + std::to_string(n) + " записей, а лист книги Excel вмещает не более " +
-                          std::to_string(kMaxExportRecords) + " записей под строкой заголовка. Файл не записан.");
-    sheet.ReserveRanges(8 * (static_cast<std::size_t>(n) + 1));
-    for (int c = 0; c < 8; ++c)
-        sheet.Range(c, 0, c, 0).SetValue(std::string_view(kHeaders[c]));
+        throw ExportError(too_many_records_text(n, kMaxExportRecords, "книги Excel 97–2003", true));
+    sheet.ReserveRanges(kSheetColumnCount * (static_cast<std::size_t>(n) + 1));
+    for (int c = 0; c < kSheetColumnCount; ++c)
+        sheet.Range(c, 0, c, 0).SetValue(std::string_view(kSheetColumns[c].title));
     for (int k = 1; k <= n; ++k) {
-        for (int c = 0; c < 8; ++c) {
+        const int row = rows[static_cast<std::size_t>(k - 1)];
+        for (int c = 0; c < kSheetColumnCount; ++c) {
             TvteXLSRange& cell = sheet.Range(c, k, c, k);
-            if (kColumns[c].number)
-                cell.SetValue(records.Number(k - 1, kColumns[c].field));
+            if (kSheetColumns[c].number)
+                cell.SetValue(records.Number(row, kSheetColumns[c].field));
             else
-                cell.SetValue(std::string_view(records.Text(k - 1, kColumns[c].field)));
+                cell.SetValue(std::string_view(records.Text(row, kSheetColumns[c].field)));
         }
     }
 }
 
-void exp2excel(const RecordView& records, const std::string& path) {
+void exp2excel(const RecordView& records, const std::string& path) { exp2excel(records, all_rows(records), path); }
+
+void exp2excel(const RecordView& records, const std::vector<int>& rows, const std::string& path) {
     TvteXLSWorkbook workbook;
-    fill_export_sheet(records, workbook);
+    fill_export_sheet(records, rows, workbook);
     TvteExcelWriter writer;
     writer.Save(workbook, path);
 }

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace ulen3 {
 
@@ -20,12 +21,19 @@ public:
 };
 
 // Fills a new sheet "ВЕСКОР" of the workbook with the header row and one row per record, in
-// the view's order. Throws ExportError when they do not fit a sheet.
+// the view's order (or those rows of the view, positions in it, in the order given). Throws
+// ExportError when they do not fit a sheet.
 void fill_export_sheet(const RecordView& records, TvteXLSWorkbook& workbook);
+void fill_export_sheet(const RecordView& records, const std::vector<int>& rows, TvteXLSWorkbook& workbook);
 
 // The whole export: the workbook is built in memory, then written to path (replaced when it
 // exists). Throws ExportError or CompoundFileError with the user's message.
 void exp2excel(const RecordView& records, const std::string& path);
+void exp2excel(const RecordView& records, const std::vector<int>& rows, const std::string& path);
+
+// The refusal of a sheet of `book` ("книги Excel 97–2003") for `count` records when it holds at
+// most `most`, with the way out to .xlsx when asked.
+std::string too_many_records_text(int count, int most, const char* book, bool xlsxWayOut);
 
 // "Экспорт в файл <name> завершен успешно." with the file name without its folder.
 std::string export_success_text(const std::string& path);

@@ -162,6 +162,19 @@ TEST_F(CrashTest, ExportAndPrintLeaveTheOlderFileOrAWholeOne) {
             << what;
         write_file(xls, {'o', 'l', 'd'});
     });
+    // A workbook .xlsx and a CSV text: the older file, or one its reader opens whole.
+    for (const char* name : {"out.xlsx", "out.csv"}) {
+        const std::string out = dir.file(name);
+        write_file(out, {'o', 'l', 'd'});
+        const std::string reader = std::string(name).ends_with(".xlsx")
+                                       ? "import openpyxl,sys; openpyxl.load_workbook(sys.argv[1]).active['A2'].value"
+                                       : "import csv,sys; list(csv.reader(open(sys.argv[1], encoding='utf-8-sig')))";
+        cutEverywhere("export " + table + " " + out, 10, [&](const std::string& what) {
+            const bool old = read_file(out) == std::vector<unsigned char>{'o', 'l', 'd'};
+            EXPECT_TRUE(old || run_command("/usr/bin/python3 -c \"" + reader + "\" " + out + " 2>&1").empty()) << what;
+            write_file(out, {'o', 'l', 'd'});
+        });
+    }
     cutEverywhere("print " + table + " " + pdf, 10, [&](const std::string& what) {
         const auto now = read_file(pdf);
         const bool old = now == std::vector<unsigned char>{'o', 'l', 'd'};
