@@ -11,15 +11,37 @@ namespace ulen3 {
 
 namespace {
 
-// "Базы данных|*.db" as the file dialog writes it: "Базы данных (*.db)".
-QString name_filter(const QString& filter) {
+// "Базы данных|*.db" as the file dialog writes it, "Базы данных (*.db)"; several types as
+// "name|pattern|name|pattern…", each name written once with its pattern.
+QStringList name_filters(const QString& filter, QStringList& patterns) {
     const QStringList parts = filter.split('|');
-    return parts.size() == 2 ? parts[0] + " (" + parts[1] + ")" : filter;
+    if (parts.size() < 2 || parts.size() % 2 != 0)
+        return {filter};
+    QStringList names;
+    for (qsizetype i = 0; i < parts.size(); i += 2) {
+        names << (parts[i].contains('(') ? parts[i] : parts[i] + " (" + parts[i + 1] + ")");
+        patterns << parts[i + 1];
+    }
+    return names;
+}
+
+// "*.xlsx" gives "xlsx"; empty for a pattern of no one extension.
+QString suffix_of(const QString& pattern) {
+    return pattern.startsWith(QStringLiteral("*.")) && !pattern.contains(';') ? pattern.mid(2) : QString();
 }
 
 void prepare(QFileDialog& d, const QString& filter, const QString& defaultExt, const QString& folder) {
-    d.setNameFilter(name_filter(filter));
+    QStringList patterns;
+    const QStringList names = name_filters(filter, patterns);
+    d.setNameFilters(names);
     d.setDefaultSuffix(defaultExt.startsWith('.') ? defaultExt.mid(1) : defaultExt);
+    // A name typed without an extension takes the one of the type chosen.
+    if (patterns.size() > 1)
+        QObject::connect(&d, &QFileDialog::filterSelected, &d, [&d, names, patterns](const QString& chosen) {
+            const QString suffix = suffix_of(patterns.value(names.indexOf(chosen)));
+            if (!suffix.isEmpty())
+                d.setDefaultSuffix(suffix);
+        });
     d.setDirectory(folder);
 }
 

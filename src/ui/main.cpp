@@ -118,6 +118,7 @@ TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, 
         grid->OnInitEdit = [this](TDBGridPro*) { m_document.markChanged(); };
         grid->OnSelectionChange = [this](TDBGridPro* g) {
             m_footers.showMarked(*g);
+            updateExportMarked();
             if (m_chart)
                 m_chart->marksChanged();
         };
@@ -153,6 +154,7 @@ TForm1::TForm1(UserDialogs& dialogs, SettingsStore& settings, TForm2& download, 
             TabSheet1Show();
         else if (page == 1)
             TabSheet2Show();
+        updateExportMarked();
     });
     auto* central = new QWidget;
     central->setAutoFillBackground(true);
@@ -228,6 +230,12 @@ void TForm1::buildMenus() {
     QAction* N37 = action("&Перенумеровать строки", [this] { N37Click(); });
     tools->addActions({Excel1, N37});
     tools->addSeparator();
+    QAction* exportAll = action("Экспо&рт…", [this] { exportPage(false); });
+    m_exportMarkedAction = action("Экспорт вы&бранных строк…", [this] { exportPage(true); });
+    m_exportMarkedAction->setEnabled(false);
+    tools->addActions({exportAll, m_exportMarkedAction});
+    connect(tools, &QMenu::aboutToShow, this, [this] { updateExportMarked(); });
+    tools->addSeparator();
     tools->addAction(action("П&орты прибора…", [this] {
         PortsDialog ports(m_settings, m_dialogs, this);
         ports.exec();
@@ -247,7 +255,7 @@ void TForm1::buildMenus() {
     help->addAction(N24);
     help->addSeparator();
     help->addAction(N26);
-    m_documentCommands = {N4, N5, N7, N8, N9, N27, N29, N30, N31, N33, N34, N37, Excel1};
+    m_documentCommands = {N4, N5, N7, N8, N9, N27, N29, N30, N31, N33, N34, N37, Excel1, exportAll};
 
     // The popup menu of both grids: the menu bar's own actions where the captions agree (the
     // popup opens only over a page, while a document is open and they are enabled).
@@ -262,6 +270,9 @@ void TForm1::buildMenus() {
     popup->addSeparator();
     popup->addAction(action("&График…", [this] { showChart(); }));
     popup->addAction(action("&Статистика…", [this] { showStatistics(); }));
+    popup->addSeparator();
+    popup->addAction(m_exportMarkedAction);
+    connect(popup, &QMenu::aboutToShow, this, [this] { updateExportMarked(); });
     for (TDBGridPro* grid : {DBGridPro1, DBGridPro2}) {
         grid->view()->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(grid->view(), &QWidget::customContextMenuRequested, this,
@@ -483,6 +494,7 @@ void TForm1::showDocument(bool withLayouts) {
             load_layout(QString::fromLatin1(p.def.layoutValue), p.grid);
     }
     m_chartAction->setEnabled(true);
+    updateExportMarked();
     if (m_chart && m_chart->isVisible())
         showChart();
 }
@@ -490,6 +502,7 @@ void TForm1::showDocument(bool withLayouts) {
 // The window without a document: commands off, pages hidden, the plain title and background.
 void TForm1::showNoDocument() {
     m_chartAction->setEnabled(false);
+    m_exportMarkedAction->setEnabled(false);
     if (m_chart)
         m_chart->detach();
     disable_button();

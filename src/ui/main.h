@@ -87,7 +87,12 @@ public:
     void N7Click() { Close_DB(); } // "Закрыть"
     void N11Click();               // "Выход"
     void Excel1Click();            // "Экспорт в Excel"
-    void FormClose();              // the window is closed
+    // "Экспорт…" (the visible page) and "Экспорт выбранных строк…" (its marked rows), in the
+    // grid's order, to the type chosen in the save dialog (ExportCommands.cpp).
+    void exportPage(bool markedOnly);
+    // "Экспорт выбранных строк…" is enabled while the page shown has a marked row.
+    void updateExportMarked();
+    void FormClose(); // the window is closed
 
     void Create_DB(const QString& path);
     bool Open_DB(const QString& path);
@@ -221,6 +226,7 @@ private:
     Document m_document;
     ChartWindow* m_chart = nullptr;
     QAction* m_chartAction = nullptr;
+    QAction* m_exportMarkedAction = nullptr;
     ObservationTable& m_table = m_document.table();
     PageFooters m_footers{m_table};
     ColumnLayouts m_layouts{m_settings, m_dialogs, this};
