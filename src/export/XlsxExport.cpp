@@ -8,8 +8,10 @@
 #include <minizip/zip.h>
 #include <xlsxwriter.h>
 
+#include <clocale>
 #include <cmath>
 #include <dlfcn.h>
+#include <locale.h>
 #include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -60,6 +62,29 @@ const char* sheet_text(const std::string& text, std::string& scratch) {
     throw ExportError("Книга .xlsx не построена: " + why + ". Файл не записан.");
 }
 
+// The library writes numbers with the C library's printf, which follows LC_NUMERIC: under a
+// locale with a decimal comma (the window runs under the user's) it would write "46,75", which
+// no reader takes for a number. This thread writes in the C locale while the workbook is built.
+class CNumbers {
+public:
+    CNumbers() : m_c(newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr))) {
+        if (m_c)
+            m_previous = uselocale(m_c);
+    }
+    ~CNumbers() {
+        if (!m_c)
+            return;
+        uselocale(m_previous);
+        freelocale(m_c);
+    }
+    CNumbers(const CNumbers&) = delete;
+    CNumbers& operator=(const CNumbers&) = delete;
+
+private:
+    locale_t m_c;
+    locale_t m_previous = LC_GLOBAL_LOCALE;
+};
+
 // Closes the workbook once, whatever happens while its rows are written.
 struct OpenWorkbook {
     lxw_workbook* book;
@@ -87,6 +112,7 @@ XlsxImage build_xlsx(const RecordView& view, const std::vector<int>& rows) {
     const int n = static_cast<int>(rows.size());
     if (n > kMaxXlsxRecords)
         throw ExportError(too_many_records_text(n, kMaxXlsxRecords, "книги Excel", false));
+    const CNumbers numbers;
     XlsxImage image;
     image.m_fd = memfd_create("ulen3-xlsx", MFD_CLOEXEC);
     if (image.m_fd < 0)

@@ -38,19 +38,18 @@ void TForm1::exportPage(bool markedOnly) {
         return;
     const QString caption = markedOnly ? QStringLiteral("Экспорт выбранных строк") : QStringLiteral("Экспорт");
     const RecordView records = m_table.Records();
-    const std::vector<int> rows =
-        markedOnly ? rows_of_records(records, marks_of(*activeGrid())) : all_rows(records);
+    const std::vector<int> rows = markedOnly ? rows_of_records(records, marks_of(*activeGrid())) : all_rows(records);
     if (markedOnly && rows.empty())
         return;
-    const QString path = m_dialogs.saveFile(this, QString::fromUtf8(kExportTypes), QStringLiteral(".xls"),
-                                            m_document.folder(), true);
+    const QString path =
+        m_dialogs.saveFile(this, QString::fromUtf8(kExportTypes), QStringLiteral(".xls"), m_document.folder(), true);
     if (path.isEmpty())
         return;
     const std::optional<ExportType> type = export_type_of(path.toStdString());
     if (!type) {
-        m_dialogs.error(this, caption,
-                        QStringLiteral("Тип файла «%1» не известен: выберите .xls, .xlsx или .csv. Файл не записан.")
-                            .arg(path));
+        m_dialogs.error(
+            this, caption,
+            QStringLiteral("Тип файла «%1» не известен: выберите .xls, .xlsx или .csv. Файл не записан.").arg(path));
         return;
     }
     refuseOutput(path, *type == ExportType::Csv ? "Файл не записан" : "Книга не записана");
@@ -59,8 +58,7 @@ void TForm1::exportPage(bool markedOnly) {
         export_rows(records, rows, path.toStdString(), *type, csv_style_for(decimalSeparator()));
     }
     m_dialogs.information(
-        this, caption,
-        QString::fromStdString(rows_exported_text(static_cast<int>(rows.size()), path.toStdString())));
+        this, caption, QString::fromStdString(rows_exported_text(static_cast<int>(rows.size()), path.toStdString())));
 }
 
 void TForm1::updateExportMarked() {

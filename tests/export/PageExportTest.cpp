@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 using namespace ulen3;
 using namespace ulen3::test;
 
@@ -128,7 +130,11 @@ TEST_F(PageExportTest, TheXlsxSheetIsTheXlsSheet) {
     const RecordView page = table.Records();
     const std::string xls = dir.file("page.xls"), xlsx = dir.file("page.xlsx");
     export_rows(page, all_rows(page), xls, ExportType::Xls);
+    // The window runs under the user's locale, whose decimal mark may be a comma.
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "ru_RU.UTF-8"), nullptr);
     export_rows(page, all_rows(page), xlsx, ExportType::Xlsx);
+    std::setlocale(LC_NUMERIC, previous.c_str());
     EXPECT_EQ(compared(xls, xlsx), "same\n");
     EXPECT_EQ(column(xlsx, 4), "0.25\n0\n1e+08\n");
     const std::string parts = run_command("/usr/bin/python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "

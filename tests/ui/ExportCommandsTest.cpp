@@ -191,11 +191,13 @@ TEST_F(ExportCommandsTest, TheSaveDialogGivesANameTheExtensionOfTheTypeChosen) {
         QTest::keyClicks(name, "june");
         QTest::keyClick(name, Qt::Key_Return);
     });
-    const QString chosen = real.saveFile(nullptr, QString::fromUtf8("Книга Excel 97–2003 (*.xls)|*.xls|Книга Excel "
-                                                                     "(*.xlsx)|*.xlsx|Текст CSV (*.csv)|*.csv"),
+    const QString chosen = real.saveFile(nullptr,
+                                         QString::fromUtf8("Книга Excel 97–2003 (*.xls)|*.xls|Книга Excel "
+                                                           "(*.xlsx)|*.xlsx|Текст CSV (*.csv)|*.csv"),
                                          ".xls", QString::fromStdString(dir.path()), true);
-    EXPECT_EQ(offered, (QStringList{QString::fromUtf8("Книга Excel 97–2003 (*.xls)"),
-                                    QString::fromUtf8("Книга Excel (*.xlsx)"), QString::fromUtf8("Текст CSV (*.csv)")}));
+    EXPECT_EQ(offered,
+              (QStringList{QString::fromUtf8("Книга Excel 97–2003 (*.xls)"), QString::fromUtf8("Книга Excel (*.xlsx)"),
+                           QString::fromUtf8("Текст CSV (*.csv)")}));
     EXPECT_EQ(chosen, QString::fromStdString(dir.file("june.csv")));
 }
 
