@@ -23,6 +23,7 @@ test: build
 
 bench: build
 	$(BUILD)/bench/ulen3-bench
+	/usr/bin/python3 bench/side_by_side.py $(BUILD)
 
 # The documentation's pictures, drawn anew into docs/.
 docs: build

@@ -476,17 +476,47 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
                 distinct.push_back(keys[r]);
             id[r] = it->second;
         }
-        std::vector<std::string> sortKeys(distinct.size());
-        for (size_t d = 0; d < distinct.size(); ++d)
-            sortKeys[d] = m_collation->sortKey(distinct[d]);
+        // The distinct texts by their primary weights, laid end to end in one buffer; runs that
+        // tie there are put in order by their whole keys.
+        std::string arena;
+        std::vector<std::size_t> start(distinct.size() + 1);
+        for (size_t d = 0; d < distinct.size(); ++d) {
+            start[d] = arena.size();
+            m_collation->appendPrimaryKey(distinct[d], arena);
+        }
+        start[distinct.size()] = arena.size();
+        const auto primary = [&](uint32_t d) {
+            return std::string_view(arena).substr(start[d], start[d + 1] - start[d]);
+        };
         std::vector<uint32_t> byKey(distinct.size());
         std::iota(byKey.begin(), byKey.end(), 0u);
-        std::sort(byKey.begin(), byKey.end(), [&](uint32_t a, uint32_t b) { return sortKeys[a] < sortKeys[b]; });
+        std::sort(byKey.begin(), byKey.end(), [&](uint32_t a, uint32_t b) { return primary(a) < primary(b); });
         std::vector<uint32_t> rank(distinct.size());
-        for (size_t k = 0, r = 0; k < byKey.size(); ++k) {
-            if (k > 0 && sortKeys[byKey[k]] != sortKeys[byKey[k - 1]])
-                ++r;
-            rank[byKey[k]] = static_cast<uint32_t>(r);
+        std::vector<std::string> whole;
+        uint32_t r = 0;
+        for (size_t a = 0; a < byKey.size();) {
+            size_t b = a + 1;
+            while (b < byKey.size() && primary(byKey[b]) == primary(byKey[a]))
+                ++b;
+            if (b - a > 1) {
+                whole.assign(b - a, {});
+                std::vector<uint32_t> run(byKey.begin() + static_cast<std::ptrdiff_t>(a),
+                                          byKey.begin() + static_cast<std::ptrdiff_t>(b));
+                for (size_t k = 0; k < run.size(); ++k)
+                    whole[k] = m_collation->sortKey(distinct[run[k]]);
+                std::vector<uint32_t> at(run.size());
+                std::iota(at.begin(), at.end(), 0u);
+                std::sort(at.begin(), at.end(), [&](uint32_t x, uint32_t y) { return whole[x] < whole[y]; });
+                for (size_t k = 0; k < at.size(); ++k) {
+                    if (k > 0 && whole[at[k]] != whole[at[k - 1]])
+                        ++r;
+                    rank[run[at[k]]] = r;
+                }
+            } else {
+                rank[byKey[a]] = r;
+            }
+            ++r;
+            a = b;
         }
         std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return rank[id[a]] < rank[id[b]]; });
     } else {

@@ -3,44 +3,123 @@
 #include "table/Cp1251.h"
 
 #include <unicode/ucol.h>
+#include <unicode/unorm2.h>
 
+#include <array>
+#include <memory>
 #include <stdexcept>
 
 namespace ulen3 {
 
-RussianCollation::RussianCollation() {
+namespace {
+
+// Root order with hyphen and apostrophe tailored to be ignorable at every level; the identical
+// strength then compares them, with everything else, when all else is equal.
+constexpr char16_t kRules[] = u"&[last tertiary ignorable]=\\-=\\'";
+
+struct Closer {
+    void operator()(UCollator* c) const { ucol_close(c); }
+};
+
+std::unique_ptr<UCollator, Closer> open_collator() {
     UErrorCode status = U_ZERO_ERROR;
-    m_collator = ucol_open("ru", &status);
+    UParseError where{};
+    UCollator* c =
+        ucol_openRules(reinterpret_cast<const UChar*>(kRules), -1, UCOL_DEFAULT, UCOL_IDENTICAL, &where, &status);
     if (U_FAILURE(status))
-        throw std::runtime_error("ICU has no Russian collation");
+        throw std::runtime_error(std::string("ICU cannot make the text order: ") + u_errorName(status));
+    return std::unique_ptr<UCollator, Closer>(c);
 }
 
-RussianCollation::~RussianCollation() { ucol_close(static_cast<UCollator*>(m_collator)); }
+} // namespace
+
+// The weights of each byte value at the three levels, and its NFD code points (three bytes each,
+// most significant first) for the last comparison.
+struct RussianCollation::Table {
+    std::unique_ptr<UCollator, Closer> collator = open_collator();
+    std::array<std::string, 256> level[3];
+    std::array<std::string, 256> identical;
+
+    Table() {
+        UErrorCode status = U_ZERO_ERROR;
+        const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
+        // Each character's own sort key at tertiary strength, cut at the level separators.
+        std::unique_ptr<UCollator, Closer> tertiary = open_collator();
+        ucol_setStrength(tertiary.get(), UCOL_TERTIARY);
+        for (int b = 0; b < 256; ++b) {
+            const char byte = static_cast<char>(b);
+            const std::u16string u = cp1251_to_utf16(std::string_view(&byte, 1));
+            uint8_t key[64];
+            const int32_t n = ucol_getSortKey(tertiary.get(), reinterpret_cast<const UChar*>(u.data()),
+                                              static_cast<int32_t>(u.size()), key, sizeof key);
+            int at = 0;
+            for (int l = 0; l < 3; ++l) {
+                while (at < n && key[at] > 1)
+                    level[l][static_cast<size_t>(b)] += static_cast<char>(key[at++]);
+                ++at; // the separator, or the terminating zero
+            }
+            UChar decomposed[8];
+            status = U_ZERO_ERROR;
+            const int32_t m = unorm2_normalize(nfd, reinterpret_cast<const UChar*>(u.data()),
+                                               static_cast<int32_t>(u.size()), decomposed, 8, &status);
+            if (U_FAILURE(status))
+                throw std::runtime_error("ICU cannot decompose a character of the code page");
+            for (int32_t i = 0; i < m; ++i) {
+                identical[static_cast<size_t>(b)] += '\0';
+                identical[static_cast<size_t>(b)] += static_cast<char>(decomposed[i] >> 8);
+                identical[static_cast<size_t>(b)] += static_cast<char>(decomposed[i] & 0xFF);
+            }
+        }
+    }
+};
+
+RussianCollation::RussianCollation()
+    : m_table([]() -> const Table& {
+          static const Table table;
+          return table;
+      }()) {}
+
+void RussianCollation::appendPrimaryKey(std::string_view cp1251, std::string& out) const {
+    for (const char c : cp1251)
+        out += m_table.level[0][static_cast<unsigned char>(c)];
+}
+
+void RussianCollation::appendSortKey(std::string_view cp1251, std::string& out) const {
+    for (int l = 0; l < 3; ++l) {
+        for (const char c : cp1251)
+            out += m_table.level[l][static_cast<unsigned char>(c)];
+        out += '\x01';
+    }
+    for (const char c : cp1251)
+        out += m_table.identical[static_cast<unsigned char>(c)];
+}
+
+std::string RussianCollation::sortKey(std::string_view cp1251) const {
+    std::string key;
+    key.reserve(cp1251.size() * 8);
+    appendSortKey(cp1251, key);
+    return key;
+}
 
 int RussianCollation::compare(std::string_view a, std::string_view b) const {
     if (a == b)
         return 0;
+    thread_local std::string ka, kb;
+    ka.clear();
+    kb.clear();
+    appendSortKey(a, ka);
+    appendSortKey(b, kb);
+    const int c = ka.compare(kb);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+int RussianCollation::icuCompare(std::string_view a, std::string_view b) const {
     const std::u16string ua = cp1251_to_utf16(a);
     const std::u16string ub = cp1251_to_utf16(b);
     const UCollationResult r =
-        ucol_strcoll(static_cast<UCollator*>(m_collator), ua.data(), static_cast<int32_t>(ua.size()), ub.data(),
-                     static_cast<int32_t>(ub.size()));
+        ucol_strcoll(m_table.collator.get(), reinterpret_cast<const UChar*>(ua.data()), static_cast<int32_t>(ua.size()),
+                     reinterpret_cast<const UChar*>(ub.data()), static_cast<int32_t>(ub.size()));
     return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
-}
-
-std::string RussianCollation::sortKey(std::string_view cp1251) const {
-    const std::u16string u = cp1251_to_utf16(cp1251);
-    auto* coll = static_cast<UCollator*>(m_collator);
-    std::string key(u.size() * 4 + 16, '\0');
-    int32_t n = ucol_getSortKey(coll, u.data(), static_cast<int32_t>(u.size()), reinterpret_cast<uint8_t*>(key.data()),
-                                static_cast<int32_t>(key.size()));
-    if (n > static_cast<int32_t>(key.size())) {
-        key.resize(static_cast<size_t>(n));
-        n = ucol_getSortKey(coll, u.data(), static_cast<int32_t>(u.size()), reinterpret_cast<uint8_t*>(key.data()),
-                            static_cast<int32_t>(key.size()));
-    }
-    key.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return key;
 }
 
 } // namespace ulen3

@@ -46,12 +46,12 @@ protected:
 
     // Record numbers of TAB1 and TAB2 as Perl's XBase::Index walks them, a
     // line per tag; it reads a copy, opened read-write as it needs.
-    std::string perlWalk() {
+    std::string perlWalk(const std::string& tags = "'TAB1', 'TAB2'") {
         const std::string copy = dir.file("copy.mdx");
         write_file(copy, read_file(mdx()));
         const std::string script = dir.file("walk.pl");
         const std::string perl = R"(use XBase::Index;
-for my $tag ('TAB1', 'TAB2') {
+for my $tag ()" + tags + R"() {
     my $i = XBase::Index->new($ARGV[0], tag => $tag) or die XBase::Index->errstr;
     $i->prepare_select;
     my $line = '';
@@ -114,14 +114,42 @@ TEST_F(Tags, EqualKeysKeepPhysicalOrderAscendingAndReverseDescending) {
     EXPECT_EQ(viewNumbers(), (std::vector<int>{5, 3, 1, 4, 2}));
 }
 
-TEST_F(Tags, TextSortsByRussianCollation) {
+// A table and its tag written by an earlier version, in the order that put Cyrillic first: the
+// open builds the tag anew in the word sort, Perl's XBase::Index walks it so, and the records
+// are as they were.
+TEST_F(Tags, ATagOfTheEarlierCyrillicFirstOrderIsWrittenAnewInTheWordSort) {
+    const std::string data = std::string(ULEN3_TESTS_DIR) + "/data/cyrillic-first";
+    const std::string path = dir.file("survey.db");
+    write_file(path, read_file(data + ".db"));
+    write_file(mdx(), read_file(data + ".mdx"));
+    const auto records = [&] {
+        const auto bytes = read_file(path);
+        const size_t header = bytes[8] | bytes[9] << 8;
+        return std::vector<unsigned char>(bytes.begin() + static_cast<std::ptrdiff_t>(header), bytes.end());
+    };
+    const auto before = records();
+    table.Open(path);
+    table.SetIndexName("tab1");
+    const std::vector<std::string> wordSort = {"!знак", "123", "abc", "co-op", "coop", "Ёлка", "ель", "Проба"};
+    EXPECT_EQ(viewComments(), wordSort);
+    std::string numbers;
+    for (table.First(); !table.Eof(); table.Next())
+        numbers += std::to_string(table.RecordId()) + " ";
+    EXPECT_EQ(perlWalk("'TAB1'"), numbers + "\n");
+    table.Close();
+    EXPECT_EQ(records(), before) << "the records are untouched";
+}
+
+// The word sort: Latin before Cyrillic, case and ё after the letters, hyphens last.
+TEST_F(Tags, TextSortsInTheWordSortOrder) {
     const std::string path = createTable();
     table.Open(path);
-    appendComments({"жук", "Ель", "ёлка", "  отступ", "ель", "елка", "Ёлка", "", "Арбуз", "яма"});
+    appendComments(
+        {"жук", "Ель", "ёлка", "  отступ", "ель", "coop", "елка", "Ёлка", "", "Арбуз", "abc", "яма", "co-op"});
     table.AddTag("tab2", "COMMENT", false);
     table.SetIndexName("tab2");
-    EXPECT_EQ(viewComments(),
-              (std::vector<std::string>{"", "  отступ", "Арбуз", "елка", "ёлка", "Ёлка", "ель", "Ель", "жук", "яма"}));
+    EXPECT_EQ(viewComments(), (std::vector<std::string>{"", "  отступ", "abc", "co-op", "coop", "Арбуз", "елка", "ёлка",
+                                                        "Ёлка", "ель", "Ель", "жук", "яма"}));
 }
 
 TEST_F(Tags, DatesSortByTheirTextNotTheCalendar) {

@@ -441,3 +441,46 @@ TEST_F(CommandsTest, ThePreviewShowsTheReportAndSavesItAsPdf) {
 }
 
 } // namespace
+
+namespace {
+
+// A title click on COMMENT, `ulen3-cli dump --sort COMMENT --desc` and the report of the sorted page
+// put the records in one order, the word sort: Latin before Cyrillic, hyphens last.
+TEST_F(CommandsTest, ATitleClickDumpAndTheReportAgreeOnTheWordSort) {
+    const std::vector<std::string> comments = {"Проба", "abc", "co-op", "coop", "Ёлка", "ель", "123", "!знак", "Zed"};
+    const QString path = open({{1, 0, 1, 1},
+                               {2, 0, 2, 1},
+                               {3, 0, 3, 1},
+                               {4, 0, 4, 1},
+                               {5, 0, 5, 1},
+                               {6, 0, 6, 1},
+                               {7, 0, 7, 1},
+                               {8, 0, 8, 1},
+                               {9, 0, 9, 1}});
+    ObservationTable& table = form->table();
+    int i = 0;
+    for (table.First(); !table.Eof(); table.Next()) {
+        table.Edit();
+        table.SetText(Field::COMMENT, comments[static_cast<size_t>(i++)]);
+        table.Post();
+    }
+    form->Save_DB();
+    TDBGridPro* grid = form->grid(PageKind::Observation);
+    QHeaderView* header = grid->view()->horizontalHeader();
+    const int column = grid->Columns().ByFieldName("COMMENT");
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+    // The first click sorts largest first.
+    const std::vector<int> wordSort = {1, 6, 5, 9, 4, 3, 2, 7, 8};
+    EXPECT_EQ(shown(), wordSort);
+    std::string dumped;
+    for (const int n : wordSort)
+        dumped += std::to_string(n) + " ";
+    EXPECT_EQ(run_command(std::string(ULEN3_CLI) + " dump " + path.toStdString() +
+                          " --sort COMMENT --desc | tail -n +2 | cut -d, -f1 | tr '\\n' ' '"),
+              dumped);
+    form->N22Click(); // no printer here: the report is prepared, nothing is printed
+    EXPECT_EQ(printed(form->report(PageKind::Observation).prepared), wordSort);
+}
+
+} // namespace
