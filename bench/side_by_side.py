@@ -5,7 +5,8 @@ A table of 200,000 records is made by a generator of its own (this script writes
 records itself, from a header ulen3-cli writes), then each pair runs A B A B in one run and the
 medians are compared: the ratios hold side by side, not the absolute times.
 
-  side_by_side.py BUILD_DIR
+  side_by_side.py BUILD_DIR            the pairs
+  side_by_side.py BUILD_DIR --make T.db   only the table
 """
 import os
 import random
@@ -64,6 +65,9 @@ def seconds(command, env=None, before=None):
 def main():
     build = sys.argv[1]
     cli = os.path.join(build, "tools", "ulen3-cli")
+    if len(sys.argv) == 4 and sys.argv[2] == "--make":
+        make_table(cli, sys.argv[3])
+        return
     anchor = os.path.join(build, "bench", "icu-sort-anchor")
     work = tempfile.mkdtemp(prefix="ulen3-side-")
     try:

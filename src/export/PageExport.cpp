@@ -4,6 +4,7 @@
 #include "export/SheetColumns.h"
 #include "export/SheetExport.h"
 #include "export/XlsxExport.h"
+#include "table/Cp1251.h"
 #include "table/FieldCodec.h"
 #include "table/ObservationTable.h"
 
@@ -99,9 +100,24 @@ std::vector<int> parse_row_list(const std::string& list, int count) {
     return rows;
 }
 
+namespace {
+
+// Whether RFC 4180 wants the field in quotes (and some readers a field with a space at an end).
+bool needs_quotes(std::string_view text, char separator) {
+    if (!text.empty() && (text.front() == ' ' || text.back() == ' '))
+        return true;
+    for (const char c : text)
+        if (c == '"' || c == '\r' || c == '\n' || c == separator)
+            return true;
+    return false;
+}
+
+bool all_spaces(std::string_view raw) { return raw.find_first_not_of(' ') == std::string_view::npos; }
+
+} // namespace
+
 std::string csv_field(const std::string& text, char separator) {
-    const bool spaced = !text.empty() && (text.front() == ' ' || text.back() == ' ');
-    if (!spaced && text.find_first_of(std::string{'"', '\r', '\n', separator}) == std::string::npos)
+    if (!needs_quotes(text, separator))
         return text;
     std::string out = "\"";
     for (char c : text) {
@@ -110,6 +126,36 @@ std::string csv_field(const std::string& text, char separator) {
         out += c;
     }
     return out + '"';
+}
+
+void append_csv_field(std::string_view cp1251, char separator, std::string& out) {
+    if (!needs_quotes(cp1251, separator)) {
+        append_utf8(cp1251, out);
+        return;
+    }
+    out += '"';
+    for (std::size_t quote; (quote = cp1251.find('"')) != std::string_view::npos;) {
+        append_utf8(cp1251.substr(0, quote + 1), out);
+        out += '"';
+        cp1251.remove_prefix(quote + 1);
+    }
+    append_utf8(cp1251, out);
+    out += '"';
+}
+
+void append_csv_value(std::string_view raw, bool number, const CsvStyle& style, std::string& out) {
+    if (all_spaces(raw))
+        return; // an empty field stays empty: other programs read it as missing
+    if (!number) {
+        append_csv_field(decode_text(raw), style.separator, out);
+        return;
+    }
+    // The number as stored, in full, with the style's decimal mark.
+    char scratch[256];
+    const std::size_t from = out.size();
+    append_plain_number(trim_number(raw.substr(0, std::min<std::size_t>(raw.size(), 255)), scratch), out);
+    if (style.decimal != '.')
+        std::replace(out.begin() + static_cast<std::ptrdiff_t>(from), out.end(), '.', style.decimal);
 }
 
 std::string csv_text(const RecordView& view, const std::vector<int>& rows, const CsvStyle& style) {
@@ -123,19 +169,9 @@ std::string csv_text(const RecordView& view, const std::vector<int>& rows, const
     out += "\r\n";
     for (const int row : rows) {
         for (int c = 0; c < kSheetColumnCount; ++c) {
-            const SheetColumn& column = kSheetColumns[c];
             if (c)
                 out += style.separator;
-            if (view.IsNull(row, column.field))
-                continue; // an empty field stays empty: other programs read it as missing
-            if (!column.number) {
-                out += csv_field(view.Text(row, column.field), style.separator);
-                continue;
-            }
-            // The number as stored, in full, with the style's decimal mark.
-            std::string number = plain_number(view.Text(row, column.field));
-            std::replace(number.begin(), number.end(), '.', style.decimal);
-            out += number;
+            append_csv_value(view.Raw(row, kSheetColumns[c].field), kSheetColumns[c].number, style, out);
         }
         out += "\r\n";
     }

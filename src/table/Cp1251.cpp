@@ -1,5 +1,7 @@
 #include "table/Cp1251.h"
 
+#include <cstring>
+
 #include <unicode/ucnv.h>
 
 #include <array>
@@ -94,17 +96,39 @@ char32_t nextUtf8(std::string_view text, size_t& i) {
 
 } // namespace
 
+// The UTF-8 bytes of each byte value of the code page (at most three), made once.
+struct Utf8OfByte {
+    char bytes[256][4];
+    uint8_t length[256];
+    Utf8OfByte() {
+        const auto& t = tables();
+        for (int b = 0; b < 256; ++b) {
+            std::string u;
+            appendUtf8(u, b < 0x80 ? static_cast<char32_t>(b) : t.toUnicode[b]);
+            std::memcpy(bytes[b], u.data(), u.size());
+            length[b] = static_cast<uint8_t>(u.size());
+        }
+    }
+};
+
+void append_utf8(std::string_view bytes, std::string& out) {
+    static const Utf8OfByte utf8;
+    // Room for the longest result, written in place, then cut to what was written.
+    const std::size_t from = out.size();
+    out.resize(from + bytes.size() * 3);
+    char* p = out.data() + from;
+    for (const char b : bytes) {
+        const auto u = static_cast<unsigned char>(b);
+        std::memcpy(p, utf8.bytes[u], 4);
+        p += utf8.length[u];
+    }
+    out.resize(static_cast<std::size_t>(p - out.data()));
+}
+
 std::string cp1251_to_utf8(std::string_view bytes) {
-    const auto& t = tables();
     std::string out;
     out.reserve(bytes.size() * 2);
-    for (char b : bytes) {
-        const auto u = static_cast<unsigned char>(b);
-        if (u < 0x80)
-            out += b;
-        else
-            appendUtf8(out, t.toUnicode[u]);
-    }
+    append_utf8(bytes, out);
     return out;
 }
 

@@ -143,26 +143,37 @@ std::string_view decode_text(std::string_view raw) {
     return last == std::string_view::npos ? std::string_view() : raw.substr(0, last + 1);
 }
 
-std::string plain_number(std::string_view stored) {
-    std::string text(stored);
-    if (!is_decimal_text(text))
-        return "0";
-    if (text.front() == '+')
-        text.erase(0, 1);
-    if (text.find('.') != std::string::npos) {
-        while (text.back() == '0')
-            text.pop_back();
-        if (text.back() == '.')
-            text.pop_back();
+void append_plain_number(std::string_view text, std::string& out) {
+    if (!is_decimal_text(text)) {
+        out += '0';
+        return;
     }
-    // "-.5" and ".5" read as -0.5 and 0.5.
+    if (text.front() == '+')
+        text.remove_prefix(1);
+    if (text.find('.') != std::string_view::npos) {
+        while (text.back() == '0')
+            text.remove_suffix(1);
+        if (text.back() == '.')
+            text.remove_suffix(1);
+    }
+    if (text.empty() || text == "-" || text == "-0") {
+        out += '0'; // zero without a sign
+        return;
+    }
     const bool negative = text.front() == '-';
-    const size_t digits = negative ? 1 : 0;
-    if (digits < text.size() && text[digits] == '.')
-        text = std::string(negative ? "-0" : "0") + text.substr(digits);
-    if (text == "-0" || text.empty() || text == "-")
-        return "0";
-    return text;
+    const std::string_view digits = text.substr(negative ? 1 : 0);
+    if (negative)
+        out += '-';
+    // "-.5" and ".5" read as -0.5 and 0.5.
+    if (digits.front() == '.')
+        out += '0';
+    out += digits;
+}
+
+std::string plain_number(std::string_view stored) {
+    std::string out;
+    append_plain_number(stored, out);
+    return out;
 }
 
 } // namespace ulen3

@@ -41,5 +41,6 @@ std::string_view trim_number(std::string_view raw, char* scratch);
 // after the last significant decimal, "-0" as "0", never an exponent. A text that is no decimal
 // number gives "0", what the field counts as.
 std::string plain_number(std::string_view stored);
+void append_plain_number(std::string_view stored, std::string& out);
 
 } // namespace ulen3

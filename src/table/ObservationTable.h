@@ -42,6 +42,8 @@ public:
     bool IsNull(int row, Field field) const { return m_file.isNull(bytes(row), field); }
     double Number(int row, Field field) const { return m_file.numberOf(RecordId(row), field); }
     std::string Text(int row, Field field) const { return m_file.text(bytes(row), field); }
+    // The field's bytes as stored: Windows-1251 text, or a number's text with its padding.
+    std::string_view Raw(int row, Field field) const { return m_file.raw(bytes(row), field); }
 
 private:
     friend class ObservationTable;

@@ -6,6 +6,7 @@
 #include <unicode/unorm2.h>
 
 #include <array>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -39,6 +40,10 @@ struct RussianCollation::Table {
     std::unique_ptr<UCollator, Closer> collator = open_collator();
     std::array<std::string, 256> level[3];
     std::array<std::string, 256> identical;
+    // The primary weights again as fixed slots, for the keys made for every record.
+    static constexpr std::size_t kSlot = 8;
+    char primary[256][kSlot] = {};
+    uint8_t primaryLength[256] = {};
 
     Table() {
         UErrorCode status = U_ZERO_ERROR;
@@ -58,6 +63,10 @@ struct RussianCollation::Table {
                     level[l][static_cast<size_t>(b)] += static_cast<char>(key[at++]);
                 ++at; // the separator, or the terminating zero
             }
+            if (level[0][static_cast<size_t>(b)].size() > kSlot)
+                throw std::runtime_error("ICU gives a character of the code page more primary weights than expected");
+            std::memcpy(primary[b], level[0][static_cast<size_t>(b)].data(), level[0][static_cast<size_t>(b)].size());
+            primaryLength[b] = static_cast<uint8_t>(level[0][static_cast<size_t>(b)].size());
             UChar decomposed[8];
             status = U_ZERO_ERROR;
             const int32_t m = unorm2_normalize(nfd, reinterpret_cast<const UChar*>(u.data()),
@@ -80,8 +89,16 @@ RussianCollation::RussianCollation()
       }()) {}
 
 void RussianCollation::appendPrimaryKey(std::string_view cp1251, std::string& out) const {
-    for (const char c : cp1251)
-        out += m_table.level[0][static_cast<unsigned char>(c)];
+    // Room for the longest key, written in place, then cut to what was written.
+    const std::size_t from = out.size();
+    out.resize(from + cp1251.size() * Table::kSlot);
+    char* p = out.data() + from;
+    for (const char c : cp1251) {
+        const auto b = static_cast<unsigned char>(c);
+        std::memcpy(p, m_table.primary[b], Table::kSlot);
+        p += m_table.primaryLength[b];
+    }
+    out.resize(static_cast<std::size_t>(p - out.data()));
 }
 
 void RussianCollation::appendSortKey(std::string_view cp1251, std::string& out) const {

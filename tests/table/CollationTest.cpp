@@ -37,7 +37,8 @@ TEST(Collation, RandomTextsOverTheWholeCodePageOrderAsIcu) {
     const auto text = [&] {
         std::string s(static_cast<size_t>(length(random)), ' ');
         for (char& c : s)
-            c = pick(random) < 3 ? near[static_cast<size_t>(byte(random)) % near.size()] : static_cast<char>(byte(random));
+            c = pick(random) < 3 ? near[static_cast<size_t>(byte(random)) % near.size()]
+                                 : static_cast<char>(byte(random));
         return s;
     };
     std::vector<std::string> texts;
@@ -80,17 +81,17 @@ TEST(Collation, RandomTextsOverTheWholeCodePageOrderAsIcu) {
 
 TEST(Collation, TheWordSortOfTheCasesAUserMeets) {
     const RussianCollation order;
-    std::vector<std::string> words = {"Проба", "abc", "co-op", "coop", "cop", "Co-op", "123", "!знак", "ёлка",
-                                      "Ёлка",  "елка", "ель", "Ель",  "",    " пробел", "d'Arc", "dArc", "Zed", "яма",
-                                      "9",     "-",    "'",   "a-",   "a",   "A"};
+    std::vector<std::string> words = {"Проба", "abc",  "co-op", "coop", "cop", "Co-op",   "123",   "!знак", "ёлка",
+                                      "Ёлка",  "елка", "ель",   "Ель",  "",    " пробел", "d'Arc", "dArc",  "Zed",
+                                      "яма",   "9",    "-",     "'",    "a-",  "a",       "A"};
     std::vector<std::string> sorted = words;
     std::sort(sorted.begin(), sorted.end(),
               [&](const std::string& a, const std::string& b) { return order.compare(cp(a), cp(b)) < 0; });
     // Latin before Cyrillic, digits after other punctuation and compared as text, case and
     // ё after the letters, hyphen and apostrophe only where nothing else differs.
     const std::vector<std::string> expected = {
-        "",    "'",    "-",   " пробел", "!знак", "123",  "9",    "a",    "a-",  "A",    "abc",   "co-op", "coop",
-        "Co-op", "cop", "d'Arc", "dArc",  "Zed",   "елка", "ёлка", "Ёлка", "ель", "Ель", "Проба", "яма"};
+        "",      "'",   "-",     " пробел", "!знак", "123",  "9",    "a",    "a-",  "A",   "abc",   "co-op", "coop",
+        "Co-op", "cop", "d'Arc", "dArc",    "Zed",   "елка", "ёлка", "Ёлка", "ель", "Ель", "Проба", "яма"};
     EXPECT_EQ(sorted, expected);
     for (size_t i = 1; i < sorted.size(); ++i)
         EXPECT_LT(order.icuCompare(cp(sorted[i - 1]), cp(sorted[i])), 0) << sorted[i - 1] << " | " << sorted[i];
