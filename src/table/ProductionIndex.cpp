@@ -518,7 +518,14 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
             ++r;
             a = b;
         }
-        std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return rank[id[a]] < rank[id[b]]; });
+        // The records by rank, equal texts in record order: one counting pass over the ranks.
+        std::vector<uint32_t> first(r + 1, 0);
+        for (uint32_t k = 0; k < count; ++k)
+            ++first[rank[id[k]] + 1];
+        for (uint32_t k = 1; k <= r; ++k)
+            first[k] += first[k - 1];
+        for (uint32_t k = 0; k < count; ++k)
+            order[first[rank[id[k]]]++] = k;
     } else {
         // Sort by the value read as a double, as one unsigned integer whose order is the
         // value's (ties keep record order); runs of equal doubles whose exact keys differ

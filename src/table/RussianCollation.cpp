@@ -22,14 +22,21 @@ struct Closer {
     void operator()(UCollator* c) const { ucol_close(c); }
 };
 
-std::unique_ptr<UCollator, Closer> open_collator() {
+std::unique_ptr<UCollator, Closer> checked(UCollator* c, UErrorCode status) {
+    if (U_FAILURE(status)) {
+        ucol_close(c);
+        throw std::runtime_error(std::string("ICU cannot make the text order: ") + u_errorName(status));
+    }
+    return std::unique_ptr<UCollator, Closer>(c);
+}
+
+// The order as ICU's own collator, built from the rules (some milliseconds: for the checks).
+std::unique_ptr<UCollator, Closer> open_rules_collator() {
     UErrorCode status = U_ZERO_ERROR;
     UParseError where{};
     UCollator* c =
         ucol_openRules(reinterpret_cast<const UChar*>(kRules), -1, UCOL_DEFAULT, UCOL_IDENTICAL, &where, &status);
-    if (U_FAILURE(status))
-        throw std::runtime_error(std::string("ICU cannot make the text order: ") + u_errorName(status));
-    return std::unique_ptr<UCollator, Closer>(c);
+    return checked(c, status);
 }
 
 } // namespace
@@ -37,7 +44,6 @@ std::unique_ptr<UCollator, Closer> open_collator() {
 // The weights of each byte value at the three levels, and its NFD code points (three bytes each,
 // most significant first) for the last comparison.
 struct RussianCollation::Table {
-    std::unique_ptr<UCollator, Closer> collator = open_collator();
     std::array<std::string, 256> level[3];
     std::array<std::string, 256> identical;
     // The primary weights again as fixed slots, for the keys made for every record.
@@ -48,8 +54,10 @@ struct RussianCollation::Table {
     Table() {
         UErrorCode status = U_ZERO_ERROR;
         const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
-        // Each character's own sort key at tertiary strength, cut at the level separators.
-        std::unique_ptr<UCollator, Closer> tertiary = open_collator();
+        // Each character's own sort key in the root order at tertiary strength, cut at the level
+        // separators; hyphen and apostrophe get no weights there, as the rules make them.
+        status = U_ZERO_ERROR;
+        const std::unique_ptr<UCollator, Closer> tertiary = checked(ucol_open("", &status), status);
         ucol_setStrength(tertiary.get(), UCOL_TERTIARY);
         for (int b = 0; b < 256; ++b) {
             const char byte = static_cast<char>(b);
@@ -57,7 +65,7 @@ struct RussianCollation::Table {
             uint8_t key[64];
             const int32_t n = ucol_getSortKey(tertiary.get(), reinterpret_cast<const UChar*>(u.data()),
                                               static_cast<int32_t>(u.size()), key, sizeof key);
-            int at = 0;
+            int at = b == '-' || b == '\'' ? n : 0;
             for (int l = 0; l < 3; ++l) {
                 while (at < n && key[at] > 1)
                     level[l][static_cast<size_t>(b)] += static_cast<char>(key[at++]);
@@ -131,10 +139,11 @@ int RussianCollation::compare(std::string_view a, std::string_view b) const {
 }
 
 int RussianCollation::icuCompare(std::string_view a, std::string_view b) const {
+    static const std::unique_ptr<UCollator, Closer> collator = open_rules_collator();
     const std::u16string ua = cp1251_to_utf16(a);
     const std::u16string ub = cp1251_to_utf16(b);
     const UCollationResult r =
-        ucol_strcoll(m_table.collator.get(), reinterpret_cast<const UChar*>(ua.data()), static_cast<int32_t>(ua.size()),
+        ucol_strcoll(collator.get(), reinterpret_cast<const UChar*>(ua.data()), static_cast<int32_t>(ua.size()),
                      reinterpret_cast<const UChar*>(ub.data()), static_cast<int32_t>(ub.size()));
     return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
 }
