@@ -9,10 +9,34 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
+#include <sys/mman.h>
 
 namespace ulen3 {
+
+namespace {
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+std::size_t huge_rounded(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+} // namespace
+
+void* allocate_record_room(std::size_t bytes) {
+    if (bytes < 2 * kHugePage) {
+        void* p = std::malloc(bytes ? bytes : 1);
+        if (!p)
+            throw std::bad_alloc();
+        return p;
+    }
+    void* p = std::aligned_alloc(kHugePage, huge_rounded(bytes));
+    if (!p)
+        throw std::bad_alloc();
+    madvise(p, huge_rounded(bytes), MADV_HUGEPAGE); // a hint: without huge pages all works the same
+    return p;
+}
+
+void free_record_room(void* room, std::size_t) { std::free(room); }
 namespace {
 
 struct FieldDef {
