@@ -33,13 +33,6 @@ QString column_title(const TDBGridPro* grid, const char* field, const char* fall
     return at >= 0 ? columns.Items(at).Caption : QString::fromUtf8(fallback);
 }
 
-std::vector<uint32_t> marks_of(const TDBGridPro* grid) {
-    std::vector<uint32_t> marks;
-    for (int i = 0; i < grid->SelectionCount(); ++i)
-        marks.push_back(grid->SelectionRecord(i));
-    return marks;
-}
-
 } // namespace
 
 ChartWindow::ChartWindow(UserDialogs& dialogs, QWidget* parent)
@@ -146,7 +139,7 @@ void ChartWindow::refreshNow() {
     texts.titleR = column_title(m_grid, "R", kTitleR);
     texts.page = m_page;
     texts.tableName = m_tableName;
-    PageSeries series = page_series(m_table->Records(), marks_of(m_grid));
+    PageSeries series = page_series(m_table->Records(), m_grid->SelectionRecords());
     m_statistics->setSeries(series, texts.titleP, texts.titleR, m_decimal);
     const int bins = m_binsChosen ? m_bins->value() : default_bins(series.count());
     m_chart->setSeries(std::move(series), m_axis, texts, m_decimal);
@@ -243,7 +236,7 @@ void show_statistics(TDBGridPro* grid, const QString& page, QChar decimal, QWidg
     QDialog box(parent);
     box.setWindowTitle(QStringLiteral("Статистика — ") + page);
     auto* panel = new StatisticsPanel;
-    panel->setSeries(page_series(table->Records(), marks_of(grid)), column_title(grid, "P", kTitleP),
+    panel->setSeries(page_series(table->Records(), grid->SelectionRecords()), column_title(grid, "P", kTitleP),
                      column_title(grid, "R", kTitleR), decimal);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);

@@ -24,22 +24,13 @@ struct WaitCursor {
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-std::vector<uint32_t> marks_of(const TDBGridPro& grid) {
-    std::vector<uint32_t> marks;
-    for (int i = 0; i < grid.SelectionCount(); ++i)
-        marks.push_back(grid.SelectionRecord(i));
-    return marks;
-}
-
 } // namespace
 
 void TForm1::exportPage(bool markedOnly) {
     if (!m_document.isOpen() || !m_table.Active() || !pagesShown())
         return;
     const QString caption = markedOnly ? QStringLiteral("Экспорт выбранных строк") : QStringLiteral("Экспорт");
-    const RecordView records = m_table.Records();
-    const std::vector<int> rows = markedOnly ? rows_of_records(records, marks_of(*activeGrid())) : all_rows(records);
-    if (markedOnly && rows.empty())
+    if (markedOnly && activeGrid()->SelectionCount() == 0)
         return;
     const QString path =
         m_dialogs.saveFile(this, QString::fromUtf8(kExportTypes), QStringLiteral(".xls"), m_document.folder(), true);
@@ -53,6 +44,10 @@ void TForm1::exportPage(bool markedOnly) {
         return;
     }
     refuseOutput(path, *type == ExportType::Csv ? "Файл не записан" : "Книга не записана");
+    // The rows as the page stands once the file is chosen.
+    const RecordView records = m_table.Records();
+    const std::vector<int> rows =
+        markedOnly ? rows_of_records(records, activeGrid()->SelectionRecords()) : all_rows(records);
     {
         const WaitCursor wait;
         export_rows(records, rows, path.toStdString(), *type, csv_style_for(decimalSeparator()));

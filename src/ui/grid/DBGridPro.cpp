@@ -502,6 +502,14 @@ uint32_t TDBGridPro::SelectionRecord(int item) const {
     return item >= 0 && item < SelectionCount() ? m_selection[static_cast<std::size_t>(item)].record : 0;
 }
 
+std::vector<uint32_t> TDBGridPro::SelectionRecords() const {
+    std::vector<uint32_t> records;
+    records.reserve(m_selection.size());
+    for (const SelectedRow& item : m_selection)
+        records.push_back(item.record);
+    return records;
+}
+
 void TDBGridPro::SelectRows(const std::vector<int>& rows) {
     // Rows that follow one another make one range, as a Shift-click does.
     std::vector<int> sorted = rows;

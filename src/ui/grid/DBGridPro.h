@@ -56,6 +56,8 @@ public:
     int SelectionCount() const;
     double SelectionValue(int item, int field) const;
     uint32_t SelectionRecord(int item) const;
+    // The records of every selected row.
+    std::vector<uint32_t> SelectionRecords() const;
     void SelectRows(const std::vector<int>& rows); // as the user's marks would
 
     // Deletes the selected rows, last first, then clears the selection.
