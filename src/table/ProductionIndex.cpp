@@ -66,6 +66,9 @@ struct ProductionIndex::Tag {
     uint32_t pages = 0;  // pages of the tag's blocks, its header block included
     bool changed = true; // the tag header needs writing
     bool built = false;  // filled from the records and not changed since
+    // An index in memory serves a table opened read-only, whose records never change: its tags
+    // keep the record numbers in order instead of blocks that nobody reads.
+    std::vector<uint32_t> sorted;
 };
 
 struct ProductionIndex::Split {
@@ -565,6 +568,17 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
     }
     if (tag.info.descending)
         std::reverse(order.begin(), order.end());
+    if (m_inMemory) {
+        tag.sorted.resize(count);
+        for (uint32_t k = 0; k < count; ++k)
+            tag.sorted[k] = order[k] + 1;
+        // One empty leaf for a root, so that the tag is a valid empty tree for everything else.
+        tag.rootPage = allocate();
+        tag.pages += kPagesPerBlock;
+        tag.built = true;
+        tag.changed = true;
+        return;
+    }
 
     const uint32_t item = static_cast<uint32_t>(tag.itemLength);
     const uint32_t per = static_cast<uint32_t>(tag.maxKeys);
@@ -767,6 +781,8 @@ void ProductionIndex::walk(const Tag& tag, uint32_t page, std::vector<uint32_t>&
 std::vector<uint32_t> ProductionIndex::order(int i) const {
     std::vector<uint32_t> out;
     const Tag& t = *m_tags[static_cast<size_t>(i)];
+    if (m_inMemory)
+        return t.sorted;
     walk(t, t.rootPage, out);
     return out;
 }
