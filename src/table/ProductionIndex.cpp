@@ -535,10 +535,16 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         // (more digits than a double holds) are then put in key order.
         numericKeys.resize(static_cast<size_t>(count) * kNumericKeyLength);
         std::vector<std::pair<uint64_t, uint32_t>> byValue(count);
-        for (uint32_t r = 0; r < count; ++r) {
+        // The exact keys go into the blocks; a tag in memory has none and makes them only for
+        // runs of equal doubles.
+        const auto makeKey = [&](uint32_t r) {
             char* key = numericKeys.data() + static_cast<size_t>(r) * kNumericKeyLength;
             numericKeyInto(values[r], key);
             keys[r] = std::string_view(key, kNumericKeyLength);
+        };
+        for (uint32_t r = 0; r < count; ++r) {
+            if (!m_inMemory)
+                makeKey(r);
             const double v = decode_number(values[r]).value_or(0.0);
             uint64_t bits;
             std::memcpy(&bits, &v, sizeof bits);
@@ -550,7 +556,11 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         for (size_t a = 0; a < count;) {
             size_t b = a + 1;
             bool mixed = false;
+            if (m_inMemory && b < count && byValue[b].first == byValue[a].first)
+                makeKey(byValue[a].second);
             while (b < count && byValue[b].first == byValue[a].first) {
+                if (m_inMemory)
+                    makeKey(byValue[b].second);
                 mixed = mixed || keys[byValue[b].second] != keys[byValue[a].second];
                 ++b;
             }
