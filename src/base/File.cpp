@@ -64,6 +64,27 @@ FileFailure file_failure_of(int err) {
     }
 }
 
+std::string whole_file_failure_text(const WholeFileFailure& why, const std::string& path) {
+    const std::string kept = " Прежний файл, если он был, не изменён.";
+    switch (why.failure) {
+    case FileFailure::NotFound:
+        if (why.beforeWrite)
+            return "Нет папки «" + folder_of(path) + "»: файл «" + path + "» не записан." + kept;
+        break;
+    case FileFailure::NoSpace:
+        return file_failure_text(why.failure, path) + "." + kept;
+    case FileFailure::NoPermission:
+        return "Нет прав на запись файла «" + path + "»." + kept;
+    case FileFailure::Busy:
+    case FileFailure::NotRegular:
+    case FileFailure::Changed:
+        return file_failure_text(why.failure, path) + "." + kept;
+    case FileFailure::Io:
+        break;
+    }
+    return "Ошибка записи файла «" + path + "» (" + std::strerror(why.error) + ")." + kept;
+}
+
 std::string file_failure_text(FileFailure failure, const std::string& path) {
     const std::string name = "«" + path + "»";
     switch (failure) {

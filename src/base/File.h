@@ -131,6 +131,9 @@ struct WholeFileFailure {
 bool write_whole_file(const std::string& path, const std::vector<FilePiece>& pieces, bool lockTarget,
                       WholeFileFailure& why);
 bool write_whole_file(const std::string& path, const void* data, size_t size, FileFailure& failure);
+// What a failed whole-file write says: what went wrong, naming the file, and that the older file
+// is kept ("Прежний файл, если он был, не изменён.").
+std::string whole_file_failure_text(const WholeFileFailure& why, const std::string& path);
 
 // The folder a path names its file in: "." for a bare name, "/" for a file at the root.
 std::string folder_of(const std::string& path);

@@ -168,18 +168,6 @@ std::int32_t status_of(int error) {
     }
 }
 
-std::string write_error_text(const WholeFileFailure& why, const std::string& path) {
-    const std::string kept = " Прежний файл, если он был, не изменён.";
-    switch (why.failure) {
-    case FileFailure::NoSpace:
-        return file_failure_text(why.failure, path) + "." + kept;
-    case FileFailure::NoPermission:
-        return "Нет прав на запись файла «" + path + "»." + kept;
-    default:
-        return "Ошибка записи файла «" + path + "» (" + std::strerror(why.error) + ")." + kept;
-    }
-}
-
 } // namespace
 
 std::string create_file_error(std::int32_t status, const std::string& path) {
@@ -235,7 +223,7 @@ void write_compound_file(const std::string& path, const std::u16string& streamNa
                            {l.trailer.data(), l.trailer.size()}},
                           true, why))
         throw CompoundFileError(why.beforeWrite ? create_file_error(status_of(why.error), path)
-                                                : write_error_text(why, path));
+                                                : whole_file_failure_text(why, path));
 }
 
 } // namespace ulen3

@@ -16,20 +16,10 @@ namespace ulen3 {
 
 namespace {
 
-// What a failed write of a whole file says: what went wrong, and that the older file is kept.
-std::string write_failure_text(const WholeFileFailure& why, const std::string& path) {
-    const std::string kept = " Прежний файл, если он был, не изменён.";
-    if (why.beforeWrite && why.failure == FileFailure::NotFound)
-        return "Файл не записан: нет папки «" + folder_of(path) + "»." + kept;
-    if (why.failure == FileFailure::Io)
-        return "Файл не записан: ошибка записи файла «" + path + "» (" + std::strerror(why.error) + ")." + kept;
-    return "Файл не записан. " + file_failure_text(why.failure, path) + "." + kept;
-}
-
 void write_whole(const std::string& path, const void* data, std::size_t size) {
     WholeFileFailure why;
     if (!write_whole_file(path, {{data, size}}, true, why))
-        throw ExportError(write_failure_text(why, path));
+        throw ExportError(whole_file_failure_text(why, path));
 }
 
 // A row position of "1,3,7-9" (1-based), or -1 for a text that is none.

@@ -3,6 +3,7 @@
 #include "export/PageExport.h"
 #include "export/SheetColumns.h"
 #include "export/SheetExport.h"
+#include "export/vteExcelTypes.h"
 #include "table/ObservationTable.h"
 
 #include <minizip/zip.h>
@@ -42,17 +43,6 @@ extern "C" int zipOpenNewFileInZip4_64(zipFile file, const char* filename, const
 namespace ulen3 {
 
 namespace {
-
-// A text as the sheet keeps it: CR LF as LF, as in the .xls sheet.
-const char* sheet_text(const std::string& text, std::string& scratch) {
-    if (text.find('\r') == std::string::npos)
-        return text.c_str();
-    scratch.clear();
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n')
-            scratch += text[i];
-    return scratch.c_str();
-}
 
 [[noreturn]] void library_failed(lxw_error error) {
     const std::string why = error == LXW_ERROR_CREATING_TMPFILE || error == LXW_ERROR_READING_TMPFILE
@@ -129,7 +119,7 @@ XlsxImage build_xlsx(const RecordView& view, const std::vector<int>& rows) {
         library_failed(LXW_ERROR_MEMORY_MALLOC_FAILED);
     for (int c = 0; c < kSheetColumnCount; ++c)
         worksheet_write_string(sheet, 0, static_cast<lxw_col_t>(c), kSheetColumns[c].title, nullptr);
-    std::string text, scratch;
+    std::string text;
     for (int k = 0; k < n; ++k) {
         const int row = rows[static_cast<std::size_t>(k)];
         const auto sheetRow = static_cast<lxw_row_t>(k + 1);
@@ -143,11 +133,10 @@ XlsxImage build_xlsx(const RecordView& view, const std::vector<int>& rows) {
                 put = worksheet_write_number(sheet, sheetRow, static_cast<lxw_col_t>(c),
                                              std::isfinite(value) ? value : 0.0, nullptr);
             } else {
-                text = view.Text(row, column.field);
+                text = lf_line_ends(view.Text(row, column.field)); // as the .xls sheet keeps it
                 if (text.empty())
                     continue;
-                put = worksheet_write_string(sheet, sheetRow, static_cast<lxw_col_t>(c), sheet_text(text, scratch),
-                                             nullptr);
+                put = worksheet_write_string(sheet, sheetRow, static_cast<lxw_col_t>(c), text.c_str(), nullptr);
             }
             if (put != LXW_NO_ERROR)
                 library_failed(put);

@@ -6,6 +6,17 @@
 
 namespace ulen3 {
 
+std::string lf_line_ends(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue; // CR LF becomes LF
+        out += text[i];
+    }
+    return out;
+}
+
 namespace {
 
 // Face names and number formats repeat in every range: each distinct text is kept once.
@@ -58,13 +69,7 @@ void TvteXLSRange::SetValue(double number) {
 void TvteXLSRange::SetValue(std::string_view text) {
     m_kind = TvteValueKind::Text;
     m_number = 0;
-    m_text.clear();
-    m_text.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            continue; // CR LF becomes LF
-        m_text += text[i];
-    }
+    m_text = lf_line_ends(text);
 }
 
 void TvteXLSRange::SetEmpty() {

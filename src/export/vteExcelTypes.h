@@ -12,6 +12,9 @@
 
 namespace ulen3 {
 
+// A text as a sheet keeps it: every CR LF made a single LF.
+std::string lf_line_ends(std::string_view text);
+
 // 32 bits: red in the lowest byte, green next, blue in the third; with the top bit set the low
 // 24 bits name a system colour (8 is the window text).
 using TvteColor = std::uint32_t;

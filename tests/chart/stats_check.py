@@ -13,13 +13,13 @@ import sys
 
 import dbf
 
-SPEC = ('N N(18,9); DATE C(10); TIME C(8); DEV_TYPE N(4,0); SERIAL N(18,9); NB_TYPE N(4,0); '
+FIELDS = ('N N(18,9); DATE C(10); TIME C(8); DEV_TYPE N(4,0); SERIAL N(18,9); NB_TYPE N(4,0); '
         'P N(18,9); R N(18,9); ZAV C(8); TYPE C(15); COMMENT C(100); H N(18,9); T C(50)')
 
 
 def write_table(path, rows):
     """rows: (p, r) with None for an empty value."""
-    t = dbf.Table(path, SPEC, dbf_type='db3', codepage='cp1251')
+    t = dbf.Table(path, FIELDS, dbf_type='db3', codepage='cp1251')
     t.open(dbf.READ_WRITE)
     for i, (p, r) in enumerate(rows):
         t.append((i + 1, '01.03.2024', '08:00:00', 7, 1, 0, p, r, '', 'куб', '', 0, ''))

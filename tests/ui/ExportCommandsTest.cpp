@@ -75,8 +75,8 @@ protected:
         const QPoint at = view()->visualRect(view()->model()->index(0, 0)).center();
         QContextMenuEvent event(QContextMenuEvent::Mouse, at, view()->viewport()->mapToGlobal(at));
         QApplication::sendEvent(view()->viewport(), &event);
-        QMenu* popup = nullptr;
-        QTest::qWaitFor(
+        QMenu* popup = nullptr; // none when it does not open in time
+        (void)QTest::qWaitFor(
             [&] {
                 for (QMenu* m : form->findChildren<QMenu*>())
                     if (m->isVisible())
