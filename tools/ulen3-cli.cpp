@@ -4,6 +4,7 @@
 #include "CliDecode.h"
 #include "CliDownload.h"
 #include "base/File.h"
+#include "export/CsvRows.h"
 #include "export/PageExport.h"
 #include "export/SheetExport.h"
 #include "print/ReportEngine.h"
@@ -131,32 +132,23 @@ int dump(const std::string& path, const std::string& filter, const std::string& 
     ObservationTable table;
     table.SetFilter(filter);
     open_for_reading(table, path, sortField, descending);
-    std::string out;
+    std::string header;
     for (int i = 0; i < kFieldCount; ++i) {
-        out += i ? "," : "";
-        out += field_name(static_cast<Field>(i));
+        header += i ? "," : "";
+        header += field_name(static_cast<Field>(i));
     }
-    out += '\n';
-    // The records read where they lie, formatted into one buffer that goes out in large blocks.
-    constexpr std::size_t kBlock = 1 << 20;
-    out.reserve(2 * kBlock);
+    header += '\n';
+    std::fwrite(header.data(), 1, header.size(), stdout);
+    // The records read where they lie, formatted into one buffer that goes out in large blocks;
+    // numbers as stored, in full and without an exponent.
     const RecordView records = table.Records();
-    const CsvStyle style; // numbers as stored, in full and without an exponent
-    for (int row = 0; row < records.Count(); ++row) {
-        for (int i = 0; i < kFieldCount; ++i) {
-            const Field f = static_cast<Field>(i);
-            if (i)
-                out += ',';
-            append_csv_value(records.Raw(row, f), is_numeric(f), style, out);
-        }
-        out += '\n';
-        if (out.size() >= kBlock) {
-            std::fwrite(out.data(), 1, out.size(), stdout);
-            out.clear();
-        }
-    }
+    std::vector<CsvColumn> columns;
+    for (int i = 0; i < kFieldCount; ++i)
+        columns.push_back({static_cast<Field>(i), is_numeric(static_cast<Field>(i))});
+    CsvRows(records, columns, ',', '.', "\n").Write(all_rows(records), 1 << 20, [](const char* data, std::size_t size) {
+        std::fwrite(data, 1, size, stdout);
+    });
     table.Close();
-    std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;
 }
 

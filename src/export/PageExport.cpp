@@ -1,6 +1,7 @@
 #include "export/PageExport.h"
 
 #include "base/File.h"
+#include "export/CsvRows.h"
 #include "export/SheetColumns.h"
 #include "export/SheetExport.h"
 #include "export/XlsxExport.h"
@@ -102,8 +103,6 @@ bool needs_quotes(std::string_view text, char separator) {
     return false;
 }
 
-bool all_spaces(std::string_view raw) { return raw.find_first_not_of(' ') == std::string_view::npos; }
-
 } // namespace
 
 std::string csv_field(const std::string& text, char separator) {
@@ -118,54 +117,18 @@ std::string csv_field(const std::string& text, char separator) {
     return out + '"';
 }
 
-void append_csv_field(std::string_view cp1251, char separator, std::string& out) {
-    if (!needs_quotes(cp1251, separator)) {
-        append_utf8(cp1251, out);
-        return;
-    }
-    out += '"';
-    for (std::size_t quote; (quote = cp1251.find('"')) != std::string_view::npos;) {
-        append_utf8(cp1251.substr(0, quote + 1), out);
-        out += '"';
-        cp1251.remove_prefix(quote + 1);
-    }
-    append_utf8(cp1251, out);
-    out += '"';
-}
-
-void append_csv_value(std::string_view raw, bool number, const CsvStyle& style, std::string& out) {
-    if (all_spaces(raw))
-        return; // an empty field stays empty: other programs read it as missing
-    if (!number) {
-        append_csv_field(decode_text(raw), style.separator, out);
-        return;
-    }
-    // The number as stored, in full, with the style's decimal mark.
-    char scratch[256];
-    const std::size_t from = out.size();
-    append_plain_number(trim_number(raw.substr(0, std::min<std::size_t>(raw.size(), 255)), scratch), out);
-    if (style.decimal != '.')
-        std::replace(out.begin() + static_cast<std::ptrdiff_t>(from), out.end(), '.', style.decimal);
-}
-
 std::string csv_text(const RecordView& view, const std::vector<int>& rows, const CsvStyle& style) {
     std::string out = "\xEF\xBB\xBF"; // UTF-8 byte-order mark: spreadsheets then read the text as UTF-8
-    out.reserve(out.size() + 80 * (rows.size() + 1));
     for (int c = 0; c < kSheetColumnCount; ++c) {
         if (c)
             out += style.separator;
         out += csv_field(kSheetColumns[c].title, style.separator);
     }
     out += "\r\n";
-    for (const int row : rows) {
-        for (int c = 0; c < kSheetColumnCount; ++c) {
-            if (c)
-                out += style.separator;
-            append_csv_value(view.Raw(row, kSheetColumns[c].field), kSheetColumns[c].number, style, out);
-        }
-        out += "\r\n";
-    }
-    return out;
+    std::vector<CsvColumn> columns;
+    for (const SheetColumn& c : kSheetColumns)
+        columns.push_back({c.field, c.number});
+    return out + CsvRows(view, columns, style.separator, style.decimal, "\r\n").Text(rows);
 }
 
 void export_rows(const RecordView& view, const std::vector<int>& rows, const std::string& path, ExportType type,

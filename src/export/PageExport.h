@@ -52,11 +52,6 @@ std::string csv_text(const RecordView& view, const std::vector<int>& rows, const
 // One field as RFC 4180 has it: in quotes, with quotes doubled, when it holds the separator, a
 // quote or a line break, or begins or ends with a space (which some readers would trim).
 std::string csv_field(const std::string& text, char separator);
-// The same for a text field's Windows-1251 bytes, appended to `out` as UTF-8.
-void append_csv_field(std::string_view cp1251, char separator, std::string& out);
-// A field's stored bytes as a CSV value: nothing for an empty field, a number as stored in
-// full with the style's decimal mark, a text as a field.
-void append_csv_value(std::string_view raw, bool number, const CsvStyle& style, std::string& out);
 
 // "Экспортировано записей: N в файл <name>." with the file name without its folder.
 std::string rows_exported_text(int count, const std::string& path);

@@ -10,8 +10,8 @@ namespace ulen3 {
 
 // Bytes of Windows-1251 to UTF-8. Bytes the code page leaves undefined become U+FFFD.
 std::string cp1251_to_utf8(std::string_view bytes);
-// The same, appended to `out`.
-void append_utf8(std::string_view bytes, std::string& out);
+// The same written at `out`, which has room for 3 × bytes.size(); returns the end of what it wrote.
+char* put_utf8(std::string_view bytes, char* out);
 
 // UTF-8 to Windows-1251. Characters the code page cannot hold become '?';
 // invalid UTF-8 sequences become '?' too.

@@ -88,6 +88,7 @@ public:
     // Bytes a text written to the field keeps (the smaller of the file's and the design width).
     int textLimit(Field field) const { return m_bind[static_cast<int>(field)].textLimit; }
     int width(Field field) const { return m_bind[static_cast<int>(field)].width; }
+    int offset(Field field) const { return m_bind[static_cast<int>(field)].offset; }
     // The field's raw bytes in each of `records` (a block of whole records).
     std::vector<std::string_view> fieldValues(Field field, const RecordBytes& records) const;
 

@@ -1,5 +1,6 @@
 #include "table/FieldCodec.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -85,6 +86,12 @@ bool is_decimal_text(std::string_view t) {
 }
 
 std::optional<double> decode_number(std::string_view raw) {
+    bool short_;
+    return decode_number(raw, short_);
+}
+
+std::optional<double> decode_number(std::string_view raw, bool& short_) {
+    short_ = true;
     // One pass over the form the program writes: spaces, an optional sign, digits, a point and
     // digits, spaces. The digits make one integer and the decimals a power of ten; both are
     // exact doubles, so their quotient is the correctly rounded value, as a full decimal reader
@@ -123,6 +130,7 @@ std::optional<double> decode_number(std::string_view raw) {
     }
 
     // Anything else: the padding after a sign ("-  5"), long digit strings, or not a number.
+    short_ = false;
     char scratch[256];
     if (raw.size() > sizeof scratch)
         raw = raw.substr(0, sizeof scratch);
@@ -143,36 +151,45 @@ std::string_view decode_text(std::string_view raw) {
     return last == std::string_view::npos ? std::string_view() : raw.substr(0, last + 1);
 }
 
-void append_plain_number(std::string_view text, std::string& out) {
-    if (!is_decimal_text(text)) {
-        out += '0';
-        return;
+char* put_plain_number(std::string_view stored, char decimal, char* out) {
+    const std::size_t first = stored.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        *out = '0';
+        return out + 1;
     }
-    if (text.front() == '+')
+    std::string_view text = stored.substr(first, stored.find_last_not_of(' ') + 1 - first);
+    const bool negative = text.front() == '-';
+    if (negative || text.front() == '+')
         text.remove_prefix(1);
+    if (negative) // "-  5": a negative integer as dBase pads it
+        text.remove_prefix(std::min(text.size(), text.find_first_not_of(' ')));
+    if (!is_decimal_text(text) || text.front() == '-' || text.front() == '+') {
+        *out = '0';
+        return out + 1;
+    }
     if (text.find('.') != std::string_view::npos) {
         while (text.back() == '0')
             text.remove_suffix(1);
         if (text.back() == '.')
             text.remove_suffix(1);
     }
-    if (text.empty() || text == "-" || text == "-0") {
-        out += '0'; // zero without a sign
-        return;
+    if (text.empty() || (negative && text == "0")) {
+        *out = '0'; // zero without a sign
+        return out + 1;
     }
-    const bool negative = text.front() == '-';
-    const std::string_view digits = text.substr(negative ? 1 : 0);
     if (negative)
-        out += '-';
+        *out++ = '-';
     // "-.5" and ".5" read as -0.5 and 0.5.
-    if (digits.front() == '.')
-        out += '0';
-    out += digits;
+    if (text.front() == '.')
+        *out++ = '0';
+    for (const char c : text)
+        *out++ = c == '.' ? decimal : c;
+    return out;
 }
 
 std::string plain_number(std::string_view stored) {
-    std::string out;
-    append_plain_number(stored, out);
+    std::string out(stored.size() + 1, '\0');
+    out.resize(static_cast<std::size_t>(put_plain_number(stored, '.', out.data()) - out.data()));
     return out;
 }
 

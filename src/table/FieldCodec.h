@@ -29,6 +29,9 @@ bool is_decimal_text(std::string_view text);
 // A numeric field: no value when it is all spaces; 0 when it does not read as a decimal number
 // (exponents, "nan" and "inf" included).
 std::optional<double> decode_number(std::string_view raw);
+// The same; `short_` tells whether the field was blank or a plain decimal of at most 15 digits.
+// Two such decimals of different value never read as the same double.
+std::optional<double> decode_number(std::string_view raw, bool& short_);
 
 // A text field without its trailing spaces (leading spaces are kept).
 std::string_view decode_text(std::string_view raw);
@@ -37,10 +40,12 @@ std::string_view decode_text(std::string_view raw);
 // after a leading '-' removed ("-  5" gives "-5"); empty for no value.
 std::string_view trim_number(std::string_view raw, char* scratch);
 
-// A stored decimal text as plain decimal text, in full: without a leading '+', without zeros
-// after the last significant decimal, "-0" as "0", never an exponent. A text that is no decimal
-// number gives "0", what the field counts as.
+// A stored decimal text as plain decimal text, in full: without the spaces around it and after a
+// leading '-', without a leading '+', without zeros after the last significant decimal, "-0" as
+// "0", never an exponent. A text that is no decimal number gives "0", what the field counts as.
 std::string plain_number(std::string_view stored);
-void append_plain_number(std::string_view stored, std::string& out);
+// The same written at `out` with `decimal` for the point, at most stored.size() + 1 bytes;
+// returns the end of what it wrote.
+char* put_plain_number(std::string_view stored, char decimal, char* out);
 
 } // namespace ulen3

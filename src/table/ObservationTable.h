@@ -44,6 +44,11 @@ public:
     std::string Text(int row, Field field) const { return m_file.text(bytes(row), field); }
     // The field's bytes as stored: Windows-1251 text, or a number's text with its padding.
     std::string_view Raw(int row, Field field) const { return m_file.raw(bytes(row), field); }
+    // For a walk over many rows: the record's bytes, and where a field lies in every record.
+    const char* Bytes(int row) const { return bytes(row); }
+    int Offset(Field field) const { return m_file.offset(field); }
+    int Width(Field field) const { return m_file.width(field); }
+    int RecordLength() const { return m_file.recordLength(); }
 
 private:
     friend class ObservationTable;

@@ -542,10 +542,14 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
             numericKeyInto(values[r], key);
             keys[r] = std::string_view(key, kNumericKeyLength);
         };
+        // When every value is short, equal doubles are equal values and so equal keys.
+        bool allShort = true;
         for (uint32_t r = 0; r < count; ++r) {
             if (!m_inMemory)
                 makeKey(r);
-            const double v = decode_number(values[r]).value_or(0.0);
+            bool short_;
+            const double v = decode_number(values[r], short_).value_or(0.0);
+            allShort = allShort && short_;
             uint64_t bits;
             std::memcpy(&bits, &v, sizeof bits);
             if (v == 0)
@@ -553,7 +557,7 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
             byValue[r] = {bits & 0x8000000000000000ull ? ~bits : bits | 0x8000000000000000ull, r};
         }
         radix_sort(byValue);
-        for (size_t a = 0; a < count;) {
+        for (size_t a = 0; a < count && !allShort;) {
             size_t b = a + 1;
             bool mixed = false;
             if (m_inMemory && b < count && byValue[b].first == byValue[a].first)

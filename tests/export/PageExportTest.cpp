@@ -117,6 +117,27 @@ TEST_F(PageExportTest, CsvTextsReadBackInPythonAndLibreOffice) {
     }
 }
 
+// A comment of any length up to the whole field comes out whole, its padding gone: the padding is
+// dropped eight bytes at a time.
+TEST_F(PageExportTest, CsvTextsOfEveryLengthLoseOnlyTheirPadding) {
+    const std::vector<size_t> lengths = {1, 7, 8, 9, 15, 16, 17, 91, 92, 93, 99, 100};
+    for (const size_t length : lengths) {
+        std::string comment;
+        for (size_t i = 0; i < length; ++i)
+            comment += i % 3 ? "ж" : "z";
+        addReportRecord(1, 2, 3, 4, "", comment);
+    }
+    const std::string text = csv_text(table.Records(), all_rows(table.Records()), csv_style_for('.'));
+    size_t line = text.find("\r\n") + 2;
+    for (const size_t length : lengths) {
+        const size_t end = text.find("\r\n", line);
+        const std::string row = text.substr(line, end - line);
+        const std::string comment = row.substr(row.rfind(',') + 1);
+        EXPECT_EQ(comment.size(), length + (length - (length + 2) / 3)) << row; // ж is two bytes
+        line = end + 2;
+    }
+}
+
 // The .xlsx sheet holds what the .xls sheet holds: the sheet's name, the titles, numbers as
 // numbers (an empty one as 0), texts as texts (CR LF as LF), the general format everywhere.
 TEST_F(PageExportTest, TheXlsxSheetIsTheXlsSheet) {

@@ -109,6 +109,16 @@ TEST(Cp1251, RoundTripsRussianText) {
     EXPECT_EQ(static_cast<unsigned char>(utf8_to_cp1251("А")[0]), 0xC0);
     EXPECT_EQ(static_cast<unsigned char>(utf8_to_cp1251("я")[0]), 0xFF);
     EXPECT_EQ(cp1251_to_utf8(bytes), text);
+    // Plain ASCII goes eight bytes at a time: a letter of another script anywhere in a run of
+    // ASCII around those eights comes out in its place.
+    for (size_t length = 0; length <= 20; ++length)
+        for (size_t at = 0; at <= length; ++at) {
+            std::string mixed(length, 'a');
+            for (size_t i = 0; i < length; ++i)
+                mixed[i] = static_cast<char>('0' + i % 40);
+            mixed.insert(at, "ж");
+            ASSERT_EQ(cp1251_to_utf8(utf8_to_cp1251(mixed)), mixed) << length << " " << at;
+        }
 }
 
 TEST(Cp1251, UnmappableAndBrokenInputBecomeQuestionMarks) {
@@ -159,9 +169,22 @@ TEST(PlainNumber, StoredTextsInFullWithoutSignsOrZerosThatSayNothing) {
         {"", "0"},
         {"-", "0"},
         {"5.", "5"},
+        // As the field holds them: padded, and a negative integer with its sign first.
+        {"      12.500000000", "12.5"},
+        {"-  5", "-5"},
+        {"  -0.000000000  ", "0"},
+        {"                  ", "0"},
+        {"+ 5", "0"},
+        {"+-5", "0"},
+        {"--5", "0"},
+        {"-+5", "0"},
     };
     for (const auto& [stored, shown] : cases)
         EXPECT_EQ(ulen3::plain_number(stored), shown) << stored;
+    // With a decimal comma, written in place in no more than one byte over the stored text.
+    char out[8] = "xxxxxxx";
+    EXPECT_EQ(ulen3::put_plain_number("-.5", ',', out) - out, 4);
+    EXPECT_EQ(std::string(out, 4), "-0,5");
 }
 
 } // namespace

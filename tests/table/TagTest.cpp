@@ -105,13 +105,47 @@ TEST_F(Tags, NumbersSortByValueWithEmptyAsZero) {
     EXPECT_EQ(viewNumbers(), (std::vector<int>{1, 6, 4, 3, 8, 5, 2, 7}));
 }
 
+// In a tag written to the index and in one a reader keeps in memory.
 TEST_F(Tags, EqualKeysKeepPhysicalOrderAscendingAndReverseDescending) {
     openWith({2, 1, 2, 1, 2});
-    table.AddTag("tab1", "P", false);
-    table.SetIndexName("tab1");
-    EXPECT_EQ(viewNumbers(), (std::vector<int>{2, 4, 1, 3, 5}));
-    table.AddTag("tab1", "P", true);
-    EXPECT_EQ(viewNumbers(), (std::vector<int>{5, 3, 1, 4, 2}));
+    const std::string path = table.Path();
+    for (const bool readOnly : {false, true}) {
+        if (readOnly) {
+            table.Close();
+            table.OpenReadOnly(path);
+        }
+        table.AddTag("tab1", "P", false);
+        table.SetIndexName("tab1");
+        EXPECT_EQ(viewNumbers(), (std::vector<int>{2, 4, 1, 3, 5})) << readOnly;
+        table.AddTag("tab1", "P", true);
+        EXPECT_EQ(viewNumbers(), (std::vector<int>{5, 3, 1, 4, 2})) << readOnly;
+    }
+}
+
+// Stored values that read as one double but differ in a digit past the fifteenth sort by their
+// digits, as the index's keys hold them; equal values keep record order.
+TEST_F(Tags, NumbersADoubleCannotTellApartSortByTheirDigits) {
+    openWith({1, 1, 1, 2});
+    const std::string path = table.Path();
+    table.Close();
+    DbfFile file;
+    file.open(path, true);
+    const int at = DbfFile::kHeaderLength + file.offset(Field::P);
+    file.release();
+    auto bytes = read_file(path);
+    const char* stored[] = {"1.0000000000000001", "1.0000000000000000", "  1.00000000000000"};
+    for (int r = 0; r < 3; ++r)
+        std::memcpy(bytes.data() + at + r * DbfFile::kRecordLength, stored[r], 18);
+    write_file(path, bytes);
+    for (const bool readOnly : {false, true}) {
+        readOnly ? table.OpenReadOnly(path) : table.Open(path);
+        table.AddTag("tab1", "P", false);
+        table.SetIndexName("tab1");
+        EXPECT_EQ(viewNumbers(), (std::vector<int>{2, 3, 1, 4})) << readOnly;
+        table.AddTag("tab1", "P", true);
+        EXPECT_EQ(viewNumbers(), (std::vector<int>{4, 1, 3, 2})) << readOnly;
+        table.Close();
+    }
 }
 
 // A table and its tag written by an earlier version, in the order that put Cyrillic first: the
