@@ -56,6 +56,8 @@ public:
     // False when the platform reports a late write error at the close.
     bool close();
     bool isOpen() const { return m_fd >= 0; }
+    // The platform's descriptor, for a mapping of the file.
+    int descriptor() const { return m_fd; }
 
     // The current size, or -1 when it cannot be read.
     int64_t size() const;

@@ -27,9 +27,6 @@ std::string_view without_padding(const char* bytes, std::size_t size) {
     return {bytes, size};
 }
 
-// Rows this far ahead have their records fetched into the cache while a row is formatted: in
-// the order of a sort, the next record is anywhere in the table.
-constexpr std::size_t kFetchAhead = 8;
 
 } // namespace
 
@@ -77,7 +74,7 @@ void CsvRows::Write(const std::vector<int>& rows, std::size_t block, const Sink&
     char* out = buffer.get();
     const int length = m_view.RecordLength();
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (i + kFetchAhead < rows.size()) {
+        if (i + kFetchAhead < rows.size()) { // in a sort's order the next record is anywhere
             const char* ahead = m_view.Bytes(rows[i + kFetchAhead]);
             for (int at = 0; at < length; at += 64)
                 __builtin_prefetch(ahead + at);
@@ -90,7 +87,7 @@ void CsvRows::Write(const std::vector<int>& rows, std::size_t block, const Sink&
             const std::string_view raw(record + p.offset, static_cast<std::size_t>(p.width));
             if (!p.number)
                 out = putText(raw, out);
-            else if (raw.find_first_not_of(' ') != std::string_view::npos)
+            else if (raw.back() != ' ' || raw.find_first_not_of(' ') != std::string_view::npos)
                 out = put_plain_number(raw, m_decimal, out); // an empty number stays empty
         }
         std::memcpy(out, m_lineEnd.data(), m_lineEnd.size());

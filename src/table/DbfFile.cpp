@@ -1,6 +1,7 @@
 #include "table/DbfFile.h"
 
 #include "base/Bytes.h"
+#include "base/FileMapping.h"
 #include "table/Cp1251.h"
 #include "table/FieldCodec.h"
 #include "table/TableError.h"
@@ -166,7 +167,11 @@ void DbfFile::open(const std::string& path, bool readOnly) {
     }
 }
 
+DbfFile::DbfFile() = default;
+DbfFile::~DbfFile() = default;
+
 void DbfFile::release() {
+    m_mapping.reset();
     m_file.close();
     m_path.clear();
     m_header.clear();
@@ -264,11 +269,15 @@ void DbfFile::bindFields() {
     // The number of records comes from the file size.
     const int64_t body = size - m_headerLength;
     m_count = static_cast<uint32_t>(body / m_recordLength);
+    const size_t bytes = static_cast<size_t>(m_count) * static_cast<size_t>(m_recordLength);
+    // A reader changes no record: it reads the file's bytes where the system keeps them.
+    if (readOnly() && (m_mapping = FileMapping::map(m_file, static_cast<size_t>(m_headerLength) + bytes)))
+        return;
     // Room for a few downloads more, so that posting does not copy a large table; a small one is
     // cheap to copy and gets less.
     const size_t room = std::min<size_t>(8192, std::max<size_t>(256, m_count));
     m_records.reserve((static_cast<size_t>(m_count) + room) * static_cast<size_t>(m_recordLength));
-    m_records.resize(static_cast<size_t>(m_count) * static_cast<size_t>(m_recordLength));
+    m_records.resize(bytes);
     if (!m_records.empty() && !m_file.readAt(m_headerLength, m_records.data(), m_records.size()))
         refuse("записи таблицы не читаются");
 }
@@ -299,10 +308,18 @@ bool DbfFile::writeHeader(HeaderDate date, bool withEndMarker) {
 
 // ---------------------------------------------------------------- reading fields
 
+const char* DbfFile::recordBase() const { return m_mapping ? m_mapping->data() + m_headerLength : m_records.data(); }
+
+std::string_view DbfFile::records() const {
+    return {recordBase(), static_cast<size_t>(m_count) * static_cast<size_t>(m_recordLength)};
+}
+
+bool DbfFile::cutWhileRead() const { return m_mapping && m_mapping->cut(); }
+
 const char* DbfFile::record(uint32_t id) const {
     if (id == 0 || id > m_count)
         return nullptr;
-    return m_records.data() + static_cast<size_t>(id - 1) * m_recordLength;
+    return recordBase() + static_cast<size_t>(id - 1) * m_recordLength;
 }
 
 std::string_view DbfFile::raw(const char* record, Field field) const {
@@ -344,7 +361,7 @@ std::string DbfFile::text(const char* record, Field field) const {
     return cp1251_to_utf8(decode_text(r));
 }
 
-std::vector<std::string_view> DbfFile::fieldValues(Field field, const RecordBytes& records) const {
+std::vector<std::string_view> DbfFile::fieldValues(Field field, std::string_view records) const {
     std::vector<std::string_view> values(records.size() / static_cast<size_t>(m_recordLength));
     for (size_t i = 0; i < values.size(); ++i)
         values[i] = raw(records.data() + i * static_cast<size_t>(m_recordLength), field);

@@ -34,11 +34,21 @@ template <class T> struct UninitialisedAllocator : std::allocator<T> {
     }
 };
 
+// A walk over many records fetches the one this many ahead into the cache while it reads one:
+// each record lies in memory lines of its own, and reading one after another would wait for each.
+constexpr std::size_t kFetchAhead = 16;
+
 // Whole records, one after another, as in the file.
 using RecordBytes = std::vector<char, UninitialisedAllocator<char>>;
 
+class FileMapping;
+
 class DbfFile {
 public:
+    DbfFile();
+    ~DbfFile();
+    DbfFile(const DbfFile&) = delete;
+    DbfFile& operator=(const DbfFile&) = delete;
     static constexpr int kHeaderLength = 449;
     static constexpr int kRecordLength = 290;
     static constexpr uint8_t kLanguageDriver = 0xC9;
@@ -72,7 +82,10 @@ public:
     const std::vector<FieldDescriptor>& descriptors() const { return m_descriptors; }
     int recordLength() const { return m_recordLength; }
     // Every record of the file, deleted ones included, in physical order.
-    const RecordBytes& records() const { return m_records; }
+    std::string_view records() const;
+    // Whether a read-only table's file was cut shorter by another program while it was read:
+    // the records past its new end then read as zeros.
+    bool cutWhileRead() const;
     FileFailure lastFailure() const { return m_changed ? FileFailure::Changed : m_file.lastFailure(); }
 
     // The bytes of record `id` (1-based), or nullptr outside the file.
@@ -90,7 +103,7 @@ public:
     int width(Field field) const { return m_bind[static_cast<int>(field)].width; }
     int offset(Field field) const { return m_bind[static_cast<int>(field)].offset; }
     // The field's raw bytes in each of `records` (a block of whole records).
-    std::vector<std::string_view> fieldValues(Field field, const RecordBytes& records) const;
+    std::vector<std::string_view> fieldValues(Field field, std::string_view records) const;
 
     // Values into a record buffer; a value that does not fit throws TableError and writes nothing.
     std::vector<char> blankRecord() const;
@@ -150,7 +163,10 @@ private:
     int m_headerLength = 0;
     int m_recordLength = 0;
     uint32_t m_count = 0;
+    // The records: read into memory, or for a read-only table the file's own bytes mapped.
     RecordBytes m_records;
+    std::unique_ptr<FileMapping> m_mapping;
+    const char* recordBase() const;
     bool m_changed = false;
 };
 

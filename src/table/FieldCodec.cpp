@@ -8,6 +8,20 @@
 
 namespace ulen3 {
 
+namespace {
+
+// Past the spaces at the start, eight at a time: a number is right-aligned in its field.
+const char* skip_spaces(const char* p, const char* end) {
+    constexpr uint64_t kEightSpaces = 0x2020202020202020u;
+    for (uint64_t eight; end - p >= 8 && (std::memcpy(&eight, p, 8), eight == kEightSpaces);)
+        p += 8;
+    while (p < end && *p == ' ')
+        ++p;
+    return p;
+}
+
+} // namespace
+
 bool encode_fixed(double value, int width, int decimals, char* out) {
     if (!std::isfinite(value))
         return false;
@@ -98,9 +112,8 @@ std::optional<double> decode_number(std::string_view raw, bool& short_) {
     // gives it, at a fraction of the cost.
     static constexpr double kTens[] = {1,   1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    size_t i = 0, end = raw.size();
-    while (i < end && raw[i] == ' ')
-        ++i;
+    size_t i = static_cast<size_t>(skip_spaces(raw.data(), raw.data() + raw.size()) - raw.data());
+    size_t end = raw.size();
     while (end > i && raw[end - 1] == ' ')
         --end;
     if (i == end)
@@ -152,38 +165,51 @@ std::string_view decode_text(std::string_view raw) {
 }
 
 char* put_plain_number(std::string_view stored, char decimal, char* out) {
-    const std::size_t first = stored.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
+    // One pass over the form a field holds: spaces, a sign (spaces after a '-'), digits, a point
+    // and digits, spaces. Anything else is no number and gives "0".
+    const char* p = skip_spaces(stored.data(), stored.data() + stored.size());
+    const char* end = stored.data() + stored.size();
+    while (end > p && end[-1] == ' ')
+        --end;
+    const bool negative = p < end && *p == '-';
+    if (p < end && (*p == '-' || *p == '+'))
+        ++p;
+    if (negative)
+        while (p < end && *p == ' ')
+            ++p;
+    const char* const whole = p;
+    while (p < end && static_cast<unsigned char>(*p - '0') < 10)
+        ++p;
+    const std::size_t wholeDigits = static_cast<std::size_t>(p - whole);
+    const char* fraction = p;
+    const char* fractionEnd = p;
+    if (p < end && *p == '.') {
+        fraction = ++p;
+        while (p < end && static_cast<unsigned char>(*p - '0') < 10)
+            ++p;
+        fractionEnd = p;
+    }
+    if (p != end || wholeDigits + static_cast<std::size_t>(fractionEnd - fraction) == 0) {
         *out = '0';
         return out + 1;
     }
-    std::string_view text = stored.substr(first, stored.find_last_not_of(' ') + 1 - first);
-    const bool negative = text.front() == '-';
-    if (negative || text.front() == '+')
-        text.remove_prefix(1);
-    if (negative) // "-  5": a negative integer as dBase pads it
-        text.remove_prefix(std::min(text.size(), text.find_first_not_of(' ')));
-    if (!is_decimal_text(text) || text.front() == '-' || text.front() == '+') {
-        *out = '0';
-        return out + 1;
-    }
-    if (text.find('.') != std::string_view::npos) {
-        while (text.back() == '0')
-            text.remove_suffix(1);
-        if (text.back() == '.')
-            text.remove_suffix(1);
-    }
-    if (text.empty() || (negative && text == "0")) {
+    while (fractionEnd > fraction && fractionEnd[-1] == '0') // zeros that say nothing
+        --fractionEnd;
+    if (fractionEnd == fraction && (wholeDigits == 0 || (wholeDigits == 1 && *whole == '0'))) {
         *out = '0'; // zero without a sign
         return out + 1;
     }
     if (negative)
         *out++ = '-';
-    // "-.5" and ".5" read as -0.5 and 0.5.
-    if (text.front() == '.')
+    if (wholeDigits == 0) // "-.5" and ".5" read as -0.5 and 0.5
         *out++ = '0';
-    for (const char c : text)
-        *out++ = c == '.' ? decimal : c;
+    std::memcpy(out, whole, wholeDigits);
+    out += wholeDigits;
+    if (fractionEnd > fraction) {
+        *out++ = decimal;
+        std::memcpy(out, fraction, static_cast<std::size_t>(fractionEnd - fraction));
+        out += fractionEnd - fraction;
+    }
     return out;
 }
 

@@ -205,11 +205,16 @@ void ObservationTable::Close() {
     closeIndex(false);
     const std::string path = Path();
     m_closedPath = path;
+    const bool cut = m_file.cutWhileRead();
     FileFailure why = FileFailure::Io;
     const bool written = m_file.close(m_today(), why);
     resetOpenState();
     if (!written)
         throw TableError("Не удалось записать заголовок таблицы: " + file_failure_text(why, path));
+    if (cut)
+        throw TableError(file_failure_text(FileFailure::Changed, path) +
+                         " во время чтения: записи за его новым концом прочитаны пустыми, и выведенное по ним "
+                         "неполно. Сама таблица не изменена.");
 }
 
 // ---------------------------------------------------------------- navigation
@@ -442,7 +447,8 @@ void ObservationTable::Renumber(const std::vector<uint32_t>& records) {
     if (records.empty())
         return;
     const Notice notice(*this);
-    RecordBytes bytes = m_file.records();
+    const std::string_view all = m_file.records();
+    RecordBytes bytes(all.begin(), all.end());
     const size_t length = static_cast<size_t>(m_file.recordLength());
     double n = 0;
     for (uint32_t id : records) {
@@ -525,8 +531,13 @@ void ObservationTable::SetFilter(const std::string& filter) {
 
 void ObservationTable::matchAll() {
     m_passes.resize(m_file.count());
-    for (uint32_t id = 1; id <= m_file.count(); ++id)
-        m_passes[id - 1] = passesFilter(m_file.record(id));
+    const std::string_view records = m_file.records();
+    const size_t length = static_cast<size_t>(m_file.recordLength());
+    for (uint32_t id = 1; id <= m_file.count(); ++id) {
+        if (id + kFetchAhead <= m_file.count())
+            __builtin_prefetch(records.data() + (id - 1 + kFetchAhead) * length);
+        m_passes[id - 1] = passesFilter(records.data() + (id - 1) * length);
+    }
 }
 
 void ObservationTable::match(uint32_t recordId) {
@@ -829,7 +840,7 @@ void ObservationTable::Pack() {
             packedIndex = ProductionIndex::create(tempIndex, m_file.tableName(), date);
             for (int i = 0; i < m_index->tagCount(); ++i) {
                 const ProductionIndex::TagInfo& info = m_index->tag(i);
-                packedIndex->addTag(info, m_file.fieldValues(field_by_name(info.field), packed.records));
+                packedIndex->addTag(info, m_file.fieldValues(field_by_name(info.field), {packed.records.data(), packed.records.size()}));
             }
             indexWritten = packedIndex->flush();
         } catch (const std::exception&) {

@@ -473,6 +473,8 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         std::vector<std::string_view> distinct;
         std::vector<uint32_t> id(count);
         for (uint32_t r = 0; r < count; ++r) {
+            if (r + kFetchAhead < count)
+                __builtin_prefetch(values[r + kFetchAhead].data());
             keys[r] = values[r].substr(0, static_cast<size_t>(tag.keyLength));
             const auto [it, fresh] = ids.emplace(keys[r], static_cast<uint32_t>(distinct.size()));
             if (fresh)
@@ -545,6 +547,8 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         // When every value is short, equal doubles are equal values and so equal keys.
         bool allShort = true;
         for (uint32_t r = 0; r < count; ++r) {
+            if (r + kFetchAhead < count)
+                __builtin_prefetch(values[r + kFetchAhead].data());
             if (!m_inMemory)
                 makeKey(r);
             bool short_;

@@ -1,9 +1,11 @@
 #include "base/File.h"
+#include "base/FileMapping.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <cstring>
 #include <unistd.h>
 
 using namespace ulen3;
@@ -92,4 +94,32 @@ TEST(WholeFile, AMissingFolderIsSaidBeforeWriting) {
     EXPECT_FALSE(write_three(dir.file("no/such/out.bin"), true, why));
     EXPECT_TRUE(why.beforeWrite);
     EXPECT_EQ(why.failure, FileFailure::NotFound);
+}
+
+// Another program cuts a mapped file: the bytes before the cut read as they are, the pages past
+// it read as zeros instead of ending the process, and the mapping says so. Mappings of other
+// files are not touched by it.
+TEST(FileMapping, AFileCutWhileMappedReadsZerosPastTheCutAndSaysSo) {
+    TempDir dir;
+    const long page = sysconf(_SC_PAGESIZE);
+    std::vector<unsigned char> bytes(static_cast<size_t>(3 * page));
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>('a' + i % 26);
+    test::write_file(dir.file("cut.db"), bytes);
+    test::write_file(dir.file("whole.db"), bytes);
+    File cut, whole;
+    FileFailure failure;
+    ASSERT_TRUE(cut.open(dir.file("cut.db"), File::Options{false, true}, failure));
+    ASSERT_TRUE(whole.open(dir.file("whole.db"), File::Options{false, true}, failure));
+    const auto cutMap = FileMapping::map(cut, bytes.size());
+    const auto wholeMap = FileMapping::map(whole, bytes.size());
+    ASSERT_TRUE(cutMap && wholeMap);
+    ASSERT_EQ(::truncate(dir.file("cut.db").c_str(), page + 10), 0);
+    EXPECT_EQ(cutMap->data()[page + 9], bytes[static_cast<size_t>(page + 9)]);
+    EXPECT_FALSE(cutMap->cut());
+    EXPECT_EQ(cutMap->data()[2 * page + 5], 0);
+    EXPECT_TRUE(cutMap->cut());
+    EXPECT_EQ(cutMap->data()[2 * page + 6], 0);
+    EXPECT_EQ(std::memcmp(wholeMap->data(), bytes.data(), bytes.size()), 0);
+    EXPECT_FALSE(wholeMap->cut());
 }

@@ -140,6 +140,36 @@ TEST_F(TableFixture, AFileCutWhileOpenIsReportedNotWritten) {
     EXPECT_EQ(read_file(path).size(), 100u); // nothing written past the cut
 }
 
+// Another program cuts the file while a reader reads it: the records past the cut read as empty
+// instead of ending the program, and the close says what happened; the file is left as it is.
+TEST_F(TableFixture, AFileCutWhileReadIsSaidAtTheClose) {
+    const std::string path = createTable();
+    table.Open(path);
+    std::vector<double> ps(100);
+    for (size_t i = 0; i < ps.size(); ++i)
+        ps[i] = static_cast<double>(i + 1);
+    appendRecords(ps);
+    table.Close();
+    table.OpenReadOnly(path);
+    ASSERT_EQ(::truncate(path.c_str(), 5000), 0);
+    const RecordView records = table.Records();
+    EXPECT_EQ(records.Number(0, Field::N), 1);
+    EXPECT_EQ(records.Raw(99, Field::N), std::string(18, '\0'));
+    try {
+        table.Close();
+        ADD_FAILURE() << "a cut file closed without a word";
+    } catch (const TableError& e) {
+        EXPECT_NE(std::string(e.what()).find("укорочен или заменён другой программой во время чтения"),
+                  std::string::npos)
+            << e.what();
+        EXPECT_NE(std::string(e.what()).find("Сама таблица не изменена"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(read_file(path).size(), 5000u);
+    table.OpenReadOnly(path); // a whole file afterwards reads and closes as ever
+    EXPECT_EQ(table.FileRecordCount(), (5000 - 449) / 290);
+    table.Close();
+}
+
 // The index file beside a table is never a link to another file: nothing is written through it.
 TEST_F(TableFixture, ALinkedIndexFileIsNotFollowed) {
     const std::string path = createTable();
