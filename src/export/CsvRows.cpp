@@ -27,7 +27,6 @@ std::string_view without_padding(const char* bytes, std::size_t size) {
     return {bytes, size};
 }
 
-
 } // namespace
 
 CsvRows::CsvRows(const RecordView& view, std::vector<CsvColumn> columns, char separator, char decimal,

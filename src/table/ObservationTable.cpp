@@ -840,7 +840,8 @@ void ObservationTable::Pack() {
             packedIndex = ProductionIndex::create(tempIndex, m_file.tableName(), date);
             for (int i = 0; i < m_index->tagCount(); ++i) {
                 const ProductionIndex::TagInfo& info = m_index->tag(i);
-                packedIndex->addTag(info, m_file.fieldValues(field_by_name(info.field), {packed.records.data(), packed.records.size()}));
+                packedIndex->addTag(info, m_file.fieldValues(field_by_name(info.field),
+                                                             {packed.records.data(), packed.records.size()}));
             }
             indexWritten = packedIndex->flush();
         } catch (const std::exception&) {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace ulen3;
