@@ -5,10 +5,6 @@
 
 namespace ulen3 {
 
-// `ulen3-cli stats TABLE.db [--json] [--page observation|operative]`: the footers' figures, or
-// with --json every figure of P and R as one JSON object.
-int cli_stats(const std::vector<std::string>& args);
-
 // `ulen3-cli chart TABLE.db OUT.png|OUT.svg|OUT.pdf [--page …] [--x order|time]
 // [--width PX --height PX]`: the chart of the window «График», drawn without a display.
 int cli_chart(const std::vector<std::string>& args);

@@ -1,22 +1,18 @@
 // ulen3-cli: the program's core without windows, for batch work and checks.
 
-#include "CliChart.h"
 #include "CliDecode.h"
 #include "CliDownload.h"
+#include "CliOptions.h"
+#include "CliStats.h"
 #include "base/File.h"
 #include "export/CsvRows.h"
 #include "export/PageExport.h"
 #include "export/SheetExport.h"
-#include "print/ReportEngine.h"
-#include "print/Reports.h"
 #include "table/FieldCodec.h"
 #include "table/ObservationTable.h"
 #include "table/Pages.h"
 #include "table/TableError.h"
 #include "table/TablePaths.h"
-
-#include <QFileInfo>
-#include <QGuiApplication>
 
 #include <algorithm>
 #include <cstdio>
@@ -25,6 +21,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 using namespace ulen3;
 
@@ -35,59 +33,6 @@ std::string upperCase(std::string tag) {
     for (char& c : tag)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return tag;
-}
-
-// The options a command takes, after its fixed arguments.
-struct Options {
-    std::string filter, sortField, page, tag = "tab1", rows, separator, decimal;
-    bool descending = false;
-};
-
-std::string& option_value(Options& o, const std::string& option) {
-    return option == "--filter"    ? o.filter
-           : option == "--sort"    ? o.sortField
-           : option == "--page"    ? o.page
-           : option == "--rows"    ? o.rows
-           : option == "--sep"     ? o.separator
-           : option == "--decimal" ? o.decimal
-                                   : o.tag;
-}
-
-// False for an option the command does not take, one without its value, or an unknown page.
-bool read_options(const std::vector<std::string>& args, size_t from, std::initializer_list<const char*> takes,
-                  Options& o) {
-    for (size_t i = from; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (std::find_if(takes.begin(), takes.end(), [&](const char* t) { return a == t; }) == takes.end())
-            return false;
-        if (a == "--desc") {
-            o.descending = true;
-            continue;
-        }
-        if (i + 1 >= args.size())
-            return false;
-        option_value(o, a) = args[++i];
-    }
-    return o.page.empty() || o.page == "observation" || o.page == "operative";
-}
-
-int usage() {
-    std::cerr << "Использование:\n"
-                 "  ulen3-cli info ТАБЛИЦА.db\n"
-                 "  ulen3-cli dump ТАБЛИЦА.db [--filter NB_TYPE=0] [--sort ПОЛЕ [--desc]]\n"
-                 "  ulen3-cli sort ТАБЛИЦА.db ПОЛЕ [--desc] [--tag ИМЯ]\n"
-                 "  ulen3-cli demo ТАБЛИЦА.db [--count N]   (создаёт таблицу-пример, 12 записей)\n"
-                 "  ulen3-cli download [--port УСТРОЙСТВО] [--image ОБРАЗ.bin]\n"
-                 "                    [--table ТАБЛИЦА.db [--append]]\n"
-                 "  ulen3-cli decode ОБРАЗ.bin ТАБЛИЦА.db [--append] [--dev-code КОД --serial НОМЕР]\n"
-                 "  ulen3-cli export ТАБЛИЦА.db ФАЙЛ.xls|.xlsx|.csv [--page observation|operative]\n"
-                 "                 [--rows 1,3,7-9] [--sort ПОЛЕ [--desc]] [--sep ; --decimal ,]\n"
-                 "  ulen3-cli stats ТАБЛИЦА.db [--json] [--page observation|operative]\n"
-                 "  ulen3-cli chart ТАБЛИЦА.db ГРАФИК.png|.svg|.pdf [--page observation|operative]\n"
-                 "                 [--x order|time] [--width ПИКСЕЛИ --height ПИКСЕЛИ]\n"
-                 "  ulen3-cli renumber ТАБЛИЦА.db [--page observation|operative]\n"
-                 "  ulen3-cli print ТАБЛИЦА.db ОТЧЁТ.pdf [--page observation|operative] [--sort ПОЛЕ [--desc]]\n";
-    return 2;
 }
 
 int info(const std::string& path) {
@@ -112,20 +57,6 @@ int info(const std::string& path) {
         std::printf("  %-10s %c %3d %d\n", f.name.c_str(), f.type, f.width, f.decimals);
     table.Close();
     return 0;
-}
-
-// A reader opens the table read-only and writes nothing: the tag of its sort lives in memory
-// and goes with the close.
-void open_for_reading(ObservationTable& table, const std::string& path, const std::string& sortField, bool descending) {
-    constexpr const char* kReadingTag = "cli_read";
-    table.OpenReadOnly(path);
-    if (sortField.empty())
-        return;
-    field_by_name(sortField); // an unknown field is an error here, not a silent no-op
-    table.AddTag(kReadingTag, sortField, descending);
-    table.SetIndexName(kReadingTag);
-    if (table.IndexName() != kReadingTag)
-        throw std::runtime_error("не удалось отсортировать по полю " + sortField);
 }
 
 int dump(const std::string& path, const std::string& filter, const std::string& sortField, bool descending) {
@@ -184,29 +115,6 @@ int renumber(const std::string& path, const std::string& page) {
     table.Renumber(order);
     table.Close();
     std::printf("Перенумеровано записей: %zu\n", order.size());
-    return 0;
-}
-
-// The page's report as "Предварительный просмотр" shows it, written to a PDF file; the page in
-// the order of a sort by a field when asked.
-int printReport(const std::string& path, const std::string& out, const std::string& page, const std::string& sortField,
-                bool descending) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    int argc = 1;
-    char name[] = "ulen3-cli";
-    char* argv[] = {name, nullptr};
-    QGuiApplication app(argc, argv);
-    const std::string refused = output_refusal(out, path, "Отчёт не записан");
-    if (!refused.empty())
-        throw std::runtime_error(refused);
-    ObservationTable table;
-    open_for_reading(table, path, sortField, descending);
-    const PageKind kind = named_page(table, page);
-    const PreparedReport report =
-        prepare_report(report_template(kind), table.Records(), QString(QChar::fromLatin1(user_decimal_separator())));
-    write_pdf(report, QString::fromStdString(out), QFileInfo(QString::fromStdString(path)).completeBaseName());
-    table.Close();
-    std::printf("Отчёт записан в %s: листов %d\n", out.c_str(), report.sheetCount());
     return 0;
 }
 
@@ -292,16 +200,33 @@ int demo(const std::string& path, int count) {
     return 0;
 }
 
+// "print" and "chart" are the program ulen3-draw: beside this one in the build, in the folder of
+// the program's own helpers once installed. It runs in this process, with these arguments.
+int run_drawing(char** argv) {
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    const std::string folder = length > 0 ? std::string(self, static_cast<size_t>(length)) : std::string(argv[0]);
+    const std::string here = folder.substr(0, folder.find_last_of('/') + 1);
+    const std::string places[] = {here + "ulen3-draw", here + ULEN3_DRAW_FROM_BIN "/ulen3-draw"};
+    for (const std::string& place : places)
+        if (access(place.c_str(), X_OK) == 0) {
+            execv(place.c_str(), argv);
+            break;
+        }
+    std::cerr << "ulen3-cli: не найдена или не запускается программа ulen3-draw, которая печатает отчёты и рисует "
+                 "графики (искали "
+              << places[0] << " и " << places[1] << "); ничего не записано\n";
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    ignore_file_size_signal();
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() < 2)
-        return usage();
-    const std::string& command = args[0];
-    const std::string& path = args[1];
-    try {
+    return run_command_line(argc, argv, [](char** argv, const std::vector<std::string>& args) {
+        const std::string& command = args[0];
+        const std::string& path = args[1];
+        if (command == "print" || command == "chart")
+            return run_drawing(argv);
         if (command == "download")
             return cli_download(args);
         if (command == "decode")
@@ -318,14 +243,8 @@ int main(int argc, char** argv) {
                                                                  : usage();
         if (command == "stats")
             return cli_stats(args);
-        if (command == "chart")
-            return cli_chart(args);
         if (command == "renumber")
             return read_options(args, 2, {"--page"}, o) ? renumber(path, o.page) : usage();
-        if (command == "print" && args.size() >= 3)
-            return read_options(args, 3, {"--page", "--sort", "--desc"}, o)
-                       ? printReport(path, args[2], o.page, o.sortField, o.descending)
-                       : usage();
         if (command == "export" && args.size() >= 3)
             return read_options(args, 3, {"--page", "--rows", "--sort", "--desc", "--sep", "--decimal"}, o)
                        ? exportPage(path, args[2], o)
@@ -334,9 +253,6 @@ int main(int argc, char** argv) {
             return demo(path, 12);
         if (command == "demo" && args.size() == 4 && args[2] == "--count")
             return demo(path, static_cast<int>(number_option("--count", args[3], 0, kMostDemoRecords)));
-    } catch (const std::exception& e) {
-        std::cerr << "ulen3-cli: " << e.what() << '\n';
-        return 1;
-    }
-    return usage();
+        return kNoSuchCommand;
+    });
 }

@@ -11,7 +11,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 prefix=$root/usr
 cmake --install "$build" --prefix "$prefix" >/dev/null
 expected=(
-    bin/ulen3 bin/ulen3-cli bin/ulen3-emu
+    bin/ulen3 bin/ulen3-cli bin/ulen3-emu libexec/ulen3/ulen3-draw
     share/ВЕСКОР/index.html
     share/applications/com.dornvale.ulen3.desktop
     share/metainfo/com.dornvale.ulen3.metainfo.xml
@@ -41,6 +41,9 @@ done
 help=$("$prefix/bin/ulen3" --help)
 grep -qF "Справка: $prefix/share/ВЕСКОР/index.html" <<<"$help" || fail "the installed ulen3 does not find its help: $help"
 "$prefix/bin/ulen3-cli" demo "$root/survey.db" >/dev/null
+# The installed command line finds its drawing helper.
+"$prefix/bin/ulen3-cli" print "$root/survey.db" "$root/report.pdf" >/dev/null || fail "the installed ulen3-cli does not print"
+pdfinfo "$root/report.pdf" >/dev/null || fail "the installed ulen3-cli printed no PDF"
 status=0
 XDG_CONFIG_HOME=$root/config QT_QPA_PLATFORM=offscreen timeout 6 "$prefix/bin/ulen3" "$root/survey.db" >/dev/null 2>&1 || status=$?
 [ "$status" -eq 124 ] || fail "the installed ulen3 ended with status $status instead of running"

@@ -146,6 +146,30 @@ TEST_F(CommandLineTest, APipeOrAFolderIsNoTable) {
 }
 
 // Number options take digits in their range and nothing else, and say the range.
+// "print" and "chart" run the drawing helper from beside the program (or the helpers' folder of
+// an install): without it they say where it was looked for, and write nothing.
+TEST_F(CommandLineTest, DrawingWithoutItsHelperSaysWhereItLookedAndWritesNothing) {
+    const std::string lone = dir.file("ulen3-cli");
+    write_file(lone, read_file(ULEN3_CLI));
+    ASSERT_EQ(::chmod(lone.c_str(), 0755), 0);
+    for (const std::string command :
+         {"print " + path + " " + dir.file("r.pdf"), "chart " + path + " " + dir.file("c.png")}) {
+        int status = -1;
+        const std::string out = run_command("timeout 20 " + lone + " " + command + " 2>&1", &status);
+        EXPECT_EQ(status, 1) << out;
+        EXPECT_NE(out.find("не найдена или не запускается программа ulen3-draw"), std::string::npos) << out;
+        EXPECT_NE(out.find(dir.file("ulen3-draw")), std::string::npos) << out;
+        EXPECT_NE(out.find("ничего не записано"), std::string::npos) << out;
+    }
+    EXPECT_FALSE(file_exists(dir.file("r.pdf")));
+    EXPECT_FALSE(file_exists(dir.file("c.png")));
+    // Beside the build's own program, the helper is found and draws.
+    int status = -1;
+    const std::string out = cli("print " + path + " " + dir.file("r.pdf"), status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_TRUE(file_exists(dir.file("r.pdf")));
+}
+
 TEST_F(CommandLineTest, NumberOptionsAreReadStrictlyWithTheirRange) {
     const std::string image = dir.file("image.bin");
     write_file(image, {0, 0, 0, 0});
