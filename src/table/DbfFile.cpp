@@ -270,16 +270,30 @@ void DbfFile::bindFields() {
     const int64_t body = size - m_headerLength;
     m_count = static_cast<uint32_t>(body / m_recordLength);
     const size_t bytes = static_cast<size_t>(m_count) * static_cast<size_t>(m_recordLength);
-    // A reader changes no record: it reads the file's bytes where the system keeps them.
-    if (readOnly() && (m_mapping = FileMapping::map(m_file, static_cast<size_t>(m_headerLength) + bytes)))
+    // The records are read where the system keeps the file's bytes, until the first change
+    // (which a reader never makes) copies them into the program's own memory.
+    if ((m_mapping = FileMapping::map(m_file, static_cast<size_t>(m_headerLength) + bytes)))
         return;
+    reserveRecordRoom();
+    m_records.resize(bytes);
+    if (!m_records.empty() && !m_file.readAt(m_headerLength, m_records.data(), m_records.size()))
+        refuse("записи таблицы не читаются");
+}
+
+void DbfFile::reserveRecordRoom() {
     // Room for a few downloads more, so that posting does not copy a large table; a small one is
     // cheap to copy and gets less.
     const size_t room = std::min<size_t>(8192, std::max<size_t>(256, m_count));
     m_records.reserve((static_cast<size_t>(m_count) + room) * static_cast<size_t>(m_recordLength));
-    m_records.resize(bytes);
-    if (!m_records.empty() && !m_file.readAt(m_headerLength, m_records.data(), m_records.size()))
-        refuse("записи таблицы не читаются");
+}
+
+void DbfFile::ownRecords() {
+    if (!m_mapping)
+        return;
+    const std::string_view mapped = records();
+    reserveRecordRoom();
+    m_records.assign(mapped.begin(), mapped.end());
+    m_mapping.reset();
 }
 
 bool DbfFile::headerCountDisagrees() const { return get_le32(&m_header[4]) != m_count; }
@@ -293,7 +307,7 @@ std::string DbfFile::tableName() const {
 std::string DbfFile::indexPath() const { return index_path_of(m_path); }
 
 bool DbfFile::intact() {
-    m_changed = m_file.size() < m_headerLength + static_cast<int64_t>(m_count) * m_recordLength;
+    m_changed = m_file.size() < m_headerLength + static_cast<int64_t>(m_count) * m_recordLength || cutWhileRead();
     return !m_changed;
 }
 
@@ -430,6 +444,7 @@ void DbfFile::putNull(char* record, Field field) const {
 uint32_t DbfFile::appendRecord(const std::vector<char>& bytes, HeaderDate date) {
     if (!intact())
         throw TableError(file_failure_text(FileFailure::Changed, m_path) + "; запись не добавлена");
+    ownRecords();
     const int64_t offset = m_headerLength + static_cast<int64_t>(m_count) * m_recordLength;
     std::vector<char> out(bytes);
     out.push_back(kEndMarker);
@@ -454,6 +469,7 @@ uint32_t DbfFile::appendRecord(const std::vector<char>& bytes, HeaderDate date) 
 void DbfFile::unappend(HeaderDate date) {
     if (m_count == 0)
         return;
+    ownRecords();
     m_records.resize(m_records.size() - static_cast<size_t>(m_recordLength));
     --m_count;
     for (std::vector<double>& column : m_numbers)
@@ -466,6 +482,7 @@ void DbfFile::unappend(HeaderDate date) {
 void DbfFile::rewriteRecord(uint32_t id, const char* bytes) {
     if (!intact())
         throw TableError(file_failure_text(FileFailure::Changed, m_path) + "; запись не изменена");
+    ownRecords();
     const int64_t offset = m_headerLength + static_cast<int64_t>(id - 1) * m_recordLength;
     char* cached = m_records.data() + static_cast<size_t>(id - 1) * m_recordLength;
     if (!m_file.writeAt(offset, bytes, static_cast<size_t>(m_recordLength))) {
@@ -481,6 +498,7 @@ void DbfFile::rewriteRecord(uint32_t id, const char* bytes) {
 void DbfFile::markDeleted(uint32_t id) {
     if (!intact())
         throw TableError(file_failure_text(FileFailure::Changed, m_path) + "; запись не удалена");
+    ownRecords();
     const int64_t offset = m_headerLength + static_cast<int64_t>(id - 1) * m_recordLength;
     if (!m_file.writeAt(offset, &kDeleted, 1))
         throw TableError(kDiskFullMessage);
@@ -492,7 +510,7 @@ void DbfFile::markDeleted(uint32_t id) {
 DbfFile::Packed DbfFile::writePacked(const std::string& temp, HeaderDate date) const {
     // The live records, in physical order.
     RecordBytes live;
-    live.reserve(m_records.size());
+    live.reserve(records().size());
     uint32_t count = 0;
     for (uint32_t id = 1; id <= m_count; ++id) {
         const char* r = record(id);
@@ -506,6 +524,9 @@ DbfFile::Packed DbfFile::writePacked(const std::string& temp, HeaderDate date) c
 
 DbfFile::Packed DbfFile::writeCopy(const std::string& temp, RecordBytes records, uint32_t count, HeaderDate date,
                                    const std::string& failed) const {
+    // Records read as zeros past a cut are not the table's: no copy of them replaces it.
+    if (cutWhileRead())
+        throw TableError(failed + file_failure_text(FileFailure::Changed, m_path) + "; таблица не изменена");
     Packed p;
     p.records = std::move(records);
     p.count = count;
@@ -536,6 +557,7 @@ DbfFile::Packed DbfFile::writeCopy(const std::string& temp, RecordBytes records,
 void DbfFile::adopt(Packed&& packed) {
     m_file = std::move(packed.file);
     m_header = std::move(packed.header);
+    m_mapping.reset();
     m_records = std::move(packed.records);
     m_count = packed.count;
     forgetNumbers();

@@ -83,8 +83,9 @@ public:
     int recordLength() const { return m_recordLength; }
     // Every record of the file, deleted ones included, in physical order.
     std::string_view records() const;
-    // Whether a read-only table's file was cut shorter by another program while it was read:
-    // the records past its new end then read as zeros.
+    // Whether the file was cut shorter by another program while its records were read where
+    // the system keeps them: the records past its new end then read as zeros, and nothing more
+    // is written to the table.
     bool cutWhileRead() const;
     FileFailure lastFailure() const { return m_changed ? FileFailure::Changed : m_file.lastFailure(); }
 
@@ -163,10 +164,12 @@ private:
     int m_headerLength = 0;
     int m_recordLength = 0;
     uint32_t m_count = 0;
-    // The records: read into memory, or for a read-only table the file's own bytes mapped.
+    // The records: the file's own bytes mapped, or once changed the program's copy.
     RecordBytes m_records;
     std::unique_ptr<FileMapping> m_mapping;
     const char* recordBase() const;
+    void reserveRecordRoom();
+    void ownRecords(); // before the first change of a record
     bool m_changed = false;
 };
 

@@ -170,6 +170,34 @@ TEST_F(TableFixture, AFileCutWhileReadIsSaidAtTheClose) {
     table.Close();
 }
 
+// The same under a table open for changes, before its first change: neither the pack nor the
+// renumbering writes the records read as zeros in place of the table, and nothing is written.
+TEST_F(TableFixture, ACutUnderAnOpenTableIsNeitherPackedNorRenumbered) {
+    const std::string path = createTable();
+    table.Open(path);
+    std::vector<double> ps(100);
+    for (size_t i = 0; i < ps.size(); ++i)
+        ps[i] = static_cast<double>(i + 1);
+    appendRecords(ps);
+    table.Close();
+    table.Open(path);
+    ASSERT_EQ(::truncate(path.c_str(), 5000), 0);
+    EXPECT_EQ(table.Records().Raw(99, Field::N), std::string(18, '\0'));
+    for (const bool pack : {true, false}) {
+        try {
+            pack ? table.Pack() : table.Renumber({1, 2, 3});
+            ADD_FAILURE() << "wrote a copy of a cut table";
+        } catch (const TableError& e) {
+            EXPECT_NE(std::string(e.what()).find("укорочен или заменён другой программой; таблица не изменена"),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+    EXPECT_THROW(table.Close(), TableError);
+    EXPECT_EQ(read_file(path).size(), 5000u);
+    EXPECT_FALSE(temporariesLeft());
+}
+
 // The index file beside a table is never a link to another file: nothing is written through it.
 TEST_F(TableFixture, ALinkedIndexFileIsNotFollowed) {
     const std::string path = createTable();
