@@ -140,16 +140,25 @@ TEST_F(TableFixture, AFileCutWhileOpenIsReportedNotWritten) {
     EXPECT_EQ(read_file(path).size(), 100u); // nothing written past the cut
 }
 
+// Another program cuts a table of 100 records from 5000 bytes on, inside record 16.
+class CutTable : public TableFixture {
+protected:
+    std::string hundredRecords() {
+        const std::string path = createTable();
+        table.Open(path);
+        std::vector<double> ps(100);
+        for (size_t i = 0; i < ps.size(); ++i)
+            ps[i] = static_cast<double>(i + 1);
+        appendRecords(ps);
+        table.Close();
+        return path;
+    }
+};
+
 // Another program cuts the file while a reader reads it: the records past the cut read as empty
 // instead of ending the program, and the close says what happened; the file is left as it is.
-TEST_F(TableFixture, AFileCutWhileReadIsSaidAtTheClose) {
-    const std::string path = createTable();
-    table.Open(path);
-    std::vector<double> ps(100);
-    for (size_t i = 0; i < ps.size(); ++i)
-        ps[i] = static_cast<double>(i + 1);
-    appendRecords(ps);
-    table.Close();
+TEST_F(CutTable, WhileAReaderReadsItIsSaidAtTheClose) {
+    const std::string path = hundredRecords();
     table.OpenReadOnly(path);
     ASSERT_EQ(::truncate(path.c_str(), 5000), 0);
     const RecordView records = table.Records();
@@ -172,14 +181,8 @@ TEST_F(TableFixture, AFileCutWhileReadIsSaidAtTheClose) {
 
 // The same under a table open for changes, before its first change: neither the pack nor the
 // renumbering writes the records read as zeros in place of the table, and nothing is written.
-TEST_F(TableFixture, ACutUnderAnOpenTableIsNeitherPackedNorRenumbered) {
-    const std::string path = createTable();
-    table.Open(path);
-    std::vector<double> ps(100);
-    for (size_t i = 0; i < ps.size(); ++i)
-        ps[i] = static_cast<double>(i + 1);
-    appendRecords(ps);
-    table.Close();
+TEST_F(CutTable, UnderAnOpenTableItIsNeitherPackedNorRenumbered) {
+    const std::string path = hundredRecords();
     table.Open(path);
     ASSERT_EQ(::truncate(path.c_str(), 5000), 0);
     EXPECT_EQ(table.Records().Raw(99, Field::N), std::string(18, '\0'));
