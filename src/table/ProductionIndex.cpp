@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
-#include <unordered_map>
 
 namespace ulen3 {
 namespace {
@@ -43,6 +42,93 @@ void radix_sort(std::vector<std::pair<uint64_t, uint32_t>>& items) {
         for (const auto& item : items)
             spare[counts[item.first >> shift & 0xFF]++] = item;
         items.swap(spare);
+    }
+}
+
+// The distinct texts of a field, each with its number: open addressing over a power of two of
+// slots, with each text's hash kept beside it so that a text is compared only with its equals.
+class TextSet {
+public:
+    explicit TextSet(size_t most) {
+        size_t slots = 16;
+        while (slots < 2 * most)
+            slots *= 2;
+        m_slots.assign(slots, 0);
+        m_mask = slots - 1;
+    }
+    // The number of `text` among `distinct`, where a new one is added.
+    uint32_t idOf(std::string_view text, std::vector<std::string_view>& distinct) {
+        const uint64_t h = hash(text);
+        for (size_t at = static_cast<size_t>(h) & m_mask;; at = (at + 1) & m_mask) {
+            const uint32_t slot = m_slots[at];
+            if (slot == 0) {
+                distinct.push_back(text);
+                m_hashes.push_back(h);
+                m_slots[at] = static_cast<uint32_t>(distinct.size());
+                return static_cast<uint32_t>(distinct.size() - 1);
+            }
+            if (m_hashes[slot - 1] == h && distinct[slot - 1] == text)
+                return slot - 1;
+        }
+    }
+
+private:
+    // Eight bytes at a time, each mixed in by a multiplication.
+    static uint64_t hash(std::string_view text) {
+        uint64_t h = 0x9E3779B97F4A7C15u ^ text.size();
+        size_t i = 0;
+        for (; i + 8 <= text.size(); i += 8) {
+            uint64_t eight;
+            std::memcpy(&eight, text.data() + i, 8);
+            h = (h ^ eight) * 0xFF51AFD7ED558CCDu;
+            h ^= h >> 32;
+        }
+        for (; i < text.size(); ++i)
+            h = (h ^ static_cast<unsigned char>(text[i])) * 0xC4CEB9FE1A85EC53u;
+        return h ^ (h >> 29);
+    }
+
+    std::vector<uint32_t> m_slots; // a text's number + 1, 0 for an empty slot
+    std::vector<uint64_t> m_hashes;
+    size_t m_mask = 0;
+};
+
+// The eight bytes of a key from `offset` as one number in their memcmp order; past its end zeros,
+// which no weight of a key is.
+uint64_t eight_bytes_at(std::string_view key, size_t offset) {
+    uint64_t v = 0;
+    for (size_t i = offset; i < offset + 8; ++i)
+        v = v << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
+    return v;
+}
+
+// Puts `items` in the memcmp order of their keys (which hold no zero byte) from `offset` on:
+// eight bytes at a time by the radix sort, each run that shares them on by the next eight, and a
+// short run by comparison. Equal keys keep the order given.
+template <class KeyOf> void sort_by_key_bytes(uint32_t* items, size_t n, size_t offset, const KeyOf& keyOf) {
+    if (n < 2)
+        return;
+    if (n <= 32) {
+        std::stable_sort(items, items + n, [&](uint32_t a, uint32_t b) {
+            const std::string_view ka = keyOf(a), kb = keyOf(b);
+            return ka.substr(std::min(offset, ka.size())) < kb.substr(std::min(offset, kb.size()));
+        });
+        return;
+    }
+    std::vector<std::pair<uint64_t, uint32_t>> eights(n);
+    for (size_t i = 0; i < n; ++i)
+        eights[i] = {eight_bytes_at(keyOf(items[i]), offset), items[i]};
+    radix_sort(eights);
+    for (size_t a = 0; a < n;) {
+        size_t b = a + 1;
+        while (b < n && eights[b].first == eights[a].first)
+            ++b;
+        for (size_t i = a; i < b; ++i)
+            items[i] = eights[i].second;
+        // Keys that share eight bytes without a zero among them go on past them.
+        if (b - a > 1 && (eights[a].first & 0xFF) != 0)
+            sort_by_key_bytes(items + a, b - a, offset + 8, keyOf);
+        a = b;
     }
 }
 
@@ -469,21 +555,19 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
     std::iota(order.begin(), order.end(), 0u);
     if (tag.info.type == 'C') {
         // Rank the distinct texts once by collation; records then sort by rank.
-        std::unordered_map<std::string_view, uint32_t> ids;
         std::vector<std::string_view> distinct;
         std::vector<uint32_t> id(count);
+        TextSet texts(count);
         for (uint32_t r = 0; r < count; ++r) {
             if (r + kFetchAhead < count)
                 __builtin_prefetch(values[r + kFetchAhead].data());
             keys[r] = values[r].substr(0, static_cast<size_t>(tag.keyLength));
-            const auto [it, fresh] = ids.emplace(keys[r], static_cast<uint32_t>(distinct.size()));
-            if (fresh)
-                distinct.push_back(keys[r]);
-            id[r] = it->second;
+            id[r] = texts.idOf(keys[r], distinct);
         }
         // The distinct texts by their primary weights, laid end to end in one buffer; runs that
         // tie there are put in order by their whole keys.
         std::string arena;
+        arena.reserve(distinct.size() * static_cast<size_t>(tag.keyLength) * 2);
         std::vector<std::size_t> start(distinct.size() + 1);
         for (size_t d = 0; d < distinct.size(); ++d) {
             start[d] = arena.size();
@@ -495,7 +579,7 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         };
         std::vector<uint32_t> byKey(distinct.size());
         std::iota(byKey.begin(), byKey.end(), 0u);
-        std::sort(byKey.begin(), byKey.end(), [&](uint32_t a, uint32_t b) { return primary(a) < primary(b); });
+        sort_by_key_bytes(byKey.data(), byKey.size(), 0, primary);
         std::vector<uint32_t> rank(distinct.size());
         std::vector<std::string> whole;
         uint32_t r = 0;

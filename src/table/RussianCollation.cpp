@@ -97,16 +97,30 @@ RussianCollation::RussianCollation()
       }()) {}
 
 void RussianCollation::appendPrimaryKey(std::string_view cp1251, std::string& out) const {
-    // Room for the longest key, written in place, then cut to what was written.
+    // A key field is mostly padding: the trailing spaces' weights go in as one run.
+    std::size_t body = cp1251.size();
+    while (body > 0 && cp1251[body - 1] == ' ')
+        --body;
+    const std::size_t spaces = cp1251.size() - body;
+    const std::size_t spaceLength = m_table.primaryLength[static_cast<unsigned char>(' ')];
+    std::size_t length = spaces * spaceLength;
+    for (std::size_t i = 0; i < body; ++i)
+        length += m_table.primaryLength[static_cast<unsigned char>(cp1251[i])];
+    // Each byte's slot is copied whole and the next one written over its tail: room for that.
     const std::size_t from = out.size();
-    out.resize(from + cp1251.size() * Table::kSlot);
+    out.resize(from + length + Table::kSlot);
     char* p = out.data() + from;
-    for (const char c : cp1251) {
-        const auto b = static_cast<unsigned char>(c);
+    for (std::size_t i = 0; i < body; ++i) {
+        const auto b = static_cast<unsigned char>(cp1251[i]);
         std::memcpy(p, m_table.primary[b], Table::kSlot);
         p += m_table.primaryLength[b];
     }
-    out.resize(static_cast<std::size_t>(p - out.data()));
+    if (spaceLength == 1)
+        std::memset(p, m_table.primary[static_cast<unsigned char>(' ')][0], spaces);
+    else
+        for (std::size_t i = 0; i < spaces; ++i)
+            std::memcpy(p + i * spaceLength, m_table.primary[static_cast<unsigned char>(' ')], spaceLength);
+    out.resize(from + length);
 }
 
 void RussianCollation::appendSortKey(std::string_view cp1251, std::string& out) const {
