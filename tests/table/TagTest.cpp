@@ -368,6 +368,49 @@ TEST_F(Tags, PerlXbaseIndexReadsEveryTagInOrder) {
 
 // Tags grown from nothing by posts, edits and deletes (every kind of block
 // split on the way) give the same order as sorting the records afresh.
+// Many texts that share long beginnings, repeat, and differ at their ends only in spaces, hyphens,
+// apostrophes, case, ё, a tab or a control character: the tag's order (kept in memory by a reader,
+// and written to the index) is the order the comparison gives, equal texts in record order.
+TEST_F(Tags, TextsThatShareLongBeginningsSortAsTheComparisonOrdersThem) {
+    openWith({});
+    const std::string stem = "Протокол испытаний образца бетона класса B25 партия ";
+    const std::vector<std::string> ends = {"", " ", "-", "'", "а", "А", "ё", "е", "\t", "\x01", "a", "1", "  x"};
+    unsigned seed = 7;
+    const auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    std::vector<std::string> comments;
+    for (int i = 0; i < 3000; ++i) {
+        std::string c = stem.substr(0, next() % 4 == 0 ? next() % stem.size() : stem.size());
+        for (unsigned k = next() % 4; k > 0; --k)
+            c += ends[next() % ends.size()];
+        comments.push_back(c);
+    }
+    appendComments(comments);
+    const std::string path = table.Path();
+    // The order by definition: the comparison of the stored fields, then the record number.
+    const RussianCollation order;
+    std::vector<uint32_t> expected(comments.size());
+    std::vector<std::string> stored(comments.size());
+    const RecordView inFileOrder = table.Records();
+    for (uint32_t r = 1; r <= comments.size(); ++r) {
+        expected[r - 1] = r;
+        stored[r - 1] = std::string(inFileOrder.Raw(static_cast<int>(r - 1), Field::COMMENT));
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [&](uint32_t a, uint32_t b) { return order.compare(stored[a - 1], stored[b - 1]) < 0; });
+    for (const bool readOnly : {false, true}) {
+        if (readOnly) {
+            table.Close();
+            table.OpenReadOnly(path);
+        }
+        table.AddTag("tab2", "COMMENT", false);
+        table.SetIndexName("tab2");
+        std::vector<uint32_t> ids;
+        for (table.First(); !table.Eof(); table.Next())
+            ids.push_back(table.RecordId());
+        EXPECT_EQ(ids, expected) << readOnly;
+    }
+}
+
 TEST_F(Tags, RandomMaintenanceMatchesAFreshSort) {
     openWith({});
     table.AddTag("tab1", "P", true);
