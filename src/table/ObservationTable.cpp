@@ -15,7 +15,7 @@ struct ObservationTable::Notice {
     explicit Notice(ObservationTable& t) : table(t) { ++table.m_depth; }
     ~Notice() {
         if (--table.m_depth == 0)
-            table.deliver();
+            table.settle();
     }
     ObservationTable& table;
 };
@@ -24,7 +24,25 @@ ObservationTable::UpdateBatch::UpdateBatch(ObservationTable& table) : m_table(ta
 
 ObservationTable::UpdateBatch::~UpdateBatch() {
     if (--m_table.m_depth == 0)
-        m_table.deliver();
+        m_table.settle();
+}
+
+// The operations in progress are over. An index left without tags goes now, with its file and
+// byte 28: a tag added before then (a title click drops its grid's tag and adds the new one in
+// one batch) went into the same file, where a new file would first have to reach the disk.
+void ObservationTable::settle() {
+    if (dropEmptyIndex() && !m_file.readOnly())
+        m_file.writeHeader(m_today());
+    deliver();
+}
+
+bool ObservationTable::dropEmptyIndex() {
+    if (!m_index || m_index->tagCount() != 0)
+        return false;
+    closeIndex(true);
+    if (!m_file.readOnly())
+        m_file.setIndexFlag(0);
+    return true;
 }
 
 void ObservationTable::changed(unsigned what, uint32_t record) {
@@ -202,7 +220,8 @@ void ObservationTable::Close() {
     changed(kView);
     m_buffer.clear();
     m_state = State::Browsing;
-    closeIndex(false);
+    if (!dropEmptyIndex())
+        closeIndex(false);
     const std::string path = Path();
     m_closedPath = path;
     const bool cut = m_file.cutWhileRead();
@@ -729,15 +748,8 @@ void ObservationTable::dropTagAt(int t) {
     if (t < 0)
         return;
     m_index->dropTag(t);
-    if (m_index->tagCount() == 0) {
-        closeIndex(true);
-        if (!m_file.readOnly()) {
-            m_file.setIndexFlag(0);
-            m_file.writeHeader(m_today());
-        }
-    } else {
-        m_index->flush();
-    }
+    if (m_index->tagCount() > 0)
+        m_index->flush(); // else the index goes when the operations in progress are over
 }
 
 // After a change of the tags: re-read the view when its order depends on them.

@@ -208,6 +208,10 @@ private:
     void requireWritable() const;
     void changed(unsigned what, uint32_t record = 0);
     void deliver();
+    // The end of the operations in progress: an index left without tags goes, the listeners hear.
+    void settle();
+    // An index without tags is closed and its file deleted, byte 28 cleared (not yet written).
+    bool dropEmptyIndex();
 
     DbfFile m_file;
     State m_state = State::Closed;

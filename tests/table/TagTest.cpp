@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <sys/stat.h>
+
 using namespace ulen3;
 using namespace ulen3::test;
 
@@ -272,6 +274,44 @@ TEST_F(Tags, IndexFileAndByte28FollowTheTags) {
     table.DropTag("tab2");
     EXPECT_TRUE(file_exists(mdx()));
     table.DropTag("tab1");
+    EXPECT_FALSE(file_exists(mdx()));
+    EXPECT_EQ(read_file(dir.file("survey.db"))[28], 0);
+}
+
+// In one batch (a title click) the last tag dropped and a new one added keep the index file:
+// the new tag goes into it, as a second tag would. A batch that only drops it, or a close inside
+// the batch, leaves no index file and byte 28 cleared, as a drop outside a batch does.
+TEST_F(Tags, ATagReplacedInOneBatchKeepsTheIndexFile) {
+    openWith({3, 1, 2});
+    table.AddTag("tab1", "P", false);
+    struct stat before {};
+    ASSERT_EQ(::stat(mdx().c_str(), &before), 0);
+    {
+        const ObservationTable::UpdateBatch batch(table);
+        table.DropTag("tab1");
+        EXPECT_TRUE(file_exists(mdx()));
+        table.AddTag("tab1", "N", true);
+        table.SetIndexName("tab1");
+    }
+    struct stat after {};
+    ASSERT_EQ(::stat(mdx().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(read_file(dir.file("survey.db"))[28], 1);
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{3, 2, 1}));
+    EXPECT_EQ(perlWalk("'TAB1'"), "3 2 1 \n");
+    {
+        const ObservationTable::UpdateBatch batch(table);
+        table.DropTag("tab1");
+    }
+    EXPECT_FALSE(file_exists(mdx()));
+    EXPECT_EQ(read_file(dir.file("survey.db"))[28], 0);
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{1, 2, 3}));
+    table.AddTag("tab1", "P", false);
+    {
+        const ObservationTable::UpdateBatch batch(table);
+        table.DropTag("tab1");
+        table.Close();
+    }
     EXPECT_FALSE(file_exists(mdx()));
     EXPECT_EQ(read_file(dir.file("survey.db"))[28], 0);
 }
