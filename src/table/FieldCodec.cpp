@@ -8,9 +8,6 @@
 
 namespace ulen3 {
 
-namespace {
-
-// Past the spaces at the start, eight at a time: a number is right-aligned in its field.
 const char* skip_spaces(const char* p, const char* end) {
     constexpr uint64_t kEightSpaces = 0x2020202020202020u;
     for (uint64_t eight; end - p >= 8 && (std::memcpy(&eight, p, 8), eight == kEightSpaces);)
@@ -19,8 +16,6 @@ const char* skip_spaces(const char* p, const char* end) {
         ++p;
     return p;
 }
-
-} // namespace
 
 bool encode_fixed(double value, int width, int decimals, char* out) {
     if (!std::isfinite(value))

@@ -23,6 +23,9 @@ void encode_text(std::string_view bytes, int width, char* out);
 // The whole field as spaces: no value.
 void encode_blank(int width, char* out);
 
+// Past the spaces at `p`, eight at a time (a number is right-aligned in its field).
+const char* skip_spaces(const char* p, const char* end);
+
 // True for an optional sign, digits and an optional '.' with digits, and nothing else.
 bool is_decimal_text(std::string_view text);
 

@@ -176,23 +176,31 @@ std::string ProductionIndex::numericKey(std::string_view storedText) {
 
 void ProductionIndex::numericKeyInto(std::string_view storedText, char* key) {
     std::memset(key, 0, kNumericKeyLength);
-    char scratch[256];
-    std::string_view t = trim_number(storedText.substr(0, std::min<size_t>(storedText.size(), 255)), scratch);
-    bool negative = false;
-    if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
-        negative = t[0] == '-';
-        t.remove_prefix(1);
-    }
-    const size_t point = t.find('.');
-    std::string_view whole = t.substr(0, point);
-    std::string_view fraction = point == std::string_view::npos ? std::string_view() : t.substr(point + 1);
-    const auto allDigits = [](std::string_view s) {
-        return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    // One pass over the stored form: spaces, a sign (spaces after a '-'), digits, a point and
+    // digits, spaces. Text that does not read as a number counts as 0, like a blank field.
+    const char* p = skip_spaces(storedText.data(), storedText.data() + storedText.size());
+    const char* end = storedText.data() + storedText.size();
+    while (end > p && end[-1] == ' ')
+        --end;
+    const bool negative = p < end && *p == '-';
+    if (p < end && (*p == '-' || *p == '+'))
+        ++p;
+    if (negative)
+        while (p < end && *p == ' ')
+            ++p;
+    const auto digitsFrom = [&](const char* from) {
+        while (p < end && static_cast<unsigned char>(*p - '0') < 10)
+            ++p;
+        return std::string_view(from, static_cast<size_t>(p - from));
     };
-    // Text that does not read as a number counts as 0, like a blank field.
-    if (!allDigits(whole) || !allDigits(fraction)) {
-        whole = fraction = {};
+    std::string_view whole = digitsFrom(p);
+    std::string_view fraction;
+    if (p < end && *p == '.') {
+        ++p;
+        fraction = digitsFrom(p);
     }
+    if (p != end)
+        whole = fraction = {};
     // Drop leading zeros of the whole part and trailing zeros of the fraction.
     while (!whole.empty() && whole.front() == '0')
         whole.remove_prefix(1);

@@ -89,6 +89,11 @@ TEST(NumericKey, FollowsTheDbaseFormat) {
     EXPECT_EQ(hex(ProductionIndex::numericKey("                  ")), "34 01 00 00 00 00 00 00 00 00 00 00");
     EXPECT_EQ(hex(ProductionIndex::numericKey("       0.000000000")), "34 01 00 00 00 00 00 00 00 00 00 00");
     EXPECT_EQ(hex(ProductionIndex::numericKey("-  5")), "35 85 50 00 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(hex(ProductionIndex::numericKey("       5.   ")), "35 05 50 00 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(hex(ProductionIndex::numericKey("  -.5")), "34 85 50 00 00 00 00 00 00 00 00 00");
+    // What does not read as a number keys as 0.
+    for (const char* junk : {"+ 5", "1.2.3", "--5", "5-", "1e5"})
+        EXPECT_EQ(hex(ProductionIndex::numericKey(junk)), "34 01 00 00 00 00 00 00 00 00 00 00") << junk;
 }
 
 TEST_F(Tags, NumbersSortByValueWithEmptyAsZero) {
