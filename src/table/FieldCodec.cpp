@@ -8,6 +8,9 @@
 
 namespace ulen3 {
 
+namespace {
+
+// Past the spaces at `p`, eight at a time: a number is right-aligned in its field.
 const char* skip_spaces(const char* p, const char* end) {
     constexpr uint64_t kEightSpaces = 0x2020202020202020u;
     for (uint64_t eight; end - p >= 8 && (std::memcpy(&eight, p, 8), eight == kEightSpaces);)
@@ -16,6 +19,8 @@ const char* skip_spaces(const char* p, const char* end) {
         ++p;
     return p;
 }
+
+} // namespace
 
 bool encode_fixed(double value, int width, int decimals, char* out) {
     if (!std::isfinite(value))
@@ -159,51 +164,56 @@ std::string_view decode_text(std::string_view raw) {
     return last == std::string_view::npos ? std::string_view() : raw.substr(0, last + 1);
 }
 
-char* put_plain_number(std::string_view stored, char decimal, char* out) {
-    // One pass over the form a field holds: spaces, a sign (spaces after a '-'), digits, a point
-    // and digits, spaces. Anything else is no number and gives "0".
+bool split_decimal(std::string_view stored, DecimalParts& parts) {
     const char* p = skip_spaces(stored.data(), stored.data() + stored.size());
     const char* end = stored.data() + stored.size();
     while (end > p && end[-1] == ' ')
         --end;
-    const bool negative = p < end && *p == '-';
+    parts.negative = p < end && *p == '-';
     if (p < end && (*p == '-' || *p == '+'))
         ++p;
-    if (negative)
+    if (parts.negative)
         while (p < end && *p == ' ')
             ++p;
-    const char* const whole = p;
-    while (p < end && static_cast<unsigned char>(*p - '0') < 10)
-        ++p;
-    const std::size_t wholeDigits = static_cast<std::size_t>(p - whole);
-    const char* fraction = p;
-    const char* fractionEnd = p;
-    if (p < end && *p == '.') {
-        fraction = ++p;
+    const auto digits = [&] {
+        const char* from = p;
         while (p < end && static_cast<unsigned char>(*p - '0') < 10)
             ++p;
-        fractionEnd = p;
+        return std::string_view(from, static_cast<std::size_t>(p - from));
+    };
+    parts.whole = digits();
+    parts.fraction = {};
+    if (p < end && *p == '.') {
+        ++p;
+        parts.fraction = digits();
     }
-    if (p != end || wholeDigits + static_cast<std::size_t>(fractionEnd - fraction) == 0) {
-        *out = '0';
+    return p == end;
+}
+
+char* put_plain_number(std::string_view stored, char decimal, char* out) {
+    DecimalParts parts;
+    if (!split_decimal(stored, parts) || parts.whole.size() + parts.fraction.size() == 0) {
+        *out = '0'; // no number: what the field counts as
         return out + 1;
     }
-    while (fractionEnd > fraction && fractionEnd[-1] == '0') // zeros that say nothing
-        --fractionEnd;
-    if (fractionEnd == fraction && (wholeDigits == 0 || (wholeDigits == 1 && *whole == '0'))) {
+    std::string_view fraction = parts.fraction;
+    while (!fraction.empty() && fraction.back() == '0') // zeros that say nothing
+        fraction.remove_suffix(1);
+    const std::string_view whole = parts.whole;
+    if (fraction.empty() && (whole.empty() || whole == "0")) {
         *out = '0'; // zero without a sign
         return out + 1;
     }
-    if (negative)
+    if (parts.negative)
         *out++ = '-';
-    if (wholeDigits == 0) // "-.5" and ".5" read as -0.5 and 0.5
+    if (whole.empty()) // "-.5" and ".5" read as -0.5 and 0.5
         *out++ = '0';
-    std::memcpy(out, whole, wholeDigits);
-    out += wholeDigits;
-    if (fractionEnd > fraction) {
+    std::memcpy(out, whole.data(), whole.size());
+    out += whole.size();
+    if (!fraction.empty()) {
         *out++ = decimal;
-        std::memcpy(out, fraction, static_cast<std::size_t>(fractionEnd - fraction));
-        out += fractionEnd - fraction;
+        std::memcpy(out, fraction.data(), fraction.size());
+        out += fraction.size();
     }
     return out;
 }

@@ -23,8 +23,14 @@ void encode_text(std::string_view bytes, int width, char* out);
 // The whole field as spaces: no value.
 void encode_blank(int width, char* out);
 
-// Past the spaces at `p`, eight at a time (a number is right-aligned in its field).
-const char* skip_spaces(const char* p, const char* end);
+// A stored decimal's sign, whole digits and fraction digits, read in one pass over the form a
+// field holds: spaces, a sign (spaces after a '-', as dBase pads a negative integer), digits, a
+// point and digits, spaces. False for any other text.
+struct DecimalParts {
+    bool negative = false;
+    std::string_view whole, fraction;
+};
+bool split_decimal(std::string_view stored, DecimalParts& parts);
 
 // True for an optional sign, digits and an optional '.' with digits, and nothing else.
 bool is_decimal_text(std::string_view text);

@@ -176,31 +176,13 @@ std::string ProductionIndex::numericKey(std::string_view storedText) {
 
 void ProductionIndex::numericKeyInto(std::string_view storedText, char* key) {
     std::memset(key, 0, kNumericKeyLength);
-    // One pass over the stored form: spaces, a sign (spaces after a '-'), digits, a point and
-    // digits, spaces. Text that does not read as a number counts as 0, like a blank field.
-    const char* p = skip_spaces(storedText.data(), storedText.data() + storedText.size());
-    const char* end = storedText.data() + storedText.size();
-    while (end > p && end[-1] == ' ')
-        --end;
-    const bool negative = p < end && *p == '-';
-    if (p < end && (*p == '-' || *p == '+'))
-        ++p;
-    if (negative)
-        while (p < end && *p == ' ')
-            ++p;
-    const auto digitsFrom = [&](const char* from) {
-        while (p < end && static_cast<unsigned char>(*p - '0') < 10)
-            ++p;
-        return std::string_view(from, static_cast<size_t>(p - from));
-    };
-    std::string_view whole = digitsFrom(p);
-    std::string_view fraction;
-    if (p < end && *p == '.') {
-        ++p;
-        fraction = digitsFrom(p);
-    }
-    if (p != end)
-        whole = fraction = {};
+    // Text that does not read as a number counts as 0, like a blank field.
+    DecimalParts parts;
+    if (!split_decimal(storedText, parts))
+        parts = {};
+    const bool negative = parts.negative;
+    std::string_view whole = parts.whole;
+    std::string_view fraction = parts.fraction;
     // Drop leading zeros of the whole part and trailing zeros of the fraction.
     while (!whole.empty() && whole.front() == '0')
         whole.remove_prefix(1);
