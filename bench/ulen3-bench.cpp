@@ -130,8 +130,11 @@ int runWorkload(const std::string& name) {
     if (name == "preview-65535")
         return bench_preview(tablePath("export.db"));
     if (name == "window-200000") {
-        // A copy: the window deletes and renumbers.
-        if (std::system(("cp " + tablePath("large.db") + " " + tablePath("window.db")).c_str()) != 0)
+        // A copy: the window deletes and renumbers. It is on the disk before the window opens it:
+        // the first title click syncs the new index file, and the file system would otherwise
+        // write the 58 MB of the fresh copy out with it and bill them to the click.
+        const std::string copy = tablePath("window.db");
+        if (std::system(("cp " + tablePath("large.db") + " " + copy + " && sync " + copy).c_str()) != 0)
             return 1;
         return bench_window(tablePath("window.db"), tablePath("config"));
     }
