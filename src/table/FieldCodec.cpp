@@ -190,6 +190,32 @@ bool split_decimal(std::string_view stored, DecimalParts& parts) {
     return p == end;
 }
 
+double decimal_value(const DecimalParts& parts, bool& short_) {
+    static constexpr double kTens[] = {1,   1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const std::size_t digits = parts.whole.size() + parts.fraction.size();
+    short_ = digits <= 15;
+    if (digits == 0)
+        return 0.0;
+    double v = 0;
+    if (short_) {
+        // Both the digits as one integer and the power of ten are exact doubles: their quotient
+        // is the correctly rounded value, as a full decimal reader gives it.
+        uint64_t mantissa = 0;
+        for (const char c : parts.whole)
+            mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+        for (const char c : parts.fraction)
+            mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+        v = static_cast<double>(mantissa) / kTens[parts.fraction.size()];
+    } else {
+        std::string text(parts.whole);
+        text += '.';
+        text += parts.fraction;
+        std::from_chars(text.data(), text.data() + text.size(), v);
+    }
+    return parts.negative ? -v : v;
+}
+
 char* put_plain_number(std::string_view stored, char decimal, char* out) {
     DecimalParts parts;
     if (!split_decimal(stored, parts) || parts.whole.size() + parts.fraction.size() == 0) {

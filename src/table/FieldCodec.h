@@ -31,6 +31,9 @@ struct DecimalParts {
     std::string_view whole, fraction;
 };
 bool split_decimal(std::string_view stored, DecimalParts& parts);
+// The value decode_number gives for a text split so (0 without digits); `short_` when it has at
+// most 15 digits, so that no other such value reads as the same double.
+double decimal_value(const DecimalParts& parts, bool& short_);
 
 // True for an optional sign, digits and an optional '.' with digits, and nothing else.
 bool is_decimal_text(std::string_view text);

@@ -132,6 +132,47 @@ template <class KeyOf> void sort_by_key_bytes(uint32_t* items, size_t n, size_t 
     }
 }
 
+// The dBase key of a decimal split into its parts.
+void numeric_key_of(const DecimalParts& parts, char* key) {
+    std::memset(key, 0, kNumericKeyLength);
+    const bool negative = parts.negative;
+    std::string_view whole = parts.whole;
+    std::string_view fraction = parts.fraction;
+    // Drop leading zeros of the whole part and trailing zeros of the fraction.
+    while (!whole.empty() && whole.front() == '0')
+        whole.remove_prefix(1);
+    while (!fraction.empty() && fraction.back() == '0')
+        fraction.remove_suffix(1);
+    // The significant digits, at most 20 of them.
+    char digits[20];
+    size_t count = 0;
+    int exponent = static_cast<int>(whole.size());
+    if (whole.empty()) {
+        size_t zeros = 0;
+        while (zeros < fraction.size() && fraction[zeros] == '0')
+            ++zeros;
+        exponent = -static_cast<int>(zeros);
+        fraction.remove_prefix(zeros);
+    }
+    for (char c : whole)
+        if (count < sizeof digits)
+            digits[count++] = c;
+    for (char c : fraction)
+        if (count < sizeof digits)
+            digits[count++] = c;
+    if (count == 0) {
+        key[0] = 0x34;
+        key[1] = 0x01;
+        return;
+    }
+    key[0] = static_cast<char>(0x34 + exponent);
+    key[1] = static_cast<char>((negative ? 0x80 : 0) | (count << 2) | 0x01);
+    for (size_t i = 0; i < count; ++i) {
+        const int d = digits[i] - '0';
+        key[2 + i / 2] = static_cast<char>(key[2 + i / 2] | (i % 2 == 0 ? d << 4 : d));
+    }
+}
+
 } // namespace
 
 // One 1024-byte block as it is in the file. Interior nodes also remember the
@@ -175,47 +216,11 @@ std::string ProductionIndex::numericKey(std::string_view storedText) {
 }
 
 void ProductionIndex::numericKeyInto(std::string_view storedText, char* key) {
-    std::memset(key, 0, kNumericKeyLength);
     // Text that does not read as a number counts as 0, like a blank field.
     DecimalParts parts;
     if (!split_decimal(storedText, parts))
         parts = {};
-    const bool negative = parts.negative;
-    std::string_view whole = parts.whole;
-    std::string_view fraction = parts.fraction;
-    // Drop leading zeros of the whole part and trailing zeros of the fraction.
-    while (!whole.empty() && whole.front() == '0')
-        whole.remove_prefix(1);
-    while (!fraction.empty() && fraction.back() == '0')
-        fraction.remove_suffix(1);
-    // The significant digits, at most 20 of them.
-    char digits[20];
-    size_t count = 0;
-    int exponent = static_cast<int>(whole.size());
-    if (whole.empty()) {
-        size_t zeros = 0;
-        while (zeros < fraction.size() && fraction[zeros] == '0')
-            ++zeros;
-        exponent = -static_cast<int>(zeros);
-        fraction.remove_prefix(zeros);
-    }
-    for (char c : whole)
-        if (count < sizeof digits)
-            digits[count++] = c;
-    for (char c : fraction)
-        if (count < sizeof digits)
-            digits[count++] = c;
-    if (count == 0) {
-        key[0] = 0x34;
-        key[1] = 0x01;
-        return;
-    }
-    key[0] = static_cast<char>(0x34 + exponent);
-    key[1] = static_cast<char>((negative ? 0x80 : 0) | (count << 2) | 0x01);
-    for (size_t i = 0; i < count; ++i) {
-        const int d = digits[i] - '0';
-        key[2 + i / 2] = static_cast<char>(key[2 + i / 2] | (i % 2 == 0 ? d << 4 : d));
-    }
+    numeric_key_of(parts, key);
 }
 
 std::string ProductionIndex::makeKey(const Tag& tag, std::string_view field) const {
@@ -623,11 +628,19 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         for (uint32_t r = 0; r < count; ++r) {
             if (r + kFetchAhead < count)
                 __builtin_prefetch(values[r + kFetchAhead].data());
-            if (!m_inMemory)
-                makeKey(r);
+            // The text read once for its key and its value.
+            DecimalParts parts;
+            const bool read = split_decimal(values[r], parts);
+            if (!read)
+                parts = {};
+            if (!m_inMemory) {
+                char* key = numericKeys.data() + static_cast<size_t>(r) * kNumericKeyLength;
+                numeric_key_of(parts, key);
+                keys[r] = std::string_view(key, kNumericKeyLength);
+            }
             bool short_;
-            const double v = decode_number(values[r], short_).value_or(0.0);
-            allShort = allShort && short_;
+            const double v = decimal_value(parts, short_);
+            allShort = allShort && read && short_;
             uint64_t bits;
             std::memcpy(&bits, &v, sizeof bits);
             if (v == 0)
