@@ -106,57 +106,14 @@ std::optional<double> decode_number(std::string_view raw) {
 
 std::optional<double> decode_number(std::string_view raw, bool& short_) {
     short_ = true;
-    // One pass over the form the program writes: spaces, an optional sign, digits, a point and
-    // digits, spaces. The digits make one integer and the decimals a power of ten; both are
-    // exact doubles, so their quotient is the correctly rounded value, as a full decimal reader
-    // gives it, at a fraction of the cost.
-    static constexpr double kTens[] = {1,   1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    size_t i = static_cast<size_t>(skip_spaces(raw.data(), raw.data() + raw.size()) - raw.data());
-    size_t end = raw.size();
-    while (end > i && raw[end - 1] == ' ')
-        --end;
-    if (i == end)
+    if (skip_spaces(raw.data(), raw.data() + raw.size()) == raw.data() + raw.size())
         return std::nullopt;
-    const bool negative = raw[i] == '-';
-    if (raw[i] == '-' || raw[i] == '+')
-        ++i;
-    uint64_t mantissa = 0;
-    int digits = 0, decimals = -1;
-    bool plain = i < end;
-    for (; i < end && plain; ++i) {
-        const char c = raw[i];
-        if (c >= '0' && c <= '9') {
-            if (++digits <= 15)
-                mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
-            if (decimals >= 0)
-                ++decimals;
-        } else if (c == '.' && decimals < 0) {
-            decimals = 0;
-        } else {
-            plain = false;
-        }
+    DecimalParts parts;
+    if (!split_decimal(raw, parts)) {
+        short_ = false;
+        return 0.0; // not a number: counts as 0
     }
-    if (plain && digits > 0 && digits <= 15) {
-        const double v = static_cast<double>(mantissa) / kTens[decimals < 0 ? 0 : decimals];
-        return negative ? -v : v;
-    }
-
-    // Anything else: the padding after a sign ("-  5"), long digit strings, or not a number.
-    short_ = false;
-    char scratch[256];
-    if (raw.size() > sizeof scratch)
-        raw = raw.substr(0, sizeof scratch);
-    std::string_view t = trim_number(raw, scratch);
-    if (!is_decimal_text(t))
-        return 0.0;
-    if (t[0] == '+')
-        t.remove_prefix(1);
-    double v = 0;
-    auto res = std::from_chars(t.data(), t.data() + t.size(), v);
-    if (res.ec != std::errc() || res.ptr != t.data() + t.size())
-        return 0.0;
-    return v;
+    return decimal_value(parts, short_);
 }
 
 std::string_view decode_text(std::string_view raw) {
