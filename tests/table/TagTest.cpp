@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include <sys/stat.h>
 
@@ -67,6 +68,16 @@ for my $tag ()" + tags + R"() {
         return out;
     }
 
+    // The check with the open table's tags, written to the index, then again with the table
+    // opened by a reader, whose tags are kept in memory.
+    void inWrittenAndInMemoryTags(const std::function<void(bool readOnly)>& check) {
+        check(false);
+        const std::string path = table.Path();
+        table.Close();
+        table.OpenReadOnly(path);
+        check(true);
+    }
+
     std::vector<std::string> viewComments() {
         std::vector<std::string> out;
         for (table.First(); !table.Eof(); table.Next())
@@ -115,18 +126,13 @@ TEST_F(Tags, NumbersSortByValueWithEmptyAsZero) {
 // In a tag written to the index and in one a reader keeps in memory.
 TEST_F(Tags, EqualKeysKeepPhysicalOrderAscendingAndReverseDescending) {
     openWith({2, 1, 2, 1, 2});
-    const std::string path = table.Path();
-    for (const bool readOnly : {false, true}) {
-        if (readOnly) {
-            table.Close();
-            table.OpenReadOnly(path);
-        }
+    inWrittenAndInMemoryTags([&](bool readOnly) {
         table.AddTag("tab1", "P", false);
         table.SetIndexName("tab1");
         EXPECT_EQ(viewNumbers(), (std::vector<int>{2, 4, 1, 3, 5})) << readOnly;
         table.AddTag("tab1", "P", true);
         EXPECT_EQ(viewNumbers(), (std::vector<int>{5, 3, 1, 4, 2})) << readOnly;
-    }
+    });
 }
 
 // Stored values that read as one double but differ in a digit past the fifteenth sort by their
@@ -430,7 +436,6 @@ TEST_F(Tags, TextsThatShareLongBeginningsSortAsTheComparisonOrdersThem) {
         comments.push_back(c);
     }
     appendComments(comments);
-    const std::string path = table.Path();
     // The order by definition: the comparison of the stored fields, then the record number.
     const RussianCollation order;
     std::vector<uint32_t> expected(comments.size());
@@ -442,18 +447,14 @@ TEST_F(Tags, TextsThatShareLongBeginningsSortAsTheComparisonOrdersThem) {
     }
     std::stable_sort(expected.begin(), expected.end(),
                      [&](uint32_t a, uint32_t b) { return order.compare(stored[a - 1], stored[b - 1]) < 0; });
-    for (const bool readOnly : {false, true}) {
-        if (readOnly) {
-            table.Close();
-            table.OpenReadOnly(path);
-        }
+    inWrittenAndInMemoryTags([&](bool readOnly) {
         table.AddTag("tab2", "COMMENT", false);
         table.SetIndexName("tab2");
         std::vector<uint32_t> ids;
         for (table.First(); !table.Eof(); table.Next())
             ids.push_back(table.RecordId());
         EXPECT_EQ(ids, expected) << readOnly;
-    }
+    });
 }
 
 TEST_F(Tags, RandomMaintenanceMatchesAFreshSort) {
