@@ -205,8 +205,14 @@ int demo(const std::string& path, int count) {
 int run_drawing(char** argv) {
     char self[4096];
     const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    const std::string folder = length > 0 ? std::string(self, static_cast<size_t>(length)) : std::string(argv[0]);
-    const std::string here = folder.substr(0, folder.find_last_of('/') + 1);
+    const std::string program = length > 0 ? std::string(self, static_cast<size_t>(length)) : std::string(argv[0]);
+    // A bare name is no place: a helper of that name in the current folder is not the program's.
+    if (program.find('/') == std::string::npos) {
+        std::cerr << "ulen3-cli: не удалось узнать, в какой папке лежит ulen3-cli, и найти рядом программу "
+                     "ulen3-draw, которая печатает отчёты и рисует графики; ничего не записано\n";
+        return 1;
+    }
+    const std::string here = program.substr(0, program.find_last_of('/') + 1);
     const std::string places[] = {here + "ulen3-draw", here + ULEN3_DRAW_FROM_BIN "/ulen3-draw"};
     for (const std::string& place : places)
         if (access(place.c_str(), X_OK) == 0) {
