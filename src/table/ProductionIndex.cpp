@@ -193,9 +193,11 @@ struct ProductionIndex::Tag {
     uint32_t pages = 0;  // pages of the tag's blocks, its header block included
     bool changed = true; // the tag header needs writing
     bool built = false;  // filled from the records and not changed since
-    // An index in memory serves a table opened read-only, whose records never change: its tags
-    // keep the record numbers in order instead of blocks that nobody reads.
-    std::vector<uint32_t> sorted;
+    // The record numbers in tag order while `sortedValid`. An index in memory serves a table
+    // opened read-only, whose records never change: its tags keep only this, instead of blocks
+    // that nobody reads.
+    mutable std::vector<uint32_t> sorted;
+    mutable bool sortedValid = false;
 };
 
 struct ProductionIndex::Split {
@@ -673,10 +675,15 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
     }
     if (tag.info.descending)
         std::reverse(order.begin(), order.end());
+    // The tag keeps the order as record numbers, for the views that read it.
+    const auto keepOrder = [&] {
+        for (uint32_t& r : order)
+            ++r;
+        tag.sorted = std::move(order);
+        tag.sortedValid = true;
+    };
     if (m_inMemory) {
-        tag.sorted.resize(count);
-        for (uint32_t k = 0; k < count; ++k)
-            tag.sorted[k] = order[k] + 1;
+        keepOrder();
         // One empty leaf for a root, so that the tag is a valid empty tree for everything else.
         tag.rootPage = allocate();
         tag.pages += kPagesPerBlock;
@@ -732,6 +739,7 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
     tag.changed = true;
     tag.built = true;
     m_headerDirty = true;
+    keepOrder();
 }
 
 // ---------------------------------------------------------------- maintenance
@@ -827,6 +835,7 @@ std::optional<ProductionIndex::Split> ProductionIndex::insertInto(Tag& tag, uint
 void ProductionIndex::insert(int i, std::string_view field, uint32_t record) {
     Tag& t = *m_tags[static_cast<size_t>(i)];
     t.built = false;
+    t.sortedValid = false;
     const std::string key = makeKey(t, field);
     auto split = insertInto(t, t.rootPage, key, record);
     if (split) {
@@ -867,6 +876,7 @@ bool ProductionIndex::removeFrom(Tag& tag, uint32_t page, const std::string& key
 void ProductionIndex::remove(int i, std::string_view field, uint32_t record) {
     Tag& t = *m_tags[static_cast<size_t>(i)];
     t.built = false;
+    t.sortedValid = false;
     removeFrom(t, t.rootPage, makeKey(t, field), record);
 }
 
@@ -883,13 +893,14 @@ void ProductionIndex::walk(const Tag& tag, uint32_t page, std::vector<uint32_t>&
         walk(tag, get_le32(n.block + 8 + c * item), out);
 }
 
-std::vector<uint32_t> ProductionIndex::order(int i) const {
-    std::vector<uint32_t> out;
+const std::vector<uint32_t>& ProductionIndex::order(int i) const {
     const Tag& t = *m_tags[static_cast<size_t>(i)];
-    if (m_inMemory)
-        return t.sorted;
-    walk(t, t.rootPage, out);
-    return out;
+    if (!t.sortedValid) {
+        t.sorted.clear();
+        walk(t, t.rootPage, t.sorted);
+        t.sortedValid = true;
+    }
+    return t.sorted;
 }
 
 } // namespace ulen3

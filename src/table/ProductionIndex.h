@@ -56,8 +56,9 @@ public:
     bool builtFromRecords(int i) const;
     void insert(int i, std::string_view field, uint32_t record);
     void remove(int i, std::string_view field, uint32_t record);
-    // Record numbers in tag order.
-    std::vector<uint32_t> order(int i) const;
+    // Record numbers in tag order: the order a build made, or else read from the tree once
+    // and kept until the tag changes.
+    const std::vector<uint32_t>& order(int i) const;
     // Compares two records in tag order: <0 when a comes first.
     int compare(int i, std::string_view fieldA, uint32_t recordA, std::string_view fieldB, uint32_t recordB) const;
 

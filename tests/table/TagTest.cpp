@@ -248,6 +248,9 @@ TEST_F(Tags, AppendEditDeleteAndPackKeepTheOrder) {
     table.Post();
     EXPECT_EQ(table.Integer(Field::N), 2);
     EXPECT_EQ(viewNumbers(), (std::vector<int>{4, 3, 2, 1}));
+    // The view read anew from the tag gives the order the posts made, not the one the build made.
+    table.Refresh();
+    EXPECT_EQ(viewNumbers(), (std::vector<int>{4, 3, 2, 1}));
 
     table.First();
     table.Next(); // record 3
