@@ -363,30 +363,61 @@ bool ProductionIndex::builtFromRecords(int i) const { return m_tags[static_cast<
 
 const ProductionIndex::TagInfo& ProductionIndex::tag(int i) const { return m_tags[static_cast<size_t>(i)]->info; }
 
+ProductionIndex::Node& ProductionIndex::node(uint32_t page) const {
+    const size_t at = page / kPagesPerBlock;
+    if (at >= m_nodes.size() || !m_nodes[at])
+        throw TableError("Индекс повреждён: блок " + std::to_string(page) + " не принадлежит ни одному тегу");
+    return *m_nodes[at];
+}
+
+void ProductionIndex::sortFree() {
+    if (!m_freeSorted)
+        std::sort(m_free.begin(), m_free.end(), std::greater<>());
+    m_freeSorted = true;
+}
+
 uint32_t ProductionIndex::allocate() {
     uint32_t page;
     if (!m_free.empty()) {
+        // The lowest free block first, so that the free ones gather at the end of the file,
+        // which the next flush cuts off.
+        sortFree();
         page = m_free.back();
         m_free.pop_back();
     } else {
         page = m_pageCount;
         m_pageCount += kPagesPerBlock;
     }
-    auto& node = m_nodes[page];
-    node = std::make_unique<Node>();
+    std::unique_ptr<Node> n;
+    if (m_spare.empty()) {
+        n = std::make_unique<Node>();
+    } else {
+        n = std::move(m_spare.back());
+        m_spare.pop_back();
+        std::memset(n->block, 0, sizeof n->block);
+        n->sepRec.clear();
+        n->leaf = true;
+    }
+    const size_t at = page / kPagesPerBlock;
+    if (at >= m_nodes.size())
+        m_nodes.resize(std::max<size_t>(at + 1, m_nodes.size() * 2));
+    m_nodes[at] = std::move(n);
     m_dirty.push_back(page);
     m_headerDirty = true;
     return page;
 }
 
 void ProductionIndex::release(uint32_t page) {
-    m_nodes.erase(page);
+    const size_t at = page / kPagesPerBlock;
+    if (at < m_nodes.size() && m_nodes[at])
+        m_spare.push_back(std::move(m_nodes[at]));
     m_free.push_back(page);
+    m_freeSorted = false;
     m_headerDirty = true;
 }
 
 void ProductionIndex::freeTree(Tag& tag, uint32_t page) {
-    const Node* n = m_nodes.at(page).get();
+    const Node* n = &node(page);
     if (!n->leaf) {
         const uint32_t count = get_le32(n->block);
         for (uint32_t i = 0; i <= count; ++i)
@@ -428,7 +459,7 @@ void ProductionIndex::writeTagTable() {
 uint32_t ProductionIndex::edgeLeaf(const Tag& tag, bool rightmost) const {
     uint32_t page = tag.rootPage;
     for (;;) {
-        const Node* n = m_nodes.at(page).get();
+        const Node* n = &node(page);
         if (n->leaf)
             return page;
         const uint32_t child = rightmost ? get_le32(n->block) : 0;
@@ -437,7 +468,7 @@ uint32_t ProductionIndex::edgeLeaf(const Tag& tag, bool rightmost) const {
 }
 
 void ProductionIndex::fillTagHeader(Tag& tag) {
-    Node& h = *m_nodes.at(tag.headerPage);
+    Node& h = node(tag.headerPage);
     std::memset(h.block, 0, kBlock);
     put_le32(h.block, tag.rootPage);
     put_le32(h.block + 4, tag.pages);
@@ -457,13 +488,19 @@ bool ProductionIndex::flush() {
     for (auto& t : m_tags)
         if (t->changed)
             fillTagHeader(*t);
-    // Free blocks form a chain through their offset 4.
+    // Free blocks at the end of the file go with it; the others form a chain through their
+    // offset 4.
+    std::vector<uint8_t> chain;
+    sortFree();
     if (m_headerDirty) {
-        std::sort(m_free.begin(), m_free.end(), std::greater<>());
+        size_t last = 0;
+        while (last < m_free.size() && m_free[last] == m_pageCount - kPagesPerBlock * (last + 1))
+            ++last;
+        m_pageCount -= static_cast<uint32_t>(kPagesPerBlock * last);
+        m_free.erase(m_free.begin(), m_free.begin() + static_cast<std::ptrdiff_t>(last));
+        chain.assign(m_free.size() * kBlock, 0);
         for (size_t i = 0; i < m_free.size(); ++i) {
-            auto& node = m_nodes[m_free[i]];
-            node = std::make_unique<Node>();
-            put_le32(node->block + 4, i + 1 < m_free.size() ? m_free[i + 1] : 0);
+            put_le32(&chain[i * kBlock + 4], i + 1 < m_free.size() ? m_free[i + 1] : 0);
             m_dirty.push_back(m_free[i]);
         }
         put_le32(&m_header[32], m_pageCount);
@@ -474,8 +511,18 @@ bool ProductionIndex::flush() {
     }
     std::sort(m_dirty.begin(), m_dirty.end());
     m_dirty.erase(std::unique(m_dirty.begin(), m_dirty.end()), m_dirty.end());
-    // Contiguous blocks go out in one write, each from where it lies.
+    // Blocks past the end of the file were free and are gone.
+    m_dirty.erase(std::lower_bound(m_dirty.begin(), m_dirty.end(), m_pageCount), m_dirty.end());
+    // A block's bytes: a free one's link in the chain, else the block in use.
     static const uint8_t kZeroBlock[kBlock] = {};
+    const auto bytesOf = [&](uint32_t page) -> const void* {
+        const auto f = std::lower_bound(m_free.begin(), m_free.end(), page, std::greater<>());
+        if (f != m_free.end() && *f == page)
+            return &chain[static_cast<size_t>(f - m_free.begin()) * kBlock];
+        const size_t at = page / kPagesPerBlock;
+        return at < m_nodes.size() && m_nodes[at] ? m_nodes[at]->block : kZeroBlock;
+    };
+    // Contiguous blocks go out in one write, each from where it lies.
     std::vector<const void*> run;
     bool ok = true;
     if (m_inMemory)
@@ -483,16 +530,11 @@ bool ProductionIndex::flush() {
     for (size_t i = 0; i < m_dirty.size() && ok;) {
         size_t j = i;
         run.clear();
-        while (j < m_dirty.size() && m_dirty[j] == m_dirty[i] + (j - i) * kPagesPerBlock) {
-            const auto it = m_nodes.find(m_dirty[j]);
-            run.push_back(it != m_nodes.end() ? it->second->block : kZeroBlock);
-            ++j;
-        }
+        while (j < m_dirty.size() && m_dirty[j] == m_dirty[i] + (j - i) * kPagesPerBlock)
+            run.push_back(bytesOf(m_dirty[j++]));
         ok = m_file.writeBlocksAt(static_cast<int64_t>(m_dirty[i]) * 512, run, kBlock);
         i = j;
     }
-    for (uint32_t p : m_free)
-        m_nodes.erase(p);
     if (ok && m_headerDirty && !m_inMemory)
         ok = m_file.writeAt(0, m_header.data(), m_header.size()) &&
              m_file.truncate(static_cast<int64_t>(m_pageCount) * 512);
@@ -702,10 +744,16 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
     for (uint32_t start = 0; start < count || level.empty(); start += per) {
         const uint32_t page = allocate();
         tag.pages += kPagesPerBlock;
-        Node& n = *m_nodes[page];
+        Node& n = node(page);
         const uint32_t k = std::min(per, count - start);
         put_le32(n.block, k);
         for (uint32_t e = 0; e < k; ++e) {
+            // In the tag's order the next keys lie anywhere among the records: the place of a
+            // key further on is fetched first, and the key itself once that place is at hand.
+            if (start + e + 2 * kFetchAhead < count)
+                __builtin_prefetch(&keys[order[start + e + 2 * kFetchAhead]]);
+            if (start + e + kFetchAhead < count)
+                __builtin_prefetch(keys[order[start + e + kFetchAhead]].data());
             const uint32_t r = order[start + e];
             put_le32(n.block + 8 + e * item, r + 1);
             std::memcpy(n.block + 12 + e * item, keys[r].data(), keys[r].size());
@@ -720,7 +768,7 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
             const size_t k = std::min<size_t>(per + 1, level.size() - start); // children
             const uint32_t page = allocate();
             tag.pages += kPagesPerBlock;
-            Node& n = *m_nodes[page];
+            Node& n = node(page);
             n.leaf = false;
             put_le32(n.block, static_cast<uint32_t>(k - 1));
             for (size_t c = 0; c < k; ++c) {
@@ -762,7 +810,7 @@ uint32_t ProductionIndex::lowerBound(const Tag& tag, const Node& n, const uint8_
 
 std::optional<ProductionIndex::Split> ProductionIndex::insertInto(Tag& tag, uint32_t page, const std::string& key,
                                                                   uint32_t rec) {
-    Node& n = *m_nodes.at(page);
+    Node& n = node(page);
     const uint32_t item = static_cast<uint32_t>(tag.itemLength);
     const auto* k = reinterpret_cast<const uint8_t*>(key.data());
     uint32_t count = get_le32(n.block);
@@ -800,8 +848,8 @@ std::optional<ProductionIndex::Split> ProductionIndex::insertInto(Tag& tag, uint
     // Too full: move the upper half into a new block.
     const uint32_t rightPage = allocate();
     tag.pages += kPagesPerBlock;
-    Node& left = *m_nodes.at(page);
-    Node& right = *m_nodes.at(rightPage);
+    Node& left = node(page);
+    Node& right = node(rightPage);
     right.leaf = left.leaf;
     Split split;
     split.rightPage = rightPage;
@@ -842,7 +890,7 @@ void ProductionIndex::insert(int i, std::string_view field, uint32_t record) {
         // The root split: a new root above the two halves.
         const uint32_t page = allocate();
         t.pages += kPagesPerBlock;
-        Node& root = *m_nodes.at(page);
+        Node& root = node(page);
         root.leaf = false;
         put_le32(root.block, 1);
         put_le32(root.block + 8, t.rootPage);
@@ -854,7 +902,7 @@ void ProductionIndex::insert(int i, std::string_view field, uint32_t record) {
 }
 
 bool ProductionIndex::removeFrom(Tag& tag, uint32_t page, const std::string& key, uint32_t rec) {
-    Node& n = *m_nodes.at(page);
+    Node& n = node(page);
     const uint32_t item = static_cast<uint32_t>(tag.itemLength);
     const auto* k = reinterpret_cast<const uint8_t*>(key.data());
     const uint32_t count = get_le32(n.block);
@@ -881,7 +929,7 @@ void ProductionIndex::remove(int i, std::string_view field, uint32_t record) {
 }
 
 void ProductionIndex::walk(const Tag& tag, uint32_t page, std::vector<uint32_t>& out) const {
-    const Node& n = *m_nodes.at(page);
+    const Node& n = node(page);
     const uint32_t item = static_cast<uint32_t>(tag.itemLength);
     const uint32_t count = get_le32(n.block);
     if (n.leaf) {

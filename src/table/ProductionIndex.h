@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace ulen3 {
@@ -85,6 +84,8 @@ private:
     uint32_t lowerBound(const Tag& tag, const Node& node, const uint8_t* key, uint32_t rec) const;
     uint32_t allocate();
     void release(uint32_t page);
+    Node& node(uint32_t page) const;
+    void sortFree();
     void freeTree(Tag& tag, uint32_t page);
     void build(Tag& tag, const FieldValues& values);
     std::optional<Split> insertInto(Tag& tag, uint32_t page, const std::string& key, uint32_t rec);
@@ -98,9 +99,13 @@ private:
     File m_file;
     std::vector<uint8_t> m_header; // pages 0-3: file header and tag table
     uint32_t m_pageCount = 4;
-    std::vector<uint32_t> m_free; // free blocks, reused first
+    std::vector<uint32_t> m_free; // free blocks, the lowest reused first
+    bool m_freeSorted = true;     // m_free from the highest to the lowest
     std::vector<std::unique_ptr<Tag>> m_tags;
-    std::unordered_map<uint32_t, std::unique_ptr<Node>> m_nodes; // every block by page
+    // Every block in use, by its first page / 2. The blocks of a dropped tag wait in m_spare
+    // for the next tag instead of going back to the heap and coming again as fresh pages.
+    std::vector<std::unique_ptr<Node>> m_nodes;
+    std::vector<std::unique_ptr<Node>> m_spare;
     std::vector<uint32_t> m_dirty;
     bool m_headerDirty = true;
     bool m_inMemory = false;

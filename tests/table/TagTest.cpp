@@ -330,6 +330,55 @@ TEST_F(Tags, ATagReplacedInOneBatchKeepsTheIndexFile) {
     EXPECT_EQ(read_file(dir.file("survey.db"))[28], 0);
 }
 
+// The blocks of a dropped tag are taken again, lowest first, by the next tag; those left at the
+// end of the file go with it, and those between tags form the free chain, which readers pass by.
+TEST_F(Tags, BlocksOfADroppedTagAreReusedAndTheFileShrinks) {
+    std::vector<double> ps;
+    for (int i = 0; i < 400; ++i)
+        ps.push_back((i * 37) % 400);
+    openWith(ps);
+    const auto size = [this] {
+        struct stat st {};
+        EXPECT_EQ(::stat(mdx().c_str(), &st), 0);
+        return st.st_size;
+    };
+    const auto freeHead = [this] {
+        const auto m = read_file(mdx());
+        return m[36] | m[37] << 8 | m[38] << 16 | m[39] << 24;
+    };
+    // The P tag alone, built into a fresh file: the size to come back to.
+    table.AddTag("tab1", "P", true);
+    const auto alone = size();
+    const std::string byP = perlWalk("'TAB1'");
+    table.DropTag("tab1");
+
+    table.AddTag("tab1", "COMMENT", false); // 400 blocks of 9 keys
+    ASSERT_GT(size(), alone * 4);
+    {
+        const ObservationTable::UpdateBatch batch(table);
+        table.DropTag("tab1");
+        table.AddTag("tab1", "P", true);
+    }
+    EXPECT_EQ(size(), alone);
+    EXPECT_EQ(freeHead(), 0);
+    EXPECT_EQ(perlWalk("'TAB1'"), byP);
+
+    // A tag dropped from between two others leaves its blocks free inside the file, chained from
+    // the header, until a new tag takes them.
+    table.AddTag("tab2", "COMMENT", false);
+    table.AddTag("tab3", "N", false);
+    const auto three = size();
+    table.DropTag("tab2");
+    EXPECT_EQ(size(), three);
+    EXPECT_NE(freeHead(), 0);
+    EXPECT_EQ(perlWalk("'TAB1', 'TAB3'"), byP + perlWalk("'TAB3'"));
+    table.AddTag("tab2", "COMMENT", true);
+    EXPECT_EQ(size(), three);
+    EXPECT_EQ(freeHead(), 0);
+    table.SetIndexName("tab3");
+    EXPECT_EQ(viewNumbers().front(), 1);
+}
+
 TEST_F(Tags, CloseKeepsTheIndexAndTheNextOpenFindsItsTags) {
     openWith({3, 1, 2});
     table.AddTag("tab1", "P", false);
