@@ -8,6 +8,7 @@
 #include "table/TableError.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <numeric>
 
@@ -73,18 +74,32 @@ public:
     }
 
 private:
-    // Eight bytes at a time, each mixed in by a multiplication.
+    // Eight bytes at a time, each mixed in by a multiplication; two lanes side by side, so that
+    // the multiplications of a long text do not wait for one another.
     static uint64_t hash(std::string_view text) {
-        uint64_t h = 0x9E3779B97F4A7C15u ^ text.size();
+        constexpr uint64_t kMix = 0xFF51AFD7ED558CCDu;
+        uint64_t a = 0x9E3779B97F4A7C15u ^ text.size(), b = 0xC2B2AE3D27D4EB4Fu;
+        const char* p = text.data();
+        const auto eight = [](const char* at) {
+            uint64_t v;
+            std::memcpy(&v, at, 8);
+            return v;
+        };
         size_t i = 0;
-        for (; i + 8 <= text.size(); i += 8) {
-            uint64_t eight;
-            std::memcpy(&eight, text.data() + i, 8);
-            h = (h ^ eight) * 0xFF51AFD7ED558CCDu;
-            h ^= h >> 32;
+        for (; i + 16 <= text.size(); i += 16) {
+            a = (a ^ eight(p + i)) * kMix;
+            b = (b ^ eight(p + i + 8)) * kMix;
+            a ^= a >> 32;
+            b ^= b >> 32;
+        }
+        if (i + 8 <= text.size()) {
+            a = (a ^ eight(p + i)) * kMix;
+            a ^= a >> 32;
+            i += 8;
         }
         for (; i < text.size(); ++i)
-            h = (h ^ static_cast<unsigned char>(text[i])) * 0xC4CEB9FE1A85EC53u;
+            b = (b ^ static_cast<unsigned char>(p[i])) * 0xC4CEB9FE1A85EC53u;
+        uint64_t h = (a ^ std::rotl(b, 31)) * kMix;
         return h ^ (h >> 29);
     }
 
@@ -598,8 +613,14 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         std::vector<uint32_t> id(count);
         TextSet texts(count);
         for (uint32_t r = 0; r < count; ++r) {
-            if (r + kFetchAhead < count)
-                __builtin_prefetch(values[r + kFetchAhead].data());
+            // A text of up to 100 bytes spans two or three cache lines: all of them fetched.
+            if (r + kFetchAhead < count) {
+                const std::string_view ahead = values[r + kFetchAhead];
+                for (size_t at = 0; at < ahead.size(); at += 64)
+                    __builtin_prefetch(ahead.data() + at);
+                if (!ahead.empty())
+                    __builtin_prefetch(ahead.data() + ahead.size() - 1);
+            }
             keys[r] = values[r].substr(0, static_cast<size_t>(tag.keyLength));
             id[r] = texts.idOf(keys[r], distinct);
         }
