@@ -147,6 +147,64 @@ template <class KeyOf> void sort_by_key_bytes(uint32_t* items, size_t n, size_t 
     }
 }
 
+// Eight bytes as one 64-bit word, the first byte lowest.
+uint64_t word_at(const char* at) {
+    uint64_t v;
+    std::memcpy(&v, at, 8);
+    return v;
+}
+
+bool eight_digits(uint64_t word) {
+    return ((word & 0xF0F0F0F0F0F0F0F0u) | (((word + 0x0606060606060606u) & 0xF0F0F0F0F0F0F0F0u) >> 4)) ==
+           0x3333333333333333u;
+}
+
+// The number eight digit bytes write, the first byte the highest digit.
+uint64_t eight_digits_value(uint64_t word) {
+    word -= 0x3030303030303030u;
+    word = word * 10 + (word >> 8);
+    return (((word & 0x000000FF000000FFu) * 0x000F424000000064u) +
+            (((word >> 16) & 0x000000FF000000FFu) * 0x0000271000000001u)) >>
+           32;
+}
+
+// One bit for each byte whose top bit `flags` sets, the first byte lowest.
+unsigned byte_bits(uint64_t flags) { return static_cast<unsigned>(((flags >> 7) * 0x0102040810204080u) >> 56); }
+
+// The top bit of each byte of `word` that equals `byte`.
+uint64_t bytes_equal(uint64_t word, unsigned char byte) {
+    const uint64_t t = word ^ (0x0101010101010101u * byte);
+    return ~(((t & 0x7F7F7F7F7F7F7F7Fu) + 0x7F7F7F7F7F7F7F7Fu) | t) & 0x8080808080808080u;
+}
+
+// A numeric field as the table writes it (18 bytes: spaces, an optional '-', at least one digit,
+// '.', nine digits), read without a loop: its parts as split_decimal gives them, and its value in
+// billionths, which is exact. False for any other text.
+bool read_fixed_point(std::string_view stored, DecimalParts& parts, int64_t& billionths) {
+    if (stored.size() != 18 || stored[8] != '.' || static_cast<unsigned char>(stored[17] - '0') > 9)
+        return false;
+    const uint64_t whole = word_at(stored.data());
+    const uint64_t spaceFlags = bytes_equal(whole, ' '), minusFlags = bytes_equal(whole, '-');
+    const unsigned spaces = byte_bits(spaceFlags), minus = byte_bits(minusFlags);
+    // Spaces first, then at most one '-', then digits, at least one.
+    if ((spaces & (spaces + 1)) != 0 || (minus != 0 && minus != spaces + 1) || (spaces | minus) == 0xFF)
+        return false;
+    // Spaces and the sign read as zeros ('0' is 0x10 above ' ' and 3 above '-').
+    const uint64_t digits = whole + (spaceFlags >> 7) * 0x10 + (minusFlags >> 7) * 3;
+    const uint64_t fraction = word_at(stored.data() + 9);
+    if (!eight_digits(digits) || !eight_digits(fraction))
+        return false;
+    const size_t lead = static_cast<size_t>(std::popcount(spaces | minus));
+    parts.negative = minus != 0;
+    parts.whole = stored.substr(lead, 8 - lead);
+    parts.fraction = stored.substr(9, 9);
+    const int64_t value =
+        static_cast<int64_t>(eight_digits_value(digits) * 1000000000u + eight_digits_value(fraction) * 10u +
+                             static_cast<unsigned>(stored[17] - '0'));
+    billionths = parts.negative ? -value : value;
+    return true;
+}
+
 // The dBase key of a decimal split into its parts.
 void numeric_key_of(const DecimalParts& parts, char* key) {
     std::memset(key, 0, kNumericKeyLength);
@@ -604,13 +662,14 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
     const uint32_t count = static_cast<uint32_t>(values.size());
     // Character keys are the field's own bytes; numeric keys are made once.
     std::vector<char> numericKeys;
-    std::vector<std::string_view> keys(count);
+    std::vector<std::string_view> keys; // each record's key, where it is not found by its number
     std::vector<uint32_t> order(count);
     std::iota(order.begin(), order.end(), 0u);
     if (tag.info.type == 'C') {
         // Rank the distinct texts once by collation; records then sort by rank.
         std::vector<std::string_view> distinct;
         std::vector<uint32_t> id(count);
+        keys.resize(count);
         TextSet texts(count);
         for (uint32_t r = 0; r < count; ++r) {
             // A text of up to 100 bytes spans two or three cache lines: all of them fetched.
@@ -679,7 +738,8 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         // Sort by the value read as a double, as one unsigned integer whose order is the
         // value's (ties keep record order); runs of equal doubles whose exact keys differ
         // (more digits than a double holds) are then put in key order.
-        numericKeys.resize(static_cast<size_t>(count) * kNumericKeyLength);
+        if (!m_inMemory)
+            numericKeys.resize(static_cast<size_t>(count) * kNumericKeyLength);
         std::vector<std::pair<uint64_t, uint32_t>> byValue(count);
         // The exact keys go into the blocks; a tag in memory has none and makes them only for
         // runs of equal doubles.
@@ -688,9 +748,33 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
             numericKeyInto(values[r], key);
             keys[r] = std::string_view(key, kNumericKeyLength);
         };
+        // Values as the table writes them are read as exact integers of billionths, equal only
+        // when the values and so the keys are equal; one value in another form sends every
+        // record the general way. The lowest taken off leaves the radix sort fewer bytes.
+        bool fixed = true;
+        uint64_t lowest = ~0ull;
+        for (uint32_t r = 0; r < count && fixed; ++r) {
+            if (r + kFetchAhead < count)
+                __builtin_prefetch(values[r + kFetchAhead].data());
+            DecimalParts parts;
+            int64_t billionths = 0;
+            fixed = read_fixed_point(values[r], parts, billionths);
+            if (fixed && !m_inMemory)
+                numeric_key_of(parts, numericKeys.data() + static_cast<size_t>(r) * kNumericKeyLength);
+            const uint64_t k = static_cast<uint64_t>(billionths) ^ 0x8000000000000000ull;
+            lowest = std::min(lowest, k);
+            byValue[r] = {k, r};
+        }
+        if (fixed)
+            for (auto& item : byValue)
+                item.first -= lowest;
         // When every value is short, equal doubles are equal values and so equal keys.
         bool allShort = true;
-        for (uint32_t r = 0; r < count; ++r) {
+        if (!fixed) {
+            keys.resize(count);
+            numericKeys.resize(static_cast<size_t>(count) * kNumericKeyLength);
+        }
+        for (uint32_t r = 0; r < count && !fixed; ++r) {
             if (r + kFetchAhead < count)
                 __builtin_prefetch(values[r + kFetchAhead].data());
             // The text read once for its key and its value.
@@ -713,7 +797,7 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
             byValue[r] = {bits & 0x8000000000000000ull ? ~bits : bits | 0x8000000000000000ull, r};
         }
         radix_sort(byValue);
-        for (size_t a = 0; a < count && !allShort;) {
+        for (size_t a = 0; a < count && !fixed && !allShort;) {
             size_t b = a + 1;
             bool mixed = false;
             if (m_inMemory && b < count && byValue[b].first == byValue[a].first)
@@ -757,6 +841,25 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
 
     const uint32_t item = static_cast<uint32_t>(tag.itemLength);
     const uint32_t per = static_cast<uint32_t>(tag.maxKeys);
+    // Where each record's key lies: numeric keys one after another, text keys in the records,
+    // which a table keeps at one stride. A key found so needs no look-up of its place, which in
+    // the tag's order is anywhere.
+    const char* base = nullptr;
+    size_t stride = 0;
+    if (tag.info.type == 'N') {
+        base = numericKeys.data();
+        stride = kNumericKeyLength;
+    } else if (count > 0) {
+        const auto at = [&](uint32_t r) { return reinterpret_cast<uintptr_t>(keys[r].data()); };
+        stride = count > 1 ? at(1) - at(0) : 0;
+        bool even = true;
+        for (uint32_t r = 0; r < count && even; ++r)
+            even = keys[r].size() == static_cast<size_t>(tag.keyLength) && at(r) == at(0) + r * stride;
+        base = even ? keys[0].data() : nullptr;
+    }
+    const auto keyOf = [&](uint32_t r) {
+        return base ? std::string_view(base + r * stride, static_cast<size_t>(tag.keyLength)) : keys[r];
+    };
     struct Child {
         uint32_t page;
         uint32_t lastRec; // 0-based record index of the subtree's last entry
@@ -769,15 +872,16 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         const uint32_t k = std::min(per, count - start);
         put_le32(n.block, k);
         for (uint32_t e = 0; e < k; ++e) {
-            // In the tag's order the next keys lie anywhere among the records: the place of a
-            // key further on is fetched first, and the key itself once that place is at hand.
-            if (start + e + 2 * kFetchAhead < count)
+            // In the tag's order the next keys lie anywhere: each is fetched ahead, and where its
+            // place must be looked up, that place further ahead still.
+            if (!base && start + e + 2 * kFetchAhead < count)
                 __builtin_prefetch(&keys[order[start + e + 2 * kFetchAhead]]);
             if (start + e + kFetchAhead < count)
-                __builtin_prefetch(keys[order[start + e + kFetchAhead]].data());
+                __builtin_prefetch(keyOf(order[start + e + kFetchAhead]).data());
             const uint32_t r = order[start + e];
             put_le32(n.block + 8 + e * item, r + 1);
-            std::memcpy(n.block + 12 + e * item, keys[r].data(), keys[r].size());
+            const std::string_view key = keyOf(r);
+            std::memcpy(n.block + 12 + e * item, key.data(), key.size());
         }
         level.push_back({page, k ? order[start + k - 1] : 0});
         if (count == 0)
@@ -795,9 +899,9 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
             for (size_t c = 0; c < k; ++c) {
                 put_le32(n.block + 8 + c * item, level[start + c].page);
                 if (c + 1 < k) {
-                    const uint32_t r = level[start + c].lastRec;
-                    std::memcpy(n.block + 12 + c * item, keys[r].data(), keys[r].size());
-                    n.sepRec.push_back(r + 1);
+                    const std::string_view key = keyOf(level[start + c].lastRec);
+                    std::memcpy(n.block + 12 + c * item, key.data(), key.size());
+                    n.sepRec.push_back(level[start + c].lastRec + 1);
                 }
             }
             up.push_back({page, level[start + k - 1].lastRec});

@@ -161,6 +161,47 @@ TEST_F(Tags, NumbersADoubleCannotTellApartSortByTheirDigits) {
     }
 }
 
+// Values in the form the table writes them, at the edges of that form, sort by their exact value,
+// and one value in another form gives the same order among them.
+TEST_F(Tags, NumbersInTheTablesOwnFormSortByTheirExactValue) {
+    const char* stored[] = {"99999999.999999999", "-9999999.999999999", "       0.000000000", "      -0.000000000",
+                            "       0.000000001", "      -0.000000001", "12345678.123456789", "12345678.123456788",
+                            "       1.500000000", "  5-3000.000000000"};
+    openWith(std::vector<double>(10, 0));
+    const std::string path = table.Path();
+    table.Close();
+    DbfFile file;
+    file.open(path, true);
+    const int at = DbfFile::kHeaderLength + file.offset(Field::P);
+    file.release();
+    auto bytes = read_file(path);
+    for (int r = 0; r < 10; ++r)
+        std::memcpy(bytes.data() + at + r * DbfFile::kRecordLength, stored[r], 18);
+    write_file(path, bytes);
+    table.Open(path);
+    const auto sorted = [&](bool descending) {
+        table.AddTag("tab1", "P", descending);
+        table.SetIndexName("tab1");
+        return viewNumbers();
+    };
+    // Record 10 is no number and counts as 0: with it every record is read the general way;
+    // without it (deleted) the rest are read in the table's own form.
+    inWrittenAndInMemoryTags([&](bool readOnly) {
+        EXPECT_EQ(sorted(false), (std::vector<int>{2, 6, 3, 4, 10, 5, 9, 8, 7, 1})) << readOnly;
+        EXPECT_EQ(sorted(true), (std::vector<int>{1, 7, 8, 9, 5, 10, 4, 3, 6, 2})) << readOnly;
+    });
+    table.Close();
+    table.Open(path);
+    table.SetIndexName("");
+    table.Last();
+    table.Delete();
+    table.Pack();
+    inWrittenAndInMemoryTags([&](bool readOnly) {
+        EXPECT_EQ(sorted(false), (std::vector<int>{2, 6, 3, 4, 5, 9, 8, 7, 1})) << readOnly;
+        EXPECT_EQ(sorted(true), (std::vector<int>{1, 7, 8, 9, 5, 4, 3, 6, 2})) << readOnly;
+    });
+}
+
 // A table and its tag written by an earlier version, in the order that put Cyrillic first: the
 // open builds the tag anew in the word sort, Perl's XBase::Index walks it so, and the records
 // are as they were.
