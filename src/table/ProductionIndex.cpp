@@ -251,7 +251,7 @@ void numeric_key_of(const DecimalParts& parts, char* key) {
 // One 1024-byte block as it is in the file. Interior nodes also remember the
 // record number of each separator, so that equal keys keep record order.
 struct ProductionIndex::Node {
-    uint8_t block[kNodeBytes] = {};
+    uint8_t block[kNodeBytes]; // zeroed by allocate() unless its caller fills it whole
     std::vector<uint32_t> sepRec;
     bool leaf = true;
 };
@@ -449,7 +449,7 @@ void ProductionIndex::sortFree() {
     m_freeSorted = true;
 }
 
-uint32_t ProductionIndex::allocate() {
+uint32_t ProductionIndex::allocate(bool zeroed) {
     uint32_t page;
     if (!m_free.empty()) {
         // The lowest free block first, so that the free ones gather at the end of the file,
@@ -463,14 +463,15 @@ uint32_t ProductionIndex::allocate() {
     }
     std::unique_ptr<Node> n;
     if (m_spare.empty()) {
-        n = std::make_unique<Node>();
+        n.reset(new Node);
     } else {
         n = std::move(m_spare.back());
         m_spare.pop_back();
-        std::memset(n->block, 0, sizeof n->block);
         n->sepRec.clear();
         n->leaf = true;
     }
+    if (zeroed)
+        std::memset(n->block, 0, sizeof n->block);
     const size_t at = page / kPagesPerBlock;
     if (at >= m_nodes.size())
         m_nodes.resize(std::max<size_t>(at + 1, m_nodes.size() * 2));
@@ -857,6 +858,9 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
             even = keys[r].size() == static_cast<size_t>(tag.keyLength) && at(r) == at(0) + r * stride;
         base = even ? keys[0].data() : nullptr;
     }
+    // Keys of the full length that fill their entries leave no byte of a leaf unwritten but the
+    // count's neighbour and the rest after the entries: such a leaf is not cleared first.
+    const bool filledWhole = base != nullptr && item == static_cast<uint32_t>(tag.keyLength) + 4;
     const auto keyOf = [&](uint32_t r) {
         return base ? std::string_view(base + r * stride, static_cast<size_t>(tag.keyLength)) : keys[r];
     };
@@ -866,11 +870,15 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
     };
     std::vector<Child> level;
     for (uint32_t start = 0; start < count || level.empty(); start += per) {
-        const uint32_t page = allocate();
+        const uint32_t page = allocate(!filledWhole);
         tag.pages += kPagesPerBlock;
         Node& n = node(page);
         const uint32_t k = std::min(per, count - start);
         put_le32(n.block, k);
+        if (filledWhole) {
+            put_le32(n.block + 4, 0);
+            std::memset(n.block + 8 + k * item, 0, kNodeBytes - 8 - k * item);
+        }
         for (uint32_t e = 0; e < k; ++e) {
             // In the tag's order the next keys lie anywhere: each is fetched ahead, and where its
             // place must be looked up, that place further ahead still.

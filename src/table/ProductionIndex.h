@@ -82,7 +82,8 @@ private:
     int compareKeys(const Tag& tag, const uint8_t* a, const uint8_t* b) const;
     int compareEntries(const Tag& tag, const uint8_t* keyA, uint32_t recA, const uint8_t* keyB, uint32_t recB) const;
     uint32_t lowerBound(const Tag& tag, const Node& node, const uint8_t* key, uint32_t rec) const;
-    uint32_t allocate();
+    // A block for a tag: a free one, the lowest first, or one more at the end of the file.
+    uint32_t allocate(bool zeroed = true);
     void release(uint32_t page);
     Node& node(uint32_t page) const;
     void sortFree();
