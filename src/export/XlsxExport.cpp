@@ -9,8 +9,11 @@
 #include <minizip/zip.h>
 #include <xlsxwriter.h>
 
+#include <charconv>
 #include <clocale>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 #include <locale.h>
 #include <string>
@@ -114,6 +117,17 @@ XlsxImage build_xlsx(const RecordView& view, const std::vector<int>& rows) {
     OpenWorkbook book{workbook_new_opt(memoryName.c_str(), &options)};
     if (!book.book)
         library_failed(LXW_ERROR_CREATING_XLSX_FILE);
+    // A time in SOURCE_DATE_EPOCH (the common convention for reproducible outputs) is the
+    // workbook's creation time instead of the clock's: the same page then gives the same bytes.
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+        long long seconds = -1;
+        const char* end = epoch + std::strlen(epoch);
+        if (std::from_chars(epoch, end, seconds).ptr == end && seconds >= 0) {
+            lxw_doc_properties properties{};
+            properties.created = static_cast<time_t>(seconds);
+            workbook_set_properties(book.book, &properties);
+        }
+    }
     lxw_worksheet* sheet = workbook_add_worksheet(book.book, "ВЕСКОР");
     if (!sheet)
         library_failed(LXW_ERROR_MEMORY_MALLOC_FAILED);

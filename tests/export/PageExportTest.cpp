@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
+#include <unistd.h>
 
 using namespace ulen3;
 using namespace ulen3::test;
@@ -162,6 +164,17 @@ TEST_F(PageExportTest, TheXlsxSheetIsTheXlsSheet) {
                                           "print(z.testzip(), sorted({i.flag_bits & 6 for i in z.infolist()}))\" " +
                                           xlsx);
     EXPECT_EQ(parts, "None [6]\n") << "every part deflated at the fastest level, and whole";
+
+    // With SOURCE_DATE_EPOCH the workbook is made at that time, and the same page gives the same
+    // bytes whenever it is exported.
+    setenv("SOURCE_DATE_EPOCH", "1765000000", 1);
+    const std::string again = dir.file("again.xlsx");
+    export_rows(page, all_rows(page), xlsx, ExportType::Xlsx);
+    sleep(1);
+    export_rows(page, all_rows(page), again, ExportType::Xlsx);
+    unsetenv("SOURCE_DATE_EPOCH");
+    EXPECT_EQ(read_file(xlsx), read_file(again));
+    EXPECT_NE(run_command("unzip -p " + xlsx + " docProps/core.xml").find(">2025-12-06T05:46:40Z<"), std::string::npos);
 }
 
 TEST_F(PageExportTest, SheetLimitsAreSaidWithTheWayOut) {

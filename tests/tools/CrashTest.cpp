@@ -51,9 +51,10 @@ protected:
     // Runs the command with the shim: with `cut` < 0 counting its bytes, else killed after `cut`.
     long long run(const std::string& command, long long cut) {
         const std::string count = dir.file("written");
+        // A workbook's time is fixed, so that each run writes as many bytes as the one counted.
         const std::string env =
-            "XDG_DATA_HOME='" + dir.file("data") + "' LD_PRELOAD='" + ULEN3_CUT_WRITES + "' " +
-            (cut < 0 ? "CUT_WRITES_COUNT='" + count + "' " : "CUT_WRITES_AFTER=" + std::to_string(cut) + " ");
+            "XDG_DATA_HOME='" + dir.file("data") + "' SOURCE_DATE_EPOCH=1765000000 LD_PRELOAD='" + ULEN3_CUT_WRITES +
+            "' " + (cut < 0 ? "CUT_WRITES_COUNT='" + count + "' " : "CUT_WRITES_AFTER=" + std::to_string(cut) + " ");
         int status = -1;
         run_command("timeout 30 env " + env + cli + " " + command + " >/dev/null 2>&1", &status);
         if (cut < 0) {
