@@ -490,12 +490,21 @@ void ProductionIndex::release(uint32_t page) {
     m_headerDirty = true;
 }
 
-void ProductionIndex::freeTree(Tag& tag, uint32_t page) {
-    const Node* n = &node(page);
-    if (!n->leaf) {
-        const uint32_t count = get_le32(n->block);
+// Every leaf of a tag lies at the same depth, so the leaves are let go by their numbers in the
+// nodes above them, without reading each one.
+void ProductionIndex::freeTree(const Tag& tag, uint32_t page) {
+    int height = 0;
+    for (uint32_t p = page; !node(p).leaf; p = get_le32(node(p).block + 8))
+        ++height;
+    freeLevels(tag, page, height);
+}
+
+void ProductionIndex::freeLevels(const Tag& tag, uint32_t page, int height) {
+    if (height > 0) {
+        const Node& n = node(page);
+        const uint32_t count = get_le32(n.block);
         for (uint32_t i = 0; i <= count; ++i)
-            freeTree(tag, get_le32(n->block + 8 + i * static_cast<uint32_t>(tag.itemLength)));
+            freeLevels(tag, get_le32(n.block + 8 + i * static_cast<uint32_t>(tag.itemLength)), height - 1);
     }
     release(page);
 }
@@ -853,7 +862,7 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
     } else if (count > 0) {
         const auto at = [&](uint32_t r) { return reinterpret_cast<uintptr_t>(keys[r].data()); };
         stride = count > 1 ? at(1) - at(0) : 0;
-        bool even = true;
+        bool even = count == 1 || at(1) > at(0);
         for (uint32_t r = 0; r < count && even; ++r)
             even = keys[r].size() == static_cast<size_t>(tag.keyLength) && at(r) == at(0) + r * stride;
         base = even ? keys[0].data() : nullptr;

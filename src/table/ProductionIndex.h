@@ -87,7 +87,8 @@ private:
     void release(uint32_t page);
     Node& node(uint32_t page) const;
     void sortFree();
-    void freeTree(Tag& tag, uint32_t page);
+    void freeTree(const Tag& tag, uint32_t page);
+    void freeLevels(const Tag& tag, uint32_t page, int height);
     void build(Tag& tag, const FieldValues& values);
     std::optional<Split> insertInto(Tag& tag, uint32_t page, const std::string& key, uint32_t rec);
     bool removeFrom(Tag& tag, uint32_t page, const std::string& key, uint32_t rec);
