@@ -78,6 +78,22 @@ for my $tag ()" + tags + R"() {
         check(true);
     }
 
+    // Closes the table and writes these 18-byte texts into the P fields of its first records as
+    // they are, whatever the table would write; the table's path.
+    std::string storeP(const std::vector<const char*>& stored) {
+        const std::string path = table.Path();
+        table.Close();
+        DbfFile file;
+        file.open(path, true);
+        const int at = DbfFile::kHeaderLength + file.offset(Field::P);
+        file.release();
+        auto bytes = read_file(path);
+        for (size_t r = 0; r < stored.size(); ++r)
+            std::memcpy(bytes.data() + at + r * DbfFile::kRecordLength, stored[r], 18);
+        write_file(path, bytes);
+        return path;
+    }
+
     std::vector<std::string> viewComments() {
         std::vector<std::string> out;
         for (table.First(); !table.Eof(); table.Next())
@@ -139,17 +155,7 @@ TEST_F(Tags, EqualKeysKeepPhysicalOrderAscendingAndReverseDescending) {
 // digits, as the index's keys hold them; equal values keep record order.
 TEST_F(Tags, NumbersADoubleCannotTellApartSortByTheirDigits) {
     openWith({1, 1, 1, 2});
-    const std::string path = table.Path();
-    table.Close();
-    DbfFile file;
-    file.open(path, true);
-    const int at = DbfFile::kHeaderLength + file.offset(Field::P);
-    file.release();
-    auto bytes = read_file(path);
-    const char* stored[] = {"1.0000000000000001", "1.0000000000000000", "  1.00000000000000"};
-    for (int r = 0; r < 3; ++r)
-        std::memcpy(bytes.data() + at + r * DbfFile::kRecordLength, stored[r], 18);
-    write_file(path, bytes);
+    const std::string path = storeP({"1.0000000000000001", "1.0000000000000000", "  1.00000000000000"});
     for (const bool readOnly : {false, true}) {
         readOnly ? table.OpenReadOnly(path) : table.Open(path);
         table.AddTag("tab1", "P", false);
@@ -164,20 +170,10 @@ TEST_F(Tags, NumbersADoubleCannotTellApartSortByTheirDigits) {
 // Values in the form the table writes them, at the edges of that form, sort by their exact value,
 // and one value in another form gives the same order among them.
 TEST_F(Tags, NumbersInTheTablesOwnFormSortByTheirExactValue) {
-    const char* stored[] = {"99999999.999999999", "-9999999.999999999", "       0.000000000", "      -0.000000000",
-                            "       0.000000001", "      -0.000000001", "12345678.123456789", "12345678.123456788",
-                            "       1.500000000", "  5-3000.000000000"};
     openWith(std::vector<double>(10, 0));
-    const std::string path = table.Path();
-    table.Close();
-    DbfFile file;
-    file.open(path, true);
-    const int at = DbfFile::kHeaderLength + file.offset(Field::P);
-    file.release();
-    auto bytes = read_file(path);
-    for (int r = 0; r < 10; ++r)
-        std::memcpy(bytes.data() + at + r * DbfFile::kRecordLength, stored[r], 18);
-    write_file(path, bytes);
+    const std::string path = storeP(
+        {"99999999.999999999", "-9999999.999999999", "       0.000000000", "      -0.000000000", "       0.000000001",
+         "      -0.000000001", "12345678.123456789", "12345678.123456788", "       1.500000000", "  5-3000.000000000"});
     table.Open(path);
     const auto sorted = [&](bool descending) {
         table.AddTag("tab1", "P", descending);
