@@ -600,7 +600,7 @@ bool ProductionIndex::flush() {
     static const uint8_t kZeroBlock[kBlock] = {};
     const auto bytesOf = [&](uint32_t page) -> const void* {
         const auto f = std::lower_bound(m_free.begin(), m_free.end(), page, std::greater<>());
-        if (f != m_free.end() && *f == page)
+        if (f != m_free.end() && *f == page && !chain.empty())
             return &chain[static_cast<size_t>(f - m_free.begin()) * kBlock];
         const size_t at = page / kPagesPerBlock;
         return at < m_nodes.size() && m_nodes[at] ? m_nodes[at]->block : kZeroBlock;
