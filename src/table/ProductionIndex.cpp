@@ -670,16 +670,18 @@ void ProductionIndex::rebuild(int i, const FieldValues& values) {
 // build each level of separators above them.
 void ProductionIndex::build(Tag& tag, const FieldValues& values) {
     const uint32_t count = static_cast<uint32_t>(values.size());
-    // Character keys are the field's own bytes; numeric keys are made once.
+    // A text key is the start of its field; numeric keys are made once into `numericKeys`, and
+    // where numbers are read the general way also found through `keys`.
+    const size_t keyLength = static_cast<size_t>(tag.keyLength);
+    const auto textKey = [&](uint32_t r) { return values[r].substr(0, keyLength); };
     std::vector<char> numericKeys;
-    std::vector<std::string_view> keys; // each record's key, where it is not found by its number
+    std::vector<std::string_view> keys;
     std::vector<uint32_t> order(count);
     std::iota(order.begin(), order.end(), 0u);
     if (tag.info.type == 'C') {
         // Rank the distinct texts once by collation; records then sort by rank.
         std::vector<std::string_view> distinct;
         std::vector<uint32_t> id(count);
-        keys.resize(count);
         TextSet texts(count);
         for (uint32_t r = 0; r < count; ++r) {
             // A text of up to 100 bytes spans two or three cache lines: all of them fetched.
@@ -690,8 +692,7 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
                 if (!ahead.empty())
                     __builtin_prefetch(ahead.data() + ahead.size() - 1);
             }
-            keys[r] = values[r].substr(0, static_cast<size_t>(tag.keyLength));
-            id[r] = texts.idOf(keys[r], distinct);
+            id[r] = texts.idOf(textKey(r), distinct);
         }
         // The distinct texts by their primary weights, laid end to end in one buffer; runs that
         // tie there are put in order by their whole keys.
@@ -860,19 +861,17 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         base = numericKeys.data();
         stride = kNumericKeyLength;
     } else if (count > 0) {
-        const auto at = [&](uint32_t r) { return reinterpret_cast<uintptr_t>(keys[r].data()); };
+        const auto at = [&](uint32_t r) { return reinterpret_cast<uintptr_t>(values[r].data()); };
         stride = count > 1 ? at(1) - at(0) : 0;
         bool even = count == 1 || at(1) > at(0);
         for (uint32_t r = 0; r < count && even; ++r)
-            even = keys[r].size() == static_cast<size_t>(tag.keyLength) && at(r) == at(0) + r * stride;
-        base = even ? keys[0].data() : nullptr;
+            even = values[r].size() >= keyLength && at(r) == at(0) + r * stride;
+        base = even ? values[0].data() : nullptr;
     }
     // Keys of the full length that fill their entries leave no byte of a leaf unwritten but the
     // count's neighbour and the rest after the entries: such a leaf is not cleared first.
     const bool filledWhole = base != nullptr && item == static_cast<uint32_t>(tag.keyLength) + 4;
-    const auto keyOf = [&](uint32_t r) {
-        return base ? std::string_view(base + r * stride, static_cast<size_t>(tag.keyLength)) : keys[r];
-    };
+    const auto keyOf = [&](uint32_t r) { return base ? std::string_view(base + r * stride, keyLength) : textKey(r); };
     struct Child {
         uint32_t page;
         uint32_t lastRec; // 0-based record index of the subtree's last entry
@@ -892,7 +891,7 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
             // In the tag's order the next keys lie anywhere: each is fetched ahead, and where its
             // place must be looked up, that place further ahead still.
             if (!base && start + e + 2 * kFetchAhead < count)
-                __builtin_prefetch(&keys[order[start + e + 2 * kFetchAhead]]);
+                __builtin_prefetch(&values[order[start + e + 2 * kFetchAhead]]);
             if (start + e + kFetchAhead < count)
                 __builtin_prefetch(keyOf(order[start + e + kFetchAhead]).data());
             const uint32_t r = order[start + e];
