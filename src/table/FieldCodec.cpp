@@ -1,6 +1,9 @@
 #include "table/FieldCodec.h"
 
+#include "base/Bytes.h"
+
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -18,6 +21,33 @@ const char* skip_spaces(const char* p, const char* end) {
     while (p < end && *p == ' ')
         ++p;
     return p;
+}
+
+// Eight bytes as one 64-bit word, the first byte lowest.
+uint64_t word_at(const char* at) { return get_le64(reinterpret_cast<const unsigned char*>(at)); }
+
+// Whether all eight bytes are digits.
+bool eight_digits(uint64_t word) {
+    return ((word & 0xF0F0F0F0F0F0F0F0u) | (((word + 0x0606060606060606u) & 0xF0F0F0F0F0F0F0F0u) >> 4)) ==
+           0x3333333333333333u;
+}
+
+// The number eight digit bytes write, the first byte the highest digit.
+uint64_t eight_digits_value(uint64_t word) {
+    word -= 0x3030303030303030u;
+    word = word * 10 + (word >> 8);
+    return (((word & 0x000000FF000000FFu) * 0x000F424000000064u) +
+            (((word >> 16) & 0x000000FF000000FFu) * 0x0000271000000001u)) >>
+           32;
+}
+
+// One bit for each byte whose top bit `flags` sets, the first byte lowest.
+unsigned byte_bits(uint64_t flags) { return static_cast<unsigned>(((flags >> 7) * 0x0102040810204080u) >> 56); }
+
+// The top bit of each byte of `word` that equals `byte`.
+uint64_t bytes_equal(uint64_t word, unsigned char byte) {
+    const uint64_t t = word ^ (0x0101010101010101u * byte);
+    return ~(((t & 0x7F7F7F7F7F7F7F7Fu) + 0x7F7F7F7F7F7F7F7Fu) | t) & 0x8080808080808080u;
 }
 
 } // namespace
@@ -109,7 +139,8 @@ std::optional<double> decode_number(std::string_view raw, bool& short_) {
     if (skip_spaces(raw.data(), raw.data() + raw.size()) == raw.data() + raw.size())
         return std::nullopt;
     DecimalParts parts;
-    if (!split_decimal(raw, parts)) {
+    int64_t billionths;
+    if (!read_fixed_point(raw, parts, billionths) && !split_decimal(raw, parts)) {
         short_ = false;
         return 0.0; // not a number: counts as 0
     }
@@ -145,6 +176,31 @@ bool split_decimal(std::string_view stored, DecimalParts& parts) {
         parts.fraction = digits();
     }
     return p == end;
+}
+
+bool read_fixed_point(std::string_view stored, DecimalParts& parts, int64_t& billionths) {
+    if (stored.size() != 18 || stored[8] != '.' || static_cast<unsigned char>(stored[17] - '0') > 9)
+        return false;
+    const uint64_t whole = word_at(stored.data());
+    const uint64_t spaceFlags = bytes_equal(whole, ' '), minusFlags = bytes_equal(whole, '-');
+    const unsigned spaces = byte_bits(spaceFlags), minus = byte_bits(minusFlags);
+    // Spaces first, then at most one '-', then digits, at least one.
+    if ((spaces & (spaces + 1)) != 0 || (minus != 0 && minus != spaces + 1) || (spaces | minus) == 0xFF)
+        return false;
+    // Spaces and the sign read as zeros ('0' is 0x10 above ' ' and 3 above '-').
+    const uint64_t digits = whole + (spaceFlags >> 7) * 0x10 + (minusFlags >> 7) * 3;
+    const uint64_t fraction = word_at(stored.data() + 9);
+    if (!eight_digits(digits) || !eight_digits(fraction))
+        return false;
+    const size_t lead = static_cast<size_t>(std::popcount(spaces | minus));
+    parts.negative = minus != 0;
+    parts.whole = stored.substr(lead, 8 - lead);
+    parts.fraction = stored.substr(9, 9);
+    const int64_t value =
+        static_cast<int64_t>(eight_digits_value(digits) * 1000000000u + eight_digits_value(fraction) * 10u +
+                             static_cast<unsigned>(stored[17] - '0'));
+    billionths = parts.negative ? -value : value;
+    return true;
 }
 
 double decimal_value(const DecimalParts& parts, bool& short_) {

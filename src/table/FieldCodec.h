@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,10 @@ struct DecimalParts {
     std::string_view whole, fraction;
 };
 bool split_decimal(std::string_view stored, DecimalParts& parts);
+// The form the table writes a number in (18 bytes: spaces, an optional '-', at least one digit,
+// '.', nine digits), read without a loop: its parts as split_decimal gives them, and its value in
+// billionths, which is exact. False for any other text, which split_decimal then reads.
+bool read_fixed_point(std::string_view stored, DecimalParts& parts, int64_t& billionths);
 // The value decode_number gives for a text split so (0 without digits); `short_` when it has at
 // most 15 digits, so that no other such value reads as the same double.
 double decimal_value(const DecimalParts& parts, bool& short_);

@@ -153,6 +153,37 @@ TEST(FieldCodec, FixedPointReadsAsAFullDecimalReaderDoes) {
     }
 }
 
+// The table's own form is read word by word into the parts split_decimal gives and an exact
+// value in billionths; every other form is left to split_decimal.
+TEST(FieldCodec, TheTablesOwnFormReadsAsSplitDecimalDoes) {
+    std::mt19937_64 random(11);
+    char out[18];
+    for (int i = 0; i < 100000; ++i) {
+        const int64_t billionths = static_cast<int64_t>(random() % 199999999999999999ull) - 99999999999999999;
+        const double value = static_cast<double>(billionths) / 1e9;
+        if (!encode_fixed(value, 18, 9, out))
+            continue;
+        const std::string_view text(out, 18);
+        DecimalParts fast, general;
+        int64_t read = 0;
+        ASSERT_TRUE(read_fixed_point(text, fast, read)) << text;
+        ASSERT_TRUE(split_decimal(text, general)) << text;
+        ASSERT_EQ(fast.negative, general.negative) << text;
+        ASSERT_EQ(fast.whole, general.whole) << text;
+        ASSERT_EQ(fast.fraction, general.fraction) << text;
+        std::string digits(fast.whole);
+        digits += fast.fraction;
+        ASSERT_EQ(read, (fast.negative ? -1 : 1) * std::stoll(digits)) << text;
+    }
+    for (const char* other : {"-  5.000000000    ", "   5.00000000     ", "  5-3000.000000000", "        .000000001",
+                              "   1.5            ", "      +1.000000000", "      1.0000000001", "     1 2.000000000",
+                              "  --12.000000000  ", "      12.00000000a", "                  ", "-       .000000000"}) {
+        DecimalParts parts;
+        int64_t read = 0;
+        EXPECT_FALSE(read_fixed_point(other, parts, read)) << other;
+    }
+}
+
 namespace {
 
 // A stored number as plain decimal text in full: what dump prints and an editor starts from.
