@@ -608,190 +608,180 @@ void ProductionIndex::rebuild(int i, const FieldValues& values) {
     build(t, values);
 }
 
-// Fills a tag from all records: sort, then lay the leaves out left to right and
-// build each level of separators above them.
-void ProductionIndex::build(Tag& tag, const FieldValues& values) {
+// The records in the order of a text tag's keys (record indexes from 0), equal texts in record
+// order: the distinct texts are ranked once by collation, and the records then sorted by rank.
+std::vector<uint32_t> ProductionIndex::textOrder(const Tag& tag, const FieldValues& values) const {
     const uint32_t count = static_cast<uint32_t>(values.size());
-    // A text key is the start of its field; numeric keys are made once into `numericKeys`, and
-    // where numbers are read the general way also found through `keys`.
     const size_t keyLength = static_cast<size_t>(tag.keyLength);
-    const auto textKey = [&](uint32_t r) { return values[r].substr(0, keyLength); };
-    std::vector<char> numericKeys;
-    std::vector<std::string_view> keys;
     std::vector<uint32_t> order(count);
-    std::iota(order.begin(), order.end(), 0u);
-    if (tag.info.type == 'C') {
-        // Rank the distinct texts once by collation; records then sort by rank.
-        std::vector<std::string_view> distinct;
-        std::vector<uint32_t> id(count);
-        TextSet texts(count);
-        for (uint32_t r = 0; r < count; ++r) {
-            // A text of up to 100 bytes spans two or three cache lines: all of them fetched.
-            if (r + kFetchAhead < count) {
-                const std::string_view ahead = values[r + kFetchAhead];
-                for (size_t at = 0; at < ahead.size(); at += 64)
-                    __builtin_prefetch(ahead.data() + at);
-                if (!ahead.empty())
-                    __builtin_prefetch(ahead.data() + ahead.size() - 1);
-            }
-            id[r] = texts.idOf(textKey(r), distinct);
+    // Rank the distinct texts once by collation; records then sort by rank.
+    std::vector<std::string_view> distinct;
+    std::vector<uint32_t> id(count);
+    TextSet texts(count);
+    for (uint32_t r = 0; r < count; ++r) {
+        // A text of up to 100 bytes spans two or three cache lines: all of them fetched.
+        if (r + kFetchAhead < count) {
+            const std::string_view ahead = values[r + kFetchAhead];
+            for (size_t at = 0; at < ahead.size(); at += 64)
+                __builtin_prefetch(ahead.data() + at);
+            if (!ahead.empty())
+                __builtin_prefetch(ahead.data() + ahead.size() - 1);
         }
-        // The distinct texts by their primary weights, laid end to end in one buffer; runs that
-        // tie there are put in order by their whole keys.
-        std::string arena;
-        arena.reserve(distinct.size() * static_cast<size_t>(tag.keyLength) * 2);
-        std::vector<std::size_t> start(distinct.size() + 1);
-        for (size_t d = 0; d < distinct.size(); ++d) {
-            start[d] = arena.size();
-            m_collation->appendPrimaryKey(distinct[d], arena);
-        }
-        start[distinct.size()] = arena.size();
-        const auto primary = [&](uint32_t d) {
-            return std::string_view(arena).substr(start[d], start[d + 1] - start[d]);
-        };
-        std::vector<uint32_t> byKey(distinct.size());
-        std::iota(byKey.begin(), byKey.end(), 0u);
-        sort_by_key_bytes(byKey.data(), byKey.size(), 0, primary);
-        std::vector<uint32_t> rank(distinct.size());
-        std::vector<std::string> whole;
-        uint32_t r = 0;
-        for (size_t a = 0; a < byKey.size();) {
-            size_t b = a + 1;
-            while (b < byKey.size() && primary(byKey[b]) == primary(byKey[a]))
-                ++b;
-            if (b - a > 1) {
-                whole.assign(b - a, {});
-                std::vector<uint32_t> run(byKey.begin() + static_cast<std::ptrdiff_t>(a),
-                                          byKey.begin() + static_cast<std::ptrdiff_t>(b));
-                for (size_t k = 0; k < run.size(); ++k)
-                    whole[k] = m_collation->sortKey(distinct[run[k]]);
-                std::vector<uint32_t> at(run.size());
-                std::iota(at.begin(), at.end(), 0u);
-                std::sort(at.begin(), at.end(), [&](uint32_t x, uint32_t y) { return whole[x] < whole[y]; });
-                for (size_t k = 0; k < at.size(); ++k) {
-                    if (k > 0 && whole[at[k]] != whole[at[k - 1]])
-                        ++r;
-                    rank[run[at[k]]] = r;
-                }
-            } else {
-                rank[byKey[a]] = r;
-            }
-            ++r;
-            a = b;
-        }
-        // The records by rank, equal texts in record order: one counting pass over the ranks.
-        std::vector<uint32_t> first(r + 1, 0);
-        for (uint32_t k = 0; k < count; ++k)
-            ++first[rank[id[k]] + 1];
-        for (uint32_t k = 1; k <= r; ++k)
-            first[k] += first[k - 1];
-        for (uint32_t k = 0; k < count; ++k)
-            order[first[rank[id[k]]]++] = k;
-    } else {
-        // Sort by the value read as a double, as one unsigned integer whose order is the
-        // value's (ties keep record order); runs of equal doubles whose exact keys differ
-        // (more digits than a double holds) are then put in key order.
-        if (!m_inMemory)
-            numericKeys.resize(static_cast<size_t>(count) * kNumericKeyLength);
-        std::vector<std::pair<uint64_t, uint32_t>> byValue(count);
-        // The exact keys go into the blocks; a tag in memory has none and makes them only for
-        // runs of equal doubles.
-        const auto makeKey = [&](uint32_t r) {
-            char* key = numericKeys.data() + static_cast<size_t>(r) * kNumericKeyLength;
-            numericKeyInto(values[r], key);
-            keys[r] = std::string_view(key, kNumericKeyLength);
-        };
-        // Values as the table writes them are read as exact integers of billionths, equal only
-        // when the values and so the keys are equal; one value in another form sends every
-        // record the general way. The lowest taken off leaves the radix sort fewer bytes.
-        bool fixed = true;
-        uint64_t lowest = ~0ull;
-        for (uint32_t r = 0; r < count && fixed; ++r) {
-            if (r + kFetchAhead < count)
-                __builtin_prefetch(values[r + kFetchAhead].data());
-            DecimalParts parts;
-            int64_t billionths = 0;
-            fixed = read_fixed_point(values[r], parts, billionths);
-            if (fixed && !m_inMemory)
-                numeric_key_of(parts, numericKeys.data() + static_cast<size_t>(r) * kNumericKeyLength);
-            const uint64_t k = static_cast<uint64_t>(billionths) ^ 0x8000000000000000ull;
-            lowest = std::min(lowest, k);
-            byValue[r] = {k, r};
-        }
-        if (fixed)
-            for (auto& item : byValue)
-                item.first -= lowest;
-        // When every value is short, equal doubles are equal values and so equal keys.
-        bool allShort = true;
-        if (!fixed) {
-            keys.resize(count);
-            numericKeys.resize(static_cast<size_t>(count) * kNumericKeyLength);
-        }
-        for (uint32_t r = 0; r < count && !fixed; ++r) {
-            if (r + kFetchAhead < count)
-                __builtin_prefetch(values[r + kFetchAhead].data());
-            // The text read once for its key and its value.
-            DecimalParts parts;
-            const bool read = split_decimal(values[r], parts);
-            if (!read)
-                parts = {};
-            if (!m_inMemory) {
-                char* key = numericKeys.data() + static_cast<size_t>(r) * kNumericKeyLength;
-                numeric_key_of(parts, key);
-                keys[r] = std::string_view(key, kNumericKeyLength);
-            }
-            bool short_;
-            const double v = decimal_value(parts, short_);
-            allShort = allShort && read && short_;
-            uint64_t bits;
-            std::memcpy(&bits, &v, sizeof bits);
-            if (v == 0)
-                bits = 0; // -0 and 0 are one value
-            byValue[r] = {bits & 0x8000000000000000ull ? ~bits : bits | 0x8000000000000000ull, r};
-        }
-        radix_sort(byValue);
-        for (size_t a = 0; a < count && !fixed && !allShort;) {
-            size_t b = a + 1;
-            bool mixed = false;
-            if (m_inMemory && b < count && byValue[b].first == byValue[a].first)
-                makeKey(byValue[a].second);
-            while (b < count && byValue[b].first == byValue[a].first) {
-                if (m_inMemory)
-                    makeKey(byValue[b].second);
-                mixed = mixed || keys[byValue[b].second] != keys[byValue[a].second];
-                ++b;
-            }
-            if (mixed)
-                std::sort(byValue.begin() + static_cast<std::ptrdiff_t>(a),
-                          byValue.begin() + static_cast<std::ptrdiff_t>(b), [&](const auto& x, const auto& y) {
-                              const int c = compareKeys(tag, reinterpret_cast<const uint8_t*>(keys[x.second].data()),
-                                                        reinterpret_cast<const uint8_t*>(keys[y.second].data()));
-                              return c != 0 ? c < 0 : x.second < y.second;
-                          });
-            a = b;
-        }
-        for (uint32_t r = 0; r < count; ++r)
-            order[r] = byValue[r].second;
+        id[r] = texts.idOf(values[r].substr(0, keyLength), distinct);
     }
-    if (tag.info.descending)
-        std::reverse(order.begin(), order.end());
-    // The tag keeps the order as record numbers, for the views that read it.
-    const auto keepOrder = [&] {
-        for (uint32_t& r : order)
-            ++r;
-        tag.sorted = std::move(order);
-        tag.sortedValid = true;
-    };
-    if (m_inMemory) {
-        keepOrder();
-        // One empty leaf for a root, so that the tag is a valid empty tree for everything else.
-        tag.rootPage = allocate();
-        tag.pages += kPagesPerBlock;
-        tag.built = true;
-        tag.changed = true;
-        return;
+    // The distinct texts by their primary weights, laid end to end in one buffer; runs that
+    // tie there are put in order by their whole keys.
+    std::string arena;
+    arena.reserve(distinct.size() * static_cast<size_t>(tag.keyLength) * 2);
+    std::vector<std::size_t> start(distinct.size() + 1);
+    for (size_t d = 0; d < distinct.size(); ++d) {
+        start[d] = arena.size();
+        m_collation->appendPrimaryKey(distinct[d], arena);
     }
+    start[distinct.size()] = arena.size();
+    const auto primary = [&](uint32_t d) { return std::string_view(arena).substr(start[d], start[d + 1] - start[d]); };
+    std::vector<uint32_t> byKey(distinct.size());
+    std::iota(byKey.begin(), byKey.end(), 0u);
+    sort_by_key_bytes(byKey.data(), byKey.size(), 0, primary);
+    std::vector<uint32_t> rank(distinct.size());
+    std::vector<std::string> whole;
+    uint32_t r = 0;
+    for (size_t a = 0; a < byKey.size();) {
+        size_t b = a + 1;
+        while (b < byKey.size() && primary(byKey[b]) == primary(byKey[a]))
+            ++b;
+        if (b - a > 1) {
+            whole.assign(b - a, {});
+            std::vector<uint32_t> run(byKey.begin() + static_cast<std::ptrdiff_t>(a),
+                                      byKey.begin() + static_cast<std::ptrdiff_t>(b));
+            for (size_t k = 0; k < run.size(); ++k)
+                whole[k] = m_collation->sortKey(distinct[run[k]]);
+            std::vector<uint32_t> at(run.size());
+            std::iota(at.begin(), at.end(), 0u);
+            std::sort(at.begin(), at.end(), [&](uint32_t x, uint32_t y) { return whole[x] < whole[y]; });
+            for (size_t k = 0; k < at.size(); ++k) {
+                if (k > 0 && whole[at[k]] != whole[at[k - 1]])
+                    ++r;
+                rank[run[at[k]]] = r;
+            }
+        } else {
+            rank[byKey[a]] = r;
+        }
+        ++r;
+        a = b;
+    }
+    // The records by rank, equal texts in record order: one counting pass over the ranks.
+    std::vector<uint32_t> first(r + 1, 0);
+    for (uint32_t k = 0; k < count; ++k)
+        ++first[rank[id[k]] + 1];
+    for (uint32_t k = 1; k <= r; ++k)
+        first[k] += first[k - 1];
+    for (uint32_t k = 0; k < count; ++k)
+        order[first[rank[id[k]]]++] = k;
+    return order;
+}
 
+// The records in the order of a numeric tag's values (record indexes from 0), equal values in
+// record order; for a tag that is written, each record's key into `numericKeys`.
+std::vector<uint32_t> ProductionIndex::numberOrder(const Tag& tag, const FieldValues& values,
+                                                   std::vector<char>& numericKeys) const {
+    const uint32_t count = static_cast<uint32_t>(values.size());
+    std::vector<uint32_t> order(count);
+    // Where numbers are read the general way, each record's key is also found through `keys`.
+    std::vector<std::string_view> keys;
+    // Sort by the value read as a double, as one unsigned integer whose order is the
+    // value's (ties keep record order); runs of equal doubles whose exact keys differ
+    // (more digits than a double holds) are then put in key order.
+    if (!m_inMemory)
+        numericKeys.resize(static_cast<size_t>(count) * kNumericKeyLength);
+    std::vector<std::pair<uint64_t, uint32_t>> byValue(count);
+    // The exact keys go into the blocks; a tag in memory has none and makes them only for
+    // runs of equal doubles.
+    const auto makeKey = [&](uint32_t r) {
+        char* key = numericKeys.data() + static_cast<size_t>(r) * kNumericKeyLength;
+        numericKeyInto(values[r], key);
+        keys[r] = std::string_view(key, kNumericKeyLength);
+    };
+    // Values as the table writes them are read as exact integers of billionths, equal only
+    // when the values and so the keys are equal; one value in another form sends every
+    // record the general way. The lowest taken off leaves the radix sort fewer bytes.
+    bool fixed = true;
+    uint64_t lowest = ~0ull;
+    for (uint32_t r = 0; r < count && fixed; ++r) {
+        if (r + kFetchAhead < count)
+            __builtin_prefetch(values[r + kFetchAhead].data());
+        DecimalParts parts;
+        int64_t billionths = 0;
+        fixed = read_fixed_point(values[r], parts, billionths);
+        if (fixed && !m_inMemory)
+            numeric_key_of(parts, numericKeys.data() + static_cast<size_t>(r) * kNumericKeyLength);
+        const uint64_t k = static_cast<uint64_t>(billionths) ^ 0x8000000000000000ull;
+        lowest = std::min(lowest, k);
+        byValue[r] = {k, r};
+    }
+    if (fixed)
+        for (auto& item : byValue)
+            item.first -= lowest;
+    // When every value is short, equal doubles are equal values and so equal keys.
+    bool allShort = true;
+    if (!fixed) {
+        keys.resize(count);
+        numericKeys.resize(static_cast<size_t>(count) * kNumericKeyLength);
+    }
+    for (uint32_t r = 0; r < count && !fixed; ++r) {
+        if (r + kFetchAhead < count)
+            __builtin_prefetch(values[r + kFetchAhead].data());
+        // The text read once for its key and its value.
+        DecimalParts parts;
+        const bool read = split_decimal(values[r], parts);
+        if (!read)
+            parts = {};
+        if (!m_inMemory) {
+            char* key = numericKeys.data() + static_cast<size_t>(r) * kNumericKeyLength;
+            numeric_key_of(parts, key);
+            keys[r] = std::string_view(key, kNumericKeyLength);
+        }
+        bool short_;
+        const double v = decimal_value(parts, short_);
+        allShort = allShort && read && short_;
+        uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        if (v == 0)
+            bits = 0; // -0 and 0 are one value
+        byValue[r] = {bits & 0x8000000000000000ull ? ~bits : bits | 0x8000000000000000ull, r};
+    }
+    radix_sort(byValue);
+    for (size_t a = 0; a < count && !fixed && !allShort;) {
+        size_t b = a + 1;
+        bool mixed = false;
+        if (m_inMemory && b < count && byValue[b].first == byValue[a].first)
+            makeKey(byValue[a].second);
+        while (b < count && byValue[b].first == byValue[a].first) {
+            if (m_inMemory)
+                makeKey(byValue[b].second);
+            mixed = mixed || keys[byValue[b].second] != keys[byValue[a].second];
+            ++b;
+        }
+        if (mixed)
+            std::sort(byValue.begin() + static_cast<std::ptrdiff_t>(a),
+                      byValue.begin() + static_cast<std::ptrdiff_t>(b), [&](const auto& x, const auto& y) {
+                          const int c = compareKeys(tag, reinterpret_cast<const uint8_t*>(keys[x.second].data()),
+                                                    reinterpret_cast<const uint8_t*>(keys[y.second].data()));
+                          return c != 0 ? c < 0 : x.second < y.second;
+                      });
+        a = b;
+    }
+    for (uint32_t r = 0; r < count; ++r)
+        order[r] = byValue[r].second;
+    return order;
+}
+
+// Lays the leaves of a tag out left to right in `order` and builds each level of separators
+// above them.
+void ProductionIndex::layOut(Tag& tag, const FieldValues& values, const std::vector<uint32_t>& order,
+                             const std::vector<char>& numericKeys) {
+    const uint32_t count = static_cast<uint32_t>(order.size());
+    const size_t keyLength = static_cast<size_t>(tag.keyLength);
     const uint32_t item = static_cast<uint32_t>(tag.itemLength);
     const uint32_t per = static_cast<uint32_t>(tag.maxKeys);
     // Where each record's key lies: numeric keys one after another, text keys in the records,
@@ -813,7 +803,9 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
     // Keys of the full length that fill their entries leave no byte of a leaf unwritten but the
     // count's neighbour and the rest after the entries: such a leaf is not cleared first.
     const bool filledWhole = base != nullptr && item == static_cast<uint32_t>(tag.keyLength) + 4;
-    const auto keyOf = [&](uint32_t r) { return base ? std::string_view(base + r * stride, keyLength) : textKey(r); };
+    const auto keyOf = [&](uint32_t r) {
+        return base ? std::string_view(base + r * stride, keyLength) : values[r].substr(0, keyLength);
+    };
     struct Child {
         uint32_t page;
         uint32_t lastRec; // 0-based record index of the subtree's last entry
@@ -867,10 +859,29 @@ void ProductionIndex::build(Tag& tag, const FieldValues& values) {
         level = std::move(up);
     }
     tag.rootPage = level.front().page;
-    tag.changed = true;
+}
+
+// Fills a tag from all records: sort, then lay the tree out.
+void ProductionIndex::build(Tag& tag, const FieldValues& values) {
+    std::vector<char> numericKeys;
+    std::vector<uint32_t> order = tag.info.type == 'C' ? textOrder(tag, values) : numberOrder(tag, values, numericKeys);
+    if (tag.info.descending)
+        std::reverse(order.begin(), order.end());
+    if (m_inMemory) {
+        // One empty leaf for a root, so that the tag is a valid empty tree for everything else.
+        tag.rootPage = allocate();
+        tag.pages += kPagesPerBlock;
+    } else {
+        layOut(tag, values, order, numericKeys);
+        m_headerDirty = true;
+    }
+    // The tag keeps the order as record numbers, for the views that read it.
+    for (uint32_t& r : order)
+        ++r;
+    tag.sorted = std::move(order);
+    tag.sortedValid = true;
     tag.built = true;
-    m_headerDirty = true;
-    keepOrder();
+    tag.changed = true;
 }
 
 // ---------------------------------------------------------------- maintenance

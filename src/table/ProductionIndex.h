@@ -90,6 +90,10 @@ private:
     void freeTree(const Tag& tag, uint32_t page);
     void freeLevels(const Tag& tag, uint32_t page, int height);
     void build(Tag& tag, const FieldValues& values);
+    std::vector<uint32_t> textOrder(const Tag& tag, const FieldValues& values) const;
+    std::vector<uint32_t> numberOrder(const Tag& tag, const FieldValues& values, std::vector<char>& numericKeys) const;
+    void layOut(Tag& tag, const FieldValues& values, const std::vector<uint32_t>& order,
+                const std::vector<char>& numericKeys);
     std::optional<Split> insertInto(Tag& tag, uint32_t page, const std::string& key, uint32_t rec);
     bool removeFrom(Tag& tag, uint32_t page, const std::string& key, uint32_t rec);
     void walk(const Tag& tag, uint32_t page, std::vector<uint32_t>& out) const;
